@@ -1,0 +1,135 @@
+#include "exchange.h"
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "tovrane.h"
+#include "uart.h"
+
+namespace tovrane {
+
+namespace {
+constexpr const char* kModelTokens[] = {"5314a", "4400", "5312a", "kx2k"};
+constexpr std::size_t kErrorStringSize = 32;
+}  // namespace
+
+std::uint64_t tick_ms() {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void pause_ms(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+bool ends_with_char(const char* text, char c) {
+    if (text == nullptr) return false;
+    const std::size_t n = std::strlen(text);
+    return n > 0 && text[n - 1] == c;
+}
+
+void format_error_text(char* reply, const char* command, std::uint32_t code) {
+    if (reply == nullptr) return;
+    char error_string[kErrorStringSize] = "";
+    TOV_IsGetErrorString(static_cast<std::uint16_t>(code), error_string);
+    const unsigned low = code & 0xFFFFu;
+    if (command != nullptr) {
+        std::snprintf(reply, kReplyCapacity, "%s Error!, Code:%u, %s", command, low, error_string);
+    } else {
+        std::snprintf(reply, kReplyCapacity, "\r\n%s Error!, Code:%u, %s", "(null)", low,
+                      error_string);
+    }
+}
+
+std::uint16_t exchange(std::uint8_t port, std::string_view command, char* reply,
+                       std::uint32_t timeout_ms, char end_char) {
+    const std::string text(command);
+    std::uint16_t scratch = 0;
+    const std::uint16_t r =
+        Exchange_Cmd(port, text.c_str(), reply, kReplyCapacity, timeout_ms, 0, &scratch, end_char);
+    if (r != 0) format_error_text(reply, text.c_str(), r);
+    return r;
+}
+
+std::uint16_t check_controller_model(char* reply) {
+    if (reply == nullptr) return TOV_ERR_MODEL;
+    for (char* p = reply; *p != '\0'; ++p) {
+        *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+    }
+    for (const char* token : kModelTokens) {
+        if (std::strstr(reply, token) != nullptr) return TOV_OK;
+    }
+    return TOV_ERR_MODEL;
+}
+
+std::uint16_t model_precheck(std::uint8_t port, char* reply, std::uint32_t timeout_ms) {
+    std::uint16_t scratch = 0;
+    const std::uint16_t r =
+        Exchange_Cmd(port, " ", reply, kReplyCapacity, timeout_ms, 0, &scratch, kPromptChar);
+    // A silent line or a reply without the prompt is passed over: the real command follows.
+    if (r != 0 || !ends_with_char(reply, kPromptChar)) return TOV_OK;
+    if (check_controller_model(reply) == TOV_ERR_MODEL) {
+        format_error_text(reply, nullptr, TOV_ERR_MODEL);
+        return TOV_ERR_MODEL;
+    }
+    return TOV_OK;
+}
+
+std::uint32_t read_waiting(std::uint8_t port, char* reply, std::uint32_t quiet_ms) {
+    std::uint32_t total = 0;
+    std::uint64_t last_byte = tick_ms();
+    while (total < kRawReadMax) {
+        const std::int32_t n = Read_Raw(port, reply + total, kRawReadMax - total);
+        if (n > 0) {
+            total += static_cast<std::uint32_t>(n);
+            last_byte = tick_ms();
+            continue;
+        }
+        if (n < 0 || quiet_ms == 0 || tick_ms() - last_byte >= quiet_ms) break;
+    }
+    reply[total] = '\0';
+    return total;
+}
+
+}  // namespace tovrane
+
+// ---- Exports of the console exchange ----
+
+namespace {
+constexpr std::uint16_t kDllVersion = 0x0111;
+// Reads attempted in a row before TOV_GetPrompt pauses 1 ms.
+constexpr int kPromptReadsBeforePause = 200;
+}  // namespace
+
+extern "C" TOV_API uint16_t TOV_Get_Dll_Version(void) { return kDllVersion; }
+
+extern "C" TOV_API void TOV_IsGetErrorString(uint16_t /*code*/, char* /*text*/) {}
+
+extern "C" TOV_API uint16_t TOV_GetPrompt(uint8_t port, uint16_t timeout_ms, uint8_t prompt) {
+    using tovrane::tick_ms;
+    const std::uint8_t cr = 13;
+    Send_Raw(port, &cr, 1);
+    std::uint64_t deadline = tick_ms() + timeout_ms;
+    int reads = 0;
+    for (;;) {
+        std::uint8_t byte = 0;
+        const std::int32_t n = Read_Raw(port, &byte, 1);
+        if (n > 0) {
+            if (byte == prompt) return TOV_OK;
+            deadline = tick_ms() + timeout_ms;  // the time-out bounds silence, not the whole wait
+        } else if (n == 0) {
+            if (tick_ms() > deadline) return TOV_ERR_NO_PROMPT;
+        } else {
+            // A port that keeps failing must not hold the caller for ever.
+            if (tick_ms() > deadline) return TOV_ERR_LINE_FAILED;
+            tovrane::pause_ms(1);
+        }
+        if (++reads >= kPromptReadsBeforePause) {
+            tovrane::pause_ms(1);
+            reads = 0;
+        }
+    }
+}

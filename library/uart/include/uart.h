@@ -1,0 +1,141 @@
+/*
+ * uart.h - the serial layer under the Tovrane library and the Pelorim wizard.
+ *
+ * A port is named by its COM number N (1..255). Port N is the device named
+ * by the environment variable UART_COM<N> when it is set, else /dev/ttyS<N-1>.
+ * The layer keeps one open descriptor per port number; callers hold no handle.
+ *
+ * Every function runs on the caller's thread and never blocks longer than the
+ * time-out it is given (plus the settle time below). None of them throws.
+ *
+ * Tracing: when the environment variable UART_TRACE names a file when a port
+ * is opened, every byte sent and received on any port is appended to it with
+ * a time stamp (text lines quoted, other bytes in hex).
+ */
+#ifndef UART_H
+#define UART_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define UART_API __attribute__((visibility("default")))
+#else
+#define UART_API
+#endif
+
+/*
+ * Result codes. 0 is success; every failure code lies in 1..14, so it never
+ * collides with the Tovrane library's own codes (15..65 and 100).
+ * Each code has exactly one meaning.
+ */
+enum uart_result {
+    UART_OK = 0,
+    UART_ERR_NOT_OPEN = 1,      /* the port number is not open in this process */
+    UART_ERR_BAD_PORT = 2,      /* port 0: no COM port carries that number */
+    UART_ERR_NO_DEVICE = 3,     /* the device the port maps to does not exist */
+    UART_ERR_PERMISSION = 4,    /* the device exists but we may not open it (see the dialout group) */
+    UART_ERR_BUSY = 5,          /* another program (or this one) holds the port */
+    UART_ERR_BAD_SETTINGS = 6,  /* baud rate, data bits, parity or stop bits not supported */
+    UART_ERR_CONFIG = 7,        /* the device refused the line settings (not a serial device?) */
+    UART_ERR_WRITE = 8,         /* writing to the device failed or stalled */
+    UART_ERR_TIMEOUT = 9,       /* the expected end character did not arrive in time */
+    UART_ERR_HANGUP = 10,       /* the line hung up: adapter unplugged or far end gone */
+    UART_ERR_TOO_LONG = 11,     /* the reply did not fit the buffer; it was cut */
+    UART_ERR_READ = 12,         /* reading from the device failed for another reason */
+    UART_ERR_BAD_ARGUMENT = 13, /* a null pointer or a zero capacity was passed */
+    UART_ERR_OPEN_FAILED = 14   /* opening the device failed for another reason */
+};
+
+/*
+ * Capacities. UART_TEXT_CAPACITY is what Receive_Cmd may write, terminator
+ * included: the wizard passes buffers of exactly that size.
+ * The reply functions below take the capacity from the caller; the Tovrane
+ * library passes 1001 (1000 characters and the terminator).
+ */
+#define UART_TEXT_CAPACITY 2048
+
+/* Timing, in milliseconds. */
+#define UART_SETTLE_MS 15   /* quiet time after the end character before a reply counts as complete */
+#define UART_RAW_WAIT_MS 1  /* longest wait of Read_Raw for a first byte */
+
+/*
+ * Open_Com: open port `port` with the given line format.
+ *   baud: one of the standard rates 50..4000000 (115200 in use).
+ *   data_bits: 5..8.  parity: 0 none, 1 odd, 2 even, 3 mark, 4 space.
+ *   stop_bits: 0 one stop bit, 1 one and a half (taken as two), 2 two stop bits.
+ * The device is set raw, locked against every other opener (TIOCEXCL and
+ * flock), asked for low latency where the driver supports it, and stale input
+ * is dropped. Its former settings are restored by Close_Com.
+ * Opening a port that is already open returns UART_ERR_BUSY.
+ */
+UART_API uint16_t Open_Com(uint8_t port, uint32_t baud, uint8_t data_bits, uint8_t parity,
+                           uint8_t stop_bits);
+
+/* Close_Com: restore and release the port. Closing a port that is not open is harmless (returns UART_ERR_NOT_OPEN). */
+UART_API uint16_t Close_Com(uint8_t port);
+
+/* Send_Cmd: send `text` followed by a carriage return as one console line. flag: pass 0. */
+UART_API uint16_t Send_Cmd(uint8_t port, const char* text, int16_t flag);
+
+/*
+ * Receive_Cmd: wait up to timeout_ms for input, then take what arrives until
+ * the line has been quiet for UART_SETTLE_MS, and store it as NUL-terminated
+ * text at the start of `buffer`, which must hold UART_TEXT_CAPACITY bytes.
+ * Nothing arrived: buffer holds "" and the result is UART_ERR_TIMEOUT.
+ * `scratch` may be null; when not, it receives the number of bytes stored.
+ */
+UART_API uint16_t Receive_Cmd(uint8_t port, char* buffer, uint16_t timeout_ms, int16_t flag,
+                              uint16_t* scratch);
+
+/*
+ * Exchange_Cmd: send `command` as one console line (text and carriage return),
+ * then collect the reply into `reply` (capacity bytes, terminator included)
+ * until `end_char` has arrived and the line has then stayed quiet for
+ * UART_SETTLE_MS, or until timeout_ms has passed since the send.
+ * Result: 0 when the reply's last character is end_char; UART_ERR_TIMEOUT
+ * otherwise (the text received so far stays in `reply`); UART_ERR_TOO_LONG when
+ * the reply was cut at capacity-1 characters. Input waiting before the call is
+ * dropped first. `reply` is always NUL-terminated. flag: pass 0; scratch may be null.
+ */
+UART_API uint16_t Exchange_Cmd(uint8_t port, const char* command, char* reply, uint32_t capacity,
+                               uint32_t timeout_ms, int16_t flag, uint16_t* scratch, char end_char);
+
+/*
+ * Read_Reply: without sending, collect the console's answer: wait up to
+ * timeout_ms for a first byte, then take what arrives until the line has been
+ * quiet for UART_SETTLE_MS. Same buffer rules and codes as Exchange_Cmd.
+ */
+UART_API uint16_t Read_Reply(uint8_t port, char* reply, uint32_t capacity, uint32_t timeout_ms,
+                             int16_t flag, uint16_t* scratch);
+
+/* Read_Until: as Exchange_Cmd but without sending anything and without dropping waiting input. */
+UART_API uint16_t Read_Until(uint8_t port, char* reply, uint32_t capacity, uint32_t timeout_ms,
+                             int16_t flag, uint16_t* scratch, char end_char);
+
+/*
+ * Send_Raw: send exactly `count` bytes. Returns the number of bytes the device
+ * took (equal to count on success, less after a failure or a 2 s stall).
+ */
+UART_API uint16_t Send_Raw(uint8_t port, const void* bytes, uint16_t count);
+
+/*
+ * Read_Raw: take at most `max_count` bytes that have arrived, waiting at most
+ * UART_RAW_WAIT_MS for the first one. Returns their number, 0 when nothing is
+ * waiting, or minus a uart_result code on failure (-UART_ERR_HANGUP when the
+ * line hung up, -UART_ERR_NOT_OPEN for a port that is not open).
+ * Writes no terminator: the buffer must hold max_count bytes.
+ */
+UART_API int32_t Read_Raw(uint8_t port, void* buffer, uint32_t max_count);
+
+/* Uart_Device_Path: the device path port N maps to, written into `path` (capacity bytes). 0 or UART_ERR_BAD_PORT. */
+UART_API uint16_t Uart_Device_Path(uint8_t port, char* path, uint32_t capacity);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* UART_H */

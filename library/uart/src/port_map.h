@@ -1,0 +1,14 @@
+// Which device a COM port number stands for.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace uart {
+
+// Port N (1..255) is the device named by UART_COM<N> when set and not empty,
+// else /dev/ttyS<N-1>. Port 0 maps to nothing.
+std::optional<std::string> device_path_for(std::uint8_t port);
+
+}  // namespace uart

@@ -1,0 +1,86 @@
+#include "reply_collector.h"
+
+#include <algorithm>
+
+#include "uart.h"
+
+namespace uart {
+
+namespace {
+// Poll granularity while waiting: short enough that the settle time is kept
+// to within a millisecond.
+constexpr int kPollSliceMs = 5;
+
+int wait_budget(std::uint64_t now, std::uint64_t until) {
+    if (until <= now) return 0;
+    return static_cast<int>(std::min<std::uint64_t>(until - now, kPollSliceMs));
+}
+}  // namespace
+
+CollectResult collect_reply(ByteSource& source, std::span<char> buffer, const CollectRequest& req) {
+    CollectResult result;
+    if (buffer.empty()) {
+        result.code = UART_ERR_BAD_ARGUMENT;
+        return result;
+    }
+    const std::size_t room = buffer.size() - 1;
+    std::size_t length = 0;
+    buffer[0] = '\0';
+
+    const std::uint64_t start = source.now_ms();
+    const std::uint64_t deadline = start + req.timeout_ms;
+    std::uint64_t last_byte_at = 0;
+    bool any = false;
+
+    auto ends_with_end = [&] {
+        return req.end_char && length > 0 && buffer[length - 1] == *req.end_char;
+    };
+
+    for (;;) {
+        const std::uint64_t now = source.now_ms();
+        // Decide whether the reply is complete.
+        if (any && now - last_byte_at >= req.settle_ms) {
+            if (!req.end_char || ends_with_end()) break;
+        }
+        if (!req.end_char && any && now - start >= req.timeout_ms + req.max_quiet_collect_ms) {
+            break;  // a trickle that never settles
+        }
+        if (now >= deadline && !(any && !req.end_char)) {
+            break;  // time is up (without an end character, we keep reading until quiet)
+        }
+        const std::uint64_t until =
+            (any && !req.end_char) ? last_byte_at + req.settle_ms : deadline;
+
+        std::uint8_t chunk[256];
+        const std::size_t want = std::min<std::size_t>(sizeof chunk, room - length + 1);
+        const ReadResult r = source.read_some(std::span(chunk, want), wait_budget(now, until));
+        if (r.error != 0) {
+            buffer[length] = '\0';
+            result.code = r.error;
+            result.length = length;
+            return result;
+        }
+        if (r.count == 0) continue;
+        const std::size_t fits = std::min(r.count, room - length);
+        std::copy_n(chunk, fits, reinterpret_cast<std::uint8_t*>(buffer.data()) + length);
+        length += fits;
+        buffer[length] = '\0';
+        any = true;
+        last_byte_at = source.now_ms();
+        if (fits < r.count) {
+            result.code = UART_ERR_TOO_LONG;
+            result.length = length;
+            return result;
+        }
+    }
+    buffer[length] = '\0';
+    result.length = length;
+    if (req.end_char) {
+        result.code = ends_with_end() ? UART_OK : UART_ERR_TIMEOUT;
+    } else {
+        result.code = length > 0 ? UART_OK : UART_ERR_TIMEOUT;
+    }
+    return result;
+}
+
+}  // namespace uart

@@ -1,0 +1,67 @@
+// The one file that knows termios: opening, configuring, reading and
+// writing a serial device, and putting it back as it was.
+#pragma once
+
+#include <termios.h>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "byte_source.h"
+
+namespace uart {
+
+struct LineFormat {
+    std::uint32_t baud = 115200;
+    std::uint8_t data_bits = 8;
+    std::uint8_t parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    std::uint8_t stop_bits = 0;  // 0 one, 1 one and a half (two), 2 two
+};
+
+class SerialDevice final : public ByteSource {
+public:
+    // Opens, locks and configures the device; on failure returns null and
+    // sets `code` to a uart_result.
+    static std::unique_ptr<SerialDevice> open(const std::string& path, const LineFormat& format,
+                                              std::uint16_t& code);
+    ~SerialDevice() override;
+    SerialDevice(const SerialDevice&) = delete;
+    SerialDevice& operator=(const SerialDevice&) = delete;
+
+    ReadResult read_some(std::span<std::uint8_t> out, int wait_ms) override;
+    std::uint64_t now_ms() override;
+
+    // Writes every byte unless the device fails or stalls for stall_ms;
+    // returns how many were taken and sets `code`.
+    std::size_t write_all(std::span<const std::uint8_t> bytes, int stall_ms, std::uint16_t& code);
+
+    // Reads and returns whatever is waiting, without waiting.
+    std::size_t discard_waiting();
+
+    const std::string& path() const { return path_; }
+
+    // Only open() can make the key, so only open() constructs devices.
+    class Key {
+        friend class SerialDevice;
+        Key() = default;
+    };
+    SerialDevice(Key, int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+
+private:
+    std::uint16_t configure(const LineFormat& format);
+    void request_low_latency();
+
+    int fd_ = -1;
+    std::string path_;
+    termios saved_{};
+    bool saved_valid_ = false;
+    int saved_serial_flags_ = 0;
+    bool serial_flags_changed_ = false;
+};
+
+// Maps a baud rate to its termios constant; false when unsupported.
+bool baud_constant(std::uint32_t baud, speed_t& out);
+
+}  // namespace uart

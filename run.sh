@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# ./run.sh demo  - install what is missing, build, start the simulated controller and the wizard
+# ./run.sh test  - install what is missing, build (plain and sanitized), run every test
+# ./run.sh build - build only
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$PWD
+JOBS=$(nproc)
+
+PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgtest-dev libgmock-dev
+          libmspack-dev gcab libboost-dev libserialport-dev lrzsz socat xvfb xauth)
+
+install_missing() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    echo "installing: ${missing[*]}"
+    local sudo=""
+    [[ $(id -u) -ne 0 ]] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+}
+
+build() { # build DIR [cmake options...]
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$JOBS"
+}
+
+case "${1:-}" in
+  build)
+    install_missing
+    build "$ROOT/build"
+    ;;
+  test)
+    install_missing
+    export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+    build "$ROOT/build"
+    (cd "$ROOT/build" && ctest --output-on-failure -j "$JOBS" --timeout 600)
+    build "$ROOT/build-asan" -DTQ318_SANITIZE=ON -DTQ318_BENCH=OFF
+    (cd "$ROOT/build-asan" && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j "$JOBS" --timeout 900)
+    if [[ -x "$ROOT/fuzz/replay.sh" ]]; then "$ROOT/fuzz/replay.sh"; fi
+    ;;
+  demo)
+    install_missing
+    build "$ROOT/build"
+    exec "$ROOT/tools/demo.sh" "$ROOT/build/bin"
+    ;;
+  *)
+    echo "usage: $0 demo|test|build" >&2
+    exit 2
+    ;;
+esac

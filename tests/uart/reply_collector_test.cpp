@@ -1,0 +1,163 @@
+#include "reply_collector.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "uart.h"
+
+namespace {
+
+// A scripted line: chunks that arrive at given times on a virtual clock.
+class ScriptedSource : public uart::ByteSource {
+public:
+    struct Chunk {
+        std::uint64_t at_ms;
+        std::string bytes;
+        std::uint16_t error = 0;
+    };
+    explicit ScriptedSource(std::vector<Chunk> chunks) : chunks_(chunks.begin(), chunks.end()) {}
+
+    uart::ReadResult read_some(std::span<std::uint8_t> out, int wait_ms) override {
+        ++reads;
+        uart::ReadResult r;
+        if (!chunks_.empty() && chunks_.front().at_ms <= now_ + static_cast<std::uint64_t>(wait_ms)) {
+            now_ = std::max(now_, chunks_.front().at_ms);
+            Chunk& c = chunks_.front();
+            if (c.error != 0) {
+                r.error = c.error;
+                return r;
+            }
+            const std::size_t n = std::min(out.size(), c.bytes.size());
+            std::memcpy(out.data(), c.bytes.data(), n);
+            c.bytes.erase(0, n);
+            if (c.bytes.empty()) chunks_.pop_front();
+            r.count = n;
+            return r;
+        }
+        now_ += static_cast<std::uint64_t>(wait_ms > 0 ? wait_ms : 1);
+        return r;
+    }
+    std::uint64_t now_ms() override { return now_; }
+    std::uint64_t now_ = 0;
+    int reads = 0;
+
+private:
+    std::deque<Chunk> chunks_;
+};
+
+uart::CollectRequest until(char end, std::uint32_t timeout_ms) {
+    uart::CollectRequest r;
+    r.timeout_ms = timeout_ms;
+    r.end_char = end;
+    r.settle_ms = 15;
+    return r;
+}
+
+TEST(ReplyCollector, CompleteReplyEndsAfterSettleTime) {
+    ScriptedSource src({{10, "\r\nIP=1.2.3.4"}, {12, "\r\nTQ318-5314A>"}});
+    char buf[1001];
+    const auto r = uart::collect_reply(src, buf, until('>', 1000));
+    EXPECT_EQ(r.code, UART_OK);
+    EXPECT_STREQ(buf, "\r\nIP=1.2.3.4\r\nTQ318-5314A>");
+    // Done one settle time after the last byte, not at the time-out.
+    EXPECT_GE(src.now_ms(), 12u + 15u);
+    EXPECT_LT(src.now_ms(), 12u + 15u + 10u);
+}
+
+TEST(ReplyCollector, TextAfterPromptWithinSettleFailsLastCharacterCheck) {
+    ScriptedSource src({{10, "\r\nok\r\nX>"}, {20, " more"}});
+    char buf[1001];
+    const auto r = uart::collect_reply(src, buf, until('>', 200));
+    EXPECT_EQ(r.code, UART_ERR_TIMEOUT);
+    EXPECT_STREQ(buf, "\r\nok\r\nX> more");
+}
+
+TEST(ReplyCollector, PromptInsideTextDoesNotEndTheReply) {
+    ScriptedSource src({{5, "a>b"}, {40, "c>"}});
+    char buf[64];
+    const auto r = uart::collect_reply(src, buf, until('>', 500));
+    EXPECT_EQ(r.code, UART_OK);
+    EXPECT_STREQ(buf, "a>bc>");
+}
+
+TEST(ReplyCollector, SilentLineTimesOutWithEmptyText) {
+    ScriptedSource src({});
+    char buf[16];
+    std::memset(buf, 'x', sizeof buf);
+    const auto r = uart::collect_reply(src, buf, until('>', 300));
+    EXPECT_EQ(r.code, UART_ERR_TIMEOUT);
+    EXPECT_STREQ(buf, "");
+    EXPECT_GE(src.now_ms(), 300u);
+    EXPECT_LE(src.now_ms(), 310u);
+}
+
+TEST(ReplyCollector, OverlongReplyIsCutAndReported) {
+    ScriptedSource src({{1, std::string(40, 'a') + ">"}});
+    char buf[17];
+    std::memset(buf, 'z', sizeof buf);
+    const auto r = uart::collect_reply(src, std::span(buf, 16), until('>', 100));
+    EXPECT_EQ(r.code, UART_ERR_TOO_LONG);
+    EXPECT_EQ(std::strlen(buf), 15u);
+    EXPECT_EQ(buf[16], 'z') << "wrote past the capacity";
+}
+
+TEST(ReplyCollector, ExactFitIsNotTooLong) {
+    ScriptedSource src({{1, std::string(14, 'a') + ">"}});
+    char buf[16];
+    const auto r = uart::collect_reply(src, buf, until('>', 100));
+    EXPECT_EQ(r.code, UART_OK);
+    EXPECT_EQ(std::strlen(buf), 15u);
+}
+
+TEST(ReplyCollector, ReadErrorIsPassedOnWithTextSoFar) {
+    ScriptedSource src({{1, "abc"}, {3, "", UART_ERR_HANGUP}});
+    char buf[16];
+    const auto r = uart::collect_reply(src, buf, until('>', 1000));
+    EXPECT_EQ(r.code, UART_ERR_HANGUP);
+    EXPECT_STREQ(buf, "abc");
+    EXPECT_LT(src.now_ms(), 100u);
+}
+
+TEST(ReplyCollector, QuietModeTakesTextUntilTheLineSettles) {
+    uart::CollectRequest req;
+    req.timeout_ms = 1;
+    req.settle_ms = 15;
+    ScriptedSource src({{0, "password:"}, {200, "late"}});
+    char buf[2048];
+    const auto r = uart::collect_reply(src, buf, req);
+    EXPECT_EQ(r.code, UART_OK);
+    EXPECT_STREQ(buf, "password:");
+    EXPECT_LT(src.now_ms(), 40u);
+}
+
+TEST(ReplyCollector, QuietModeWithNothingReturnsAtTheTimeout) {
+    uart::CollectRequest req;
+    req.timeout_ms = 1;
+    ScriptedSource src({});
+    char buf[8];
+    const auto r = uart::collect_reply(src, buf, req);
+    EXPECT_EQ(r.code, UART_ERR_TIMEOUT);
+    EXPECT_STREQ(buf, "");
+    EXPECT_LE(src.now_ms(), 6u);
+}
+
+TEST(ReplyCollector, QuietModeTrickleIsBounded) {
+    uart::CollectRequest req;
+    req.timeout_ms = 1;
+    req.settle_ms = 15;
+    req.max_quiet_collect_ms = 250;
+    std::vector<ScriptedSource::Chunk> trickle;
+    for (int i = 0; i < 1000; ++i) trickle.push_back({static_cast<std::uint64_t>(i * 10), "."});
+    ScriptedSource src(trickle);
+    char buf[2048];
+    const auto r = uart::collect_reply(src, buf, req);
+    EXPECT_EQ(r.code, UART_OK);
+    EXPECT_LE(src.now_ms(), 270u);
+    EXPECT_GT(std::strlen(buf), 10u);
+}
+
+}  // namespace
