@@ -1,0 +1,133 @@
+// The standard exchange and the prompt wait over a real pseudo-terminal,
+// with the test playing the console byte by byte.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "exchange.h"
+#include "pty_peer.h"
+#include "tovrane.h"
+#include "uart.h"
+
+using namespace std::chrono;
+using testing_support::ComMapping;
+using testing_support::PtyPeer;
+
+namespace {
+
+constexpr uint8_t kPort = 21;
+
+class Console : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(Open_Com(kPort, 115200, 8, 0, 0), UART_OK); }
+    void TearDown() override {
+        if (device.joinable()) device.join();
+        Close_Com(kPort);
+    }
+    // Answers `reply` once `command` has arrived.
+    void answer(std::string command, std::string reply) {
+        device = std::thread([this, command, reply] {
+            peer.read_until(command, 2s);
+            if (!reply.empty()) peer.write(reply);
+        });
+    }
+    PtyPeer peer;
+    ComMapping mapping{kPort, peer.slave_path()};
+    std::thread device;
+    char reply[1001];
+};
+
+milliseconds since(steady_clock::time_point t) {
+    return duration_cast<milliseconds>(steady_clock::now() - t);
+}
+
+TEST_F(Console, CompleteReplyIsKeptWhole) {
+    answer("ver\r", "\r\nVer. 1.23\r\nTQ318-5314A>");
+    EXPECT_EQ(tovrane::exchange(kPort, "ver", reply, 1500, '>'), 0);
+    EXPECT_STREQ(reply, "\r\nVer. 1.23\r\nTQ318-5314A>");
+}
+
+TEST_F(Console, TextAfterThePromptFailsWithTheUartCode) {
+    answer("ip\r", "\r\nIP=1.1.1.1\r\nX> trailing");
+    EXPECT_EQ(tovrane::exchange(kPort, "ip", reply, 300, '>'), UART_ERR_TIMEOUT);
+    EXPECT_STREQ(reply, "ip Error!, Code:9, ");
+}
+
+TEST_F(Console, SilentLinePassesTheUartCodeUnchanged) {
+    const auto t0 = steady_clock::now();
+    EXPECT_EQ(tovrane::exchange(kPort, "mask", reply, 400, '>'), UART_ERR_TIMEOUT);
+    EXPECT_STREQ(reply, "mask Error!, Code:9, ");
+    EXPECT_GE(since(t0), 390ms);
+}
+
+TEST_F(Console, EmptyLineReplyWithoutPromptFails) {
+    answer("gateway\r", "\r\n");
+    EXPECT_EQ(tovrane::exchange(kPort, "gateway", reply, 300, '>'), UART_ERR_TIMEOUT);
+    EXPECT_STREQ(reply, "gateway Error!, Code:9, ");
+}
+
+TEST_F(Console, HangUpDuringAnExchangeEndsItAtOnce) {
+    device = std::thread([this] {
+        peer.read_until("dir\r", 2s);
+        peer.close_master();
+    });
+    const auto t0 = steady_clock::now();
+    EXPECT_EQ(tovrane::exchange(kPort, "dir", reply, 3000, '>'), UART_ERR_HANGUP);
+    EXPECT_LT(since(t0), 1000ms);
+    EXPECT_STREQ(reply, "dir Error!, Code:10, ");
+}
+
+TEST_F(Console, GetPromptFindsThePromptAfterOtherBytes) {
+    answer("\r", "\r\nboot noise ... \r\nTQ318-5314A>");
+    EXPECT_EQ(TOV_GetPrompt(kPort, 200, '>'), 0);
+    EXPECT_EQ(peer.received(), "\r");
+}
+
+TEST_F(Console, GetPromptOnASilentLineReturns15AfterOneTimeout) {
+    const auto t0 = steady_clock::now();
+    EXPECT_EQ(TOV_GetPrompt(kPort, 200, '>'), TOV_ERR_NO_PROMPT);
+    const auto took = since(t0);
+    EXPECT_GE(took, 199ms);
+    EXPECT_LT(took, 300ms);
+}
+
+TEST_F(Console, GetPromptKeepsWaitingWhileOtherBytesFlow) {
+    std::atomic<bool> streaming{true};
+    device = std::thread([&] {
+        peer.read_until("\r", 2s);
+        const auto until = steady_clock::now() + 600ms;
+        while (steady_clock::now() < until) {
+            peer.write(".");
+            std::this_thread::sleep_for(20ms);  // the device's own pace, not test synchronisation
+        }
+        streaming = false;
+    });
+    const auto t0 = steady_clock::now();
+    EXPECT_EQ(TOV_GetPrompt(kPort, 200, '>'), TOV_ERR_NO_PROMPT);
+    EXPECT_FALSE(streaming);
+    EXPECT_GE(since(t0), 750ms);  // 600 ms of bytes, then 200 ms of silence
+}
+
+TEST_F(Console, GetPromptOnAFailingPortEndsAtTheDeadline) {
+    peer.close_master();
+    const auto t0 = steady_clock::now();
+    EXPECT_EQ(TOV_GetPrompt(kPort, 150, '>'), TOV_ERR_LINE_FAILED);
+    EXPECT_LT(since(t0), 400ms);
+    EXPECT_EQ(TOV_GetPrompt(99, 50, '>'), TOV_ERR_LINE_FAILED);  // never opened
+}
+
+TEST_F(Console, ModelPrecheckSendsABlankAndRejectsUnknownModels) {
+    answer(" \r", "\r\nTQ318-9000X>");
+    EXPECT_EQ(tovrane::model_precheck(kPort, reply, 1000), TOV_ERR_MODEL);
+    EXPECT_STREQ(reply, "\r\n(null) Error!, Code:55, ");
+}
+
+TEST_F(Console, ModelPrecheckPassesOverASilentLine) {
+    EXPECT_EQ(tovrane::model_precheck(kPort, reply, 100), 0);
+}
+
+}  // namespace
