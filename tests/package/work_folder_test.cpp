@@ -1,0 +1,97 @@
+#include "work_folder.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+using pelorim::WorkFolder;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+namespace {
+
+class EnvVar {
+public:
+    EnvVar(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~EnvVar() {
+        if (old_) ::setenv(name_, old_->c_str(), 1);
+        else ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(WorkFolder, NewPrivateFolderNamedAfterThePackageUnderTemp) {
+    TempDir base;
+    EnvVar temp("TEMP", base.path().string());
+    auto a = WorkFolder::create("tq318.hex");
+    auto b = WorkFolder::create("tq318.hex");
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(a->path(), b->path()) << "two runs must not share a folder";
+    EXPECT_EQ(a->path().parent_path(), base.path());
+    EXPECT_EQ(a->path().filename().string().rfind("tq318.", 0), 0u);
+    struct stat st {};
+    ASSERT_EQ(::lstat(a->path().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(fs::is_empty(a->path()));
+}
+
+TEST(WorkFolder, TempThenTmpdirThenThePlatformFolder) {
+    TempDir x, y;
+    {
+        EnvVar temp("TEMP", x.path().string());
+        EnvVar tmpdir("TMPDIR", y.path().string());
+        EXPECT_EQ(pelorim::temp_folder(), x.path());
+    }
+    {
+        EnvVar temp("TEMP", "");
+        EnvVar tmpdir("TMPDIR", y.path().string());
+        EXPECT_EQ(pelorim::temp_folder(), y.path());
+    }
+}
+
+TEST(WorkFolder, RemovalTakesContentsButNeverFollowsLinks) {
+    TempDir base, outside;
+    EnvVar temp("TEMP", base.path().string());
+    write_file(outside / "precious", "data");
+    fs::path where;
+    {
+        auto folder = WorkFolder::create("pkg.hex");
+        ASSERT_TRUE(folder);
+        where = folder->path();
+        write_file(folder->member("tq318.exe"), "x");
+        fs::create_directory(folder->path() / "sub");
+        write_file(folder->path() / "sub" / "deep", "y");
+        ::chmod((folder->path() / "sub" / "deep").c_str(), 0400);
+        fs::create_directory_symlink(outside.path(), folder->path() / "link-out");
+        fs::create_symlink(outside / "precious", folder->member("file-link"));
+    }  // removed here
+    EXPECT_FALSE(fs::exists(where));
+    EXPECT_TRUE(fs::exists(outside / "precious"));
+    EXPECT_EQ(testing_support::read_file(outside / "precious"), "data");
+}
+
+TEST(WorkFolder, ShortOrExtensionOnlyNamesStillGetAFolder) {
+    TempDir base;
+    EnvVar temp("TEMP", base.path().string());
+    auto folder = WorkFolder::create(".exe");
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(folder->path().filename().string().rfind("package.", 0), 0u);
+}
+
+TEST(WorkFolder, UnwritableTempGivesNoFolder) {
+    EnvVar temp("TEMP", "/proc/no-such-folder");
+    EXPECT_FALSE(WorkFolder::create("tq318.hex"));
+}
+
+}  // namespace

@@ -1,0 +1,175 @@
+#include "cab_extract.h"
+
+#include <fcntl.h>
+#include <mspack.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace pelorim {
+
+namespace {
+
+// libmspack reads and writes through a table of functions; ours opens every
+// output with O_NOFOLLOW and stops a member that writes more than it declared.
+struct Handle {
+    int fd = -1;
+    std::uint64_t written = 0;
+    std::uint64_t write_limit = 0;  // 0: reading
+};
+
+struct System {
+    mspack_system base{};  // first member: libmspack passes &base back to us
+    std::uint64_t next_write_limit = 0;
+};
+
+mspack_file* sys_open(mspack_system* self, const char* filename, int mode) {
+    auto* system = reinterpret_cast<System*>(self);
+    int flags = O_CLOEXEC | O_NOFOLLOW;
+    switch (mode) {
+        case MSPACK_SYS_OPEN_READ: flags |= O_RDONLY; break;
+        case MSPACK_SYS_OPEN_WRITE: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+        default: return nullptr;  // the cabinet reader never needs update or append
+    }
+    const int fd = ::open(filename, flags, 0600);
+    if (fd < 0) return nullptr;
+    if (mode == MSPACK_SYS_OPEN_WRITE) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return nullptr;
+        }
+    }
+    auto handle = std::make_unique<Handle>();
+    handle->fd = fd;
+    if (mode == MSPACK_SYS_OPEN_WRITE) handle->write_limit = system->next_write_limit;
+    return reinterpret_cast<mspack_file*>(handle.release());
+}
+
+void sys_close(mspack_file* file) {
+    std::unique_ptr<Handle> handle(reinterpret_cast<Handle*>(file));
+    if (handle && handle->fd >= 0) ::close(handle->fd);
+}
+
+int sys_read(mspack_file* file, void* buffer, int bytes) {
+    auto* handle = reinterpret_cast<Handle*>(file);
+    if (bytes < 0) return -1;
+    ssize_t n;
+    do {
+        n = ::read(handle->fd, buffer, static_cast<std::size_t>(bytes));
+    } while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
+int sys_write(mspack_file* file, void* buffer, int bytes) {
+    auto* handle = reinterpret_cast<Handle*>(file);
+    if (bytes < 0) return -1;
+    if (handle->written + static_cast<std::uint64_t>(bytes) > handle->write_limit) return -1;
+    std::size_t done = 0;
+    while (done < static_cast<std::size_t>(bytes)) {
+        const ssize_t n = ::write(handle->fd, static_cast<char*>(buffer) + done,
+                                  static_cast<std::size_t>(bytes) - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return -1;
+        done += static_cast<std::size_t>(n);
+    }
+    handle->written += done;
+    return bytes;
+}
+
+int sys_seek(mspack_file* file, off_t offset, int mode) {
+    auto* handle = reinterpret_cast<Handle*>(file);
+    int whence;
+    switch (mode) {
+        case MSPACK_SYS_SEEK_START: whence = SEEK_SET; break;
+        case MSPACK_SYS_SEEK_CUR: whence = SEEK_CUR; break;
+        case MSPACK_SYS_SEEK_END: whence = SEEK_END; break;
+        default: return -1;
+    }
+    return ::lseek(handle->fd, offset, whence) < 0 ? -1 : 0;
+}
+
+off_t sys_tell(mspack_file* file) {
+    auto* handle = reinterpret_cast<Handle*>(file);
+    return ::lseek(handle->fd, 0, SEEK_CUR);
+}
+
+void sys_message(mspack_file*, const char*, ...) {}  // the caller reports failures itself
+
+void* sys_alloc(mspack_system*, size_t bytes) { return std::malloc(bytes); }
+void sys_free(void* ptr) { std::free(ptr); }
+void sys_copy(void* src, void* dest, size_t bytes) { std::memmove(dest, src, bytes); }
+
+System make_system() {
+    System s;
+    s.base.open = sys_open;
+    s.base.close = sys_close;
+    s.base.read = sys_read;
+    s.base.write = sys_write;
+    s.base.seek = sys_seek;
+    s.base.tell = sys_tell;
+    s.base.message = sys_message;
+    s.base.alloc = sys_alloc;
+    s.base.free = sys_free;
+    s.base.copy = sys_copy;
+    s.base.null_ptr = nullptr;
+    return s;
+}
+
+struct DecompressorDeleter {
+    void operator()(mscab_decompressor* d) const { mspack_destroy_cab_decompressor(d); }
+};
+
+}  // namespace
+
+bool ExtractFileFromCab(std::string_view package, std::string_view at_member,
+                        std::string_view destination, int /*flags*/, std::string_view /*source_dir*/,
+                        const CabLimits& limits) {
+    std::string_view member = at_member;
+    if (!member.empty() && member.front() == '@') member.remove_prefix(1);
+    if (member.empty() || package.empty() || destination.empty()) return false;
+
+    System system = make_system();
+    std::unique_ptr<mscab_decompressor, DecompressorDeleter> cabd(
+        mspack_create_cab_decompressor(&system.base));
+    if (!cabd) return false;
+    // Damaged data is refused, not repaired.
+    cabd->set_param(cabd.get(), MSCABD_PARAM_FIXMSZIP, 0);
+    cabd->set_param(cabd.get(), MSCABD_PARAM_SALVAGE, 0);
+
+    const std::string package_path(package);
+    mscabd_cabinet* cabinet = cabd->open(cabd.get(), package_path.c_str());
+    if (cabinet == nullptr) return false;
+    auto close_cabinet = [&](mscabd_cabinet* c) { cabd->close(cabd.get(), c); };
+    std::unique_ptr<mscabd_cabinet, decltype(close_cabinet)> cabinet_guard(cabinet, close_cabinet);
+
+    std::uint32_t members = 0;
+    std::uint64_t total = 0;
+    mscabd_file* wanted = nullptr;
+    for (mscabd_file* f = cabinet->files; f != nullptr; f = f->next) {
+        if (++members > limits.max_members) return false;
+        total += f->length;
+        if (total > limits.max_total_bytes) return false;
+        if (wanted == nullptr && f->filename != nullptr && member == f->filename) wanted = f;
+    }
+    if (wanted == nullptr) return false;
+
+    const std::string destination_path(destination);
+    system.next_write_limit = wanted->length;
+    if (cabd->extract(cabd.get(), wanted, destination_path.c_str()) != MSPACK_ERR_OK) {
+        // Leave nothing half-written behind, but never remove through a link.
+        struct stat st {};
+        if (::lstat(destination_path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            ::unlink(destination_path.c_str());
+        }
+        return false;
+    }
+    return true;
+}
+
+}  // namespace pelorim

@@ -1,0 +1,59 @@
+#include "work_folder.h"
+
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <system_error>
+#include <vector>
+
+namespace pelorim {
+
+namespace fs = std::filesystem;
+
+fs::path temp_folder() {
+    for (const char* variable : {"TEMP", "TMPDIR"}) {
+        if (const char* value = std::getenv(variable); value != nullptr && *value != '\0') {
+            return value;
+        }
+    }
+    std::error_code ec;
+    fs::path p = fs::temp_directory_path(ec);
+    return ec ? fs::path("/tmp") : p;
+}
+
+std::optional<WorkFolder> WorkFolder::create(std::string_view package_bare_name) {
+    std::string stem(package_bare_name.size() > 4
+                         ? package_bare_name.substr(0, package_bare_name.size() - 4)
+                         : std::string_view{});
+    if (stem.empty()) stem = "package";
+    const std::string pattern = (temp_folder() / (stem + ".XXXXXX")).string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (::mkdtemp(buffer.data()) == nullptr) return std::nullopt;  // mode 0700
+    return WorkFolder(fs::path(buffer.data()));
+}
+
+WorkFolder::WorkFolder(WorkFolder&& other) noexcept : path_(std::move(other.path_)) {
+    other.path_.clear();
+}
+
+WorkFolder& WorkFolder::operator=(WorkFolder&& other) noexcept {
+    if (this != &other) {
+        remove();
+        path_ = std::move(other.path_);
+        other.path_.clear();
+    }
+    return *this;
+}
+
+WorkFolder::~WorkFolder() { remove(); }
+
+void WorkFolder::remove() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    // remove_all deletes symbolic links themselves and never descends through them.
+    fs::remove_all(path_, ec);
+    path_.clear();
+}
+
+}  // namespace pelorim
