@@ -1,0 +1,469 @@
+#include "form1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "bas_common.h"
+#include "runtime_error.h"
+
+namespace pelorim {
+
+namespace {
+
+// The window was laid out in twips; 15 twips make one pixel at 96 dots per inch.
+constexpr int px(int twips) { return twips / 15; }
+
+void place(QWidget* widget, int left, int top, int width, int height) {
+    widget->setGeometry(px(left), px(top), px(width), px(height));
+}
+
+constexpr int kClientWidth = 4620;
+constexpr int kClientHeight = 7035;
+constexpr int kStatusBarHeight = 345;
+
+constexpr uint32_t kBaudRate = 115200;
+constexpr std::size_t kReceiveBufferSize = 2048;
+
+void defaultTerminate(int exitCode) {
+    std::fflush(nullptr);
+    std::_Exit(exitCode);
+}
+
+// Text of a receive buffer: up to the first NUL, 8-bit characters.
+QString bufferText(const std::array<char, kReceiveBufferSize>& buffer) {
+    const auto end = std::find(buffer.begin(), buffer.end(), '\0');
+    return QString::fromLatin1(buffer.data(), static_cast<qsizetype>(end - buffer.begin()));
+}
+
+bool bufferStartsWith(const std::array<char, kReceiveBufferSize>& buffer, std::string_view key) {
+    return std::equal(key.begin(), key.end(), buffer.begin());
+}
+
+}  // namespace
+
+Form1::Form1(Services services, QWidget* parent)
+    : QWidget(parent),
+      dialogs_(services.dialogs ? std::move(services.dialogs) : std::make_shared<QtDialogs>()),
+      uart_(std::make_unique<UartLibrary>(services.libraries.uart)),
+      tovrane_(std::make_unique<TovraneLibrary>(services.libraries.tovrane)),
+      terminate_(services.terminate ? std::move(services.terminate) : std::function<void(int)>(defaultTerminate)),
+      startTimer_(services.startTimer) {
+    buildControls();
+    connectHandlers();
+}
+
+Form1::~Form1() = default;
+
+void Form1::buildControls() {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Pelorim Tool "));
+    setFixedSize(px(kClientWidth), px(kClientHeight));
+
+    QFont normal(QStringLiteral("Arial"));
+    normal.setPointSizeF(9.75);
+    normal.setBold(false);  // explicit, so that it is not taken from a bold frame
+    QFont bold = normal;
+    bold.setBold(true);
+    setFont(normal);
+
+    auto frame = [&](const char* name, const QString& caption, QWidget* parent) {
+        auto* f = new QGroupBox(caption, parent);
+        f->setObjectName(QString::fromLatin1(name));
+        f->setFont(bold);  // the caption is bold; children get the normal font explicitly
+        return f;
+    };
+    auto label = [&](const QString& name, const QString& caption, QWidget* parent) {
+        auto* l = new QLabel(caption, parent);
+        l->setObjectName(name);
+        l->setFont(normal);
+        l->setWordWrap(true);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return l;
+    };
+    auto button = [&](const char* name, const QString& caption, QWidget* parent) {
+        auto* b = new QPushButton(caption, parent);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setFont(normal);
+        b->setAutoDefault(false);
+        return b;
+    };
+
+    Frame_Step1 = frame("Frame_Step1", QStringLiteral("STEP 1 : Com Port Setting"), this);
+    place(Frame_Step1, 360, 240, 3855, 1875);
+    Label1 = label(QStringLiteral("Label1"),
+                   QStringLiteral("Please select COM port number and click \"Connect\" button"), Frame_Step1);
+    place(Label1, 240, 480, 3495, 495);
+    Combo_ComPort = new QComboBox(Frame_Step1);
+    Combo_ComPort->setObjectName(QStringLiteral("Combo_ComPort"));
+    Combo_ComPort->setFont(normal);
+    Combo_ComPort->setEditable(true);
+    Combo_ComPort->setInsertPolicy(QComboBox::NoInsert);
+    Combo_ComPort->addItems({QStringLiteral("COM 1"), QStringLiteral("COM 2"), QStringLiteral("COM 3"),
+                             QStringLiteral("COM 4"), QStringLiteral("COM 5")});
+    place(Combo_ComPort, 240, 1200, 1695, 360);
+    ComConnect = button("ComConnect", QStringLiteral("Connect"), Frame_Step1);
+    place(ComConnect, 2280, 1200, 1305, 435);
+
+    Frame_Step2 = frame("Frame_Step2", QStringLiteral("STEP 2 : Switch Checking"), this);
+    place(Frame_Step2, 360, 2280, 3855, 1455);
+    Label2[0] = label(QStringLiteral("Label2_0"), QStringLiteral("1. Change DIP Switch to Repair Mode"), Frame_Step2);
+    place(Label2[0], 240, 480, 3615, 255);
+    Label2[1] = label(QStringLiteral("Label2_1"), QStringLiteral("2. Restart Device Power "), Frame_Step2);
+    place(Label2[1], 240, 840, 3495, 255);
+
+    Frame_Step3 = frame("Frame_Step3", QStringLiteral("STEP 3 : Start Repairing"), this);
+    place(Frame_Step3, 360, 4080, 3855, 1695);
+    Label2[2] = label(QStringLiteral("Label2_2"), QStringLiteral("Start Repairing process."), Frame_Step3);
+    place(Label2[2], 240, 480, 3495, 495);
+    ComUploadOS = button("ComUploadOS", QStringLiteral("(1). Repair Tovrane"), Frame_Step3);
+    place(ComUploadOS, 240, 1080, 1575, 375);
+    ComUpload = button("ComUpload", QStringLiteral("(2). Repair Firmware"), Frame_Step3);
+    place(ComUpload, 2040, 1080, 1575, 375);
+    // With the toolkit's button margins the two captions need a smaller size to fit.
+    QFont smaller = normal;
+    smaller.setPointSizeF(8.25);
+    ComUploadOS->setFont(smaller);
+    ComUpload->setFont(smaller);
+
+    ComDisconnect = button("ComDisconnect", QStringLiteral("Disonnect"), this);
+    place(ComDisconnect, 1680, 6000, 1305, 375);
+    ComExit = button("ComExit", QStringLiteral("EXIT"), this);
+    place(ComExit, 3120, 6000, 1095, 405);
+
+    Frame1 = new QGroupBox(this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    place(Frame1, 4200, 480, 3975, 5535);
+    UploadBar = new QProgressBar(Frame1);
+    UploadBar->setObjectName(QStringLiteral("UploadBar"));
+    UploadBar->setTextVisible(false);
+    place(UploadBar, 240, 2640, 3630, 375);
+    Label3 = label(QStringLiteral("Label3"), QStringLiteral("Loading ..."), Frame1);
+    place(Label3, 240, 2040, 3495, 495);
+    Frame1->hide();
+
+    StatusBar_Main = new QStatusBar(this);
+    StatusBar_Main->setObjectName(QStringLiteral("StatusBar_Main"));
+    StatusBar_Main->setSizeGripEnabled(false);
+    StatusBar_Main->setGeometry(0, px(kClientHeight - kStatusBarHeight), px(kClientWidth), px(kStatusBarHeight));
+    panel1_ = new QLabel(StatusBar_Main);
+    panel1_->setObjectName(QStringLiteral("StatusBar_Main_Panel1"));
+    panel2_ = new QLabel(StatusBar_Main);
+    panel2_->setObjectName(QStringLiteral("StatusBar_Main_Panel2"));
+    // Panel 1 holds "COM n Connected "; panel 2, the activity, gets the rest.
+    for (QLabel* panel : {panel1_, panel2_}) {
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setFont(normal);
+        panel->setMinimumWidth(1);
+    }
+    panel1_->setFixedWidth(px(1800));
+    StatusBar_Main->addWidget(panel1_, 0);
+    StatusBar_Main->addWidget(panel2_, 1);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(500);
+
+    CommonDialog1 = new CommonDialog(*dialogs_, this);
+    CommonDialog1->setObjectName(QStringLiteral("CommonDialog1"));
+}
+
+void Form1::connectHandlers() {
+    connect(ComConnect, &QPushButton::clicked, this, [this] { guarded([this] { onConnectClicked(); }); });
+    connect(ComDisconnect, &QPushButton::clicked, this, [this] { guarded([this] { ComDisconnect_Click(); }); });
+    connect(ComExit, &QPushButton::clicked, this, [this] { guarded([this] { ComExit_Click(); }); });
+    connect(ComUploadOS, &QPushButton::clicked, this, [this] { guarded([this] { ComUploadOS_Click(); }); });
+    connect(ComUpload, &QPushButton::clicked, this, [this] { guarded([this] { ComUpload_Click(); }); });
+    connect(Timer1, &QTimer::timeout, this, [this] { guarded([this] { Timer1_Timer(); }); });
+}
+
+// ---------------------------------------------------------------- start-up
+
+void Form1::Form_Load() {
+    CRC16_Init();
+    init();
+    Flow_controler(1);
+    // The first serial call: binds the serial library before the window is used.
+    uart_->Close_Com(static_cast<uint8_t>(comPortNo_));
+    if (startTimer_) Timer1->start();
+}
+
+void Form1::init() {
+    hexFileName_ = QStringLiteral("tq318.hex");
+    authKeyFileName_ = QStringLiteral("auth.key");
+    exeFileName_ = QStringLiteral("tq318.exe");
+    fileListName_ = QStringLiteral("file.lst");
+    loginPassword_ = QStringLiteral("quorvelstand83");
+    blinkColors_ = {QColor(255, 0, 0), palette().color(QPalette::ButtonText)};
+    blinkIndex_ = 0;
+    waitCount_ = 0;
+    waitLimit_ = 60;
+    Combo_ComPort->setCurrentIndex(0);
+}
+
+void Form1::centreOnScreen() {
+    QScreen* target = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    if (target == nullptr) return;
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), target->availableGeometry()));
+}
+
+void Form1::Flow_controler(int16_t step) {
+    if (step < 1 || step > 3) return;
+    static constexpr bool kEnabled[3][3] = {{true, false, false}, {false, true, false}, {false, false, true}};
+    const int row = step - 1;
+    stepFrame_ = std::array<QGroupBox*, 3>{Frame_Step1, Frame_Step2, Frame_Step3}[row];
+
+    Frame_Step1->setEnabled(kEnabled[row][0]);
+    ComConnect->setEnabled(kEnabled[row][0]);
+    Combo_ComPort->setEnabled(kEnabled[row][0]);
+    Label1->setEnabled(kEnabled[row][0]);
+    Frame_Step2->setEnabled(kEnabled[row][1]);
+    Label2[0]->setEnabled(kEnabled[row][1]);
+    Label2[1]->setEnabled(kEnabled[row][1]);
+    ComDisconnect->setEnabled(kEnabled[row][1]);
+    Frame_Step3->setEnabled(kEnabled[row][2]);
+    ComUpload->setEnabled(kEnabled[row][2]);
+    ComUploadOS->setEnabled(kEnabled[row][2]);
+    Label2[2]->setEnabled(kEnabled[row][2]);
+    ComDisconnect->setEnabled(kEnabled[row][1] || kEnabled[row][2]);
+}
+
+void Form1::Timer1_Timer() {
+    blinkIndex_ = static_cast<int16_t>(blinkIndex_ % 2);
+    setCaptionColor(stepFrame_, blinkColors_[static_cast<std::size_t>(blinkIndex_)]);
+    ++blinkIndex_;
+
+    if (waitCount_ >= waitLimit_) {
+        // Ticks go on while the warning is open (its event loop runs them):
+        // they must not stack a second warning on top of it.
+        if (warningOpen_) return;
+        warningOpen_ = true;
+        MsgBox(QStringLiteral("Warning !!") + QStringLiteral("\r\n") +
+               QStringLiteral("Please restart power of device !!"));
+        warningOpen_ = false;
+        waitCount_ = 1;
+    } else if (waitCount_ > 0) {
+        ++waitCount_;
+        setPanel(2, QStringLiteral("Waiting for power restart ...") + QString::number(waitCount_));
+    }
+}
+
+void Form1::setCaptionColor(QGroupBox* frame, const QColor& color) {
+    if (frame == nullptr) return;
+    frame->setProperty("captionColor", color);
+    // Only the caption takes the colour: a palette change would also colour the frame's children.
+    // A disabled frame draws its caption greyed whatever its colour.
+    frame->setStyleSheet(QStringLiteral("QGroupBox::title:enabled { color: %1; }").arg(color.name()));
+}
+
+QColor Form1::captionColor(const QGroupBox* frame) const {
+    const QVariant value = frame != nullptr ? frame->property("captionColor") : QVariant();
+    return value.isValid() ? value.value<QColor>() : QColor();
+}
+
+// ---------------------------------------------------------------- shut-down
+
+void Form1::ComExit_Click() {
+    Disconnect_Act();
+    endProgram(0);
+}
+
+void Form1::Form_Unload() {
+    Disconnect_Act();
+    endProgram(0);
+}
+
+void Form1::Form_Terminate() {
+    Disconnect_Act();
+    endProgram(0);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    if (!ended_) guarded([this] { Form_Unload(); });
+    event->accept();
+}
+
+void Form1::endProgram(int exitCode) {
+    if (ended_) return;
+    ended_ = true;
+    Timer1->stop();
+    terminate_(exitCode);
+}
+
+void Form1::reportFatal(const char* what) {
+    std::fprintf(stderr, "Pelorim: run-time error: %s\n", what);
+    std::fflush(stderr);
+    if (!ended_) {
+        try {
+            MsgBox(QStringLiteral("Run-time error:\n") + QString::fromLocal8Bit(what));
+        } catch (...) {
+            // The report already went to stderr.
+        }
+    }
+    endProgram(1);
+}
+
+void Form1::MsgBox(const QString& text) { dialogs_->message(this, text); }
+
+// ---------------------------------------------------------------- status bar
+
+void Form1::setPanel(int panel, const QString& text) {
+    QLabel* target = panel == 1 ? panel1_ : panel2_;
+    target->setText(text);
+    emit panelChanged(panel, text);
+}
+
+QString Form1::panelText(int panel) const { return (panel == 1 ? panel1_ : panel2_)->text(); }
+
+QString Form1::portText() const { return Combo_ComPort->currentText(); }
+
+// ---------------------------------------------------------------- serial connection
+
+bool Form1::Connect_Act() {
+    // The selected position is that of the item whose text is shown; text
+    // typed by hand that names no item selects nothing (-1), giving port 0.
+    const int position = Combo_ComPort->findText(Combo_ComPort->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    comPortNo_ = static_cast<int16_t>(position + 1);
+    const uint16_t result = uart_->Open_Com(static_cast<uint8_t>(comPortNo_), kBaudRate, 8, 0, 0);
+    if (result != 0) {
+        MsgBox(portText() + QStringLiteral(" Connect Failed !!"));
+        return false;
+    }
+    setPanel(1, portText() + QStringLiteral(" Connected "));
+    return true;
+}
+
+bool Form1::Disconnect_Act() {
+    try {
+        uart_->Close_Com(static_cast<uint8_t>(comPortNo_));
+        ++closeCount_;
+        setPanel(1, portText() + QStringLiteral(" Disonnected!! "));
+        setPanel(2, QString());
+        return true;
+    } catch (const RuntimeError&) {
+        MsgBox(portText() + QStringLiteral(" disconnect error!!"));
+        return false;
+    }
+}
+
+void Form1::ComDisconnect_Click() {
+    if (Disconnect_Act()) Flow_controler(1);
+}
+
+void Form1::onConnectClicked() {
+    // A Connect click handled inside a running detection (after a nested
+    // "Disonnect") would start a second detection on top of the first. It is
+    // run once the first has ended instead.
+    if (detectionDepth_ > 0) {
+        connectRequested_ = true;
+        return;
+    }
+    do {
+        connectRequested_ = false;
+        ComConnect_Click();
+    } while (connectRequested_ && !ended_ && ComConnect->isEnabled());
+}
+
+void Form1::ComConnect_Click() {
+    waitCount_ = 1;
+    struct Disarm {
+        int16_t& count;
+        ~Disarm() { count = 0; }
+    } disarm{waitCount_};
+    if (Connect_Act()) {
+        Flow_controler(2);
+        doRepair();
+    }
+}
+
+bool Form1::doRepair() {
+    struct Running {
+        int& depth;
+        explicit Running(int& d) : depth(d) { ++depth; }
+        ~Running() { --depth; }
+    } running(detectionDepth_);
+
+    std::array<char, kReceiveBufferSize> buffer;
+    buffer.fill(' ');
+    const uint64_t closesAtStart = closeCount_;
+    const QByteArray password = loginPassword_.toLatin1();
+
+    // The loop ends when the banner arrives, and also when the port it polls
+    // has been closed (a nested "Disonnect" or EXIT): polling a closed port
+    // could never find the banner.
+    while (!ended_ && closeCount_ == closesAtStart) {
+        uint16_t scratch = 1;
+        // A poll that stores nothing (a failed read) must not leave the last
+        // poll's text looking like new input, e.g. a second "password:".
+        buffer[0] = '\0';
+        uart_->Receive_Cmd(static_cast<uint8_t>(comPortNo_), buffer.data(), 1, 0, &scratch);
+        // A poll that received nothing leaves panel 2 alone, so that the wait
+        // count of the timer tick stays readable between polls.
+        if (const QString text = bufferText(buffer); !text.isEmpty()) setPanel(2, text);
+        if (bufferStartsWith(buffer, "password:")) {
+            setPanel(2, QStringLiteral("login ..."));
+            uart_->Send_Cmd(static_cast<uint8_t>(comPortNo_), password.constData(), 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+            continue;
+        }
+        if (bufferStartsWith(buffer, "HALVERN Tovrane")) {
+            modeCode_ = bufferText(buffer).mid(20, 2);  // characters 21 and 22
+            setPanel(2, modeCode_ + QStringLiteral(" Master Mode..."));
+            Flow_controler(3);
+            return true;
+        }
+        QCoreApplication::processEvents();
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------- repair flows
+
+void Form1::ComUploadOS_Click() {
+    if (!doUploadOS()) MsgBox(QStringLiteral("OS Upgrade Failed!!"));
+    Flow_controler(Disconnect_Act() ? 1 : 3);
+}
+
+void Form1::ComUpload_Click() {
+    if (!doUpload()) MsgBox(QStringLiteral("Firmware Upgrade Failed!!"));
+    Flow_controler(Disconnect_Act() ? 1 : 3);
+}
+
+// The operating-system image flow: not in this version yet.
+bool Form1::doUploadOS() { return false; }
+
+// The firmware package flow: not in this version yet.
+bool Form1::doUpload() { return false; }
+
+// ---------------------------------------------------------------- checksum
+
+void Form1::CRC16_Init() { crcTables_ = makeCrcTables(); }
+
+void Form1::CRC16(std::span<const uint8_t> buffer, int32_t length) {
+    const auto count = static_cast<std::size_t>(std::clamp<int64_t>(length, 0, static_cast<int64_t>(buffer.size())));
+    crc_ = modbusCrc(crcTables_, buffer.first(count),
+                     CrcYield{[] { QCoreApplication::processEvents(); }, std::chrono::milliseconds(10)});
+}
+
+// ---------------------------------------------------------------- housekeeping
+
+void Form1::killWinTemp(const QString& name) { pelorim::killWinTemp(name, qEnvironmentVariable("Windir")); }
+
+}  // namespace pelorim

@@ -1,0 +1,201 @@
+// Form1: the Pelorim wizard window, its step controller, the serial connection,
+// device detection, the firmware checksum registers and the repair-flow entry
+// points.
+//
+// Everything runs on the GUI thread. Long operations (detection, the checksum)
+// hand pending window events to their handlers, so clicks and timer ticks run
+// nested inside them. Every handler that Qt calls goes through guarded(): a
+// run-time error that the handler does not trap becomes an error report and
+// ends the program.
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+
+#include "binding.h"
+#include "dialogs.h"
+#include "modbus_crc.h"
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+
+namespace pelorim {
+
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    struct Services {
+        std::shared_ptr<Dialogs> dialogs;  // null: the Qt dialogs
+        LibraryNames libraries;
+        // Ends the program with the given exit code. Null: flush and _Exit.
+        // Tests replace it, since ending the process would end the test runner.
+        std::function<void(int)> terminate;
+        bool startTimer = true;  // Timer1 runs from start-up
+    };
+
+    explicit Form1(Services services, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // ---- start-up and shut-down ----
+    void Form_Load();
+    void init();
+    void Flow_controler(int16_t step);
+    void Timer1_Timer();
+    void ComExit_Click();
+    void Form_Unload();
+    void Form_Terminate();
+    void centreOnScreen();
+
+    // ---- serial connection and detection ----
+    bool Connect_Act();
+    bool Disconnect_Act();
+    void ComDisconnect_Click();
+    void ComConnect_Click();
+    bool doRepair();
+
+    // ---- repair flows (filled in by the flows' own change) ----
+    void ComUploadOS_Click();
+    void ComUpload_Click();
+    bool doUploadOS();
+    bool doUpload();
+
+    // ---- firmware checksum ----
+    void CRC16_Init();
+    // Sums the first `length` bytes of `buffer` into crcHi/crcLo, yielding to the
+    // window every 10 ms of summing.
+    void CRC16(std::span<const uint8_t> buffer, int32_t length);
+    uint8_t crcHi() const { return crc_.crcHi; }
+    uint8_t crcLo() const { return crc_.crcLo; }
+    const CrcTables& crcTables() const { return crcTables_; }
+
+    // ---- housekeeping ----
+    // Deletes `name` from the folder named by the environment variable Windir; nothing when it is unset.
+    void killWinTemp(const QString& name);
+
+    // ---- message boxes and error handling ----
+    void MsgBox(const QString& text);
+    // Runs `handler`; an exception escaping it is reported and ends the program.
+    // Returns false when that happened.
+    template <typename Handler>
+    bool guarded(Handler&& handler) noexcept {
+        try {
+            handler();
+            return true;
+        } catch (const std::exception& error) {
+            reportFatal(error.what());
+        } catch (...) {
+            reportFatal("unknown error");
+        }
+        return false;
+    }
+    void endProgram(int exitCode);
+    bool programEnded() const { return ended_; }
+
+    // ---- state ----
+    int16_t comPortNo() const { return comPortNo_; }
+    const QString& modeCode() const { return modeCode_; }
+    int16_t waitCount() const { return waitCount_; }
+    void setWaitCount(int16_t value) { waitCount_ = value; }
+    int16_t waitLimit() const { return waitLimit_; }
+    int16_t blinkIndex() const { return blinkIndex_; }
+    QGroupBox* stepFrame() const { return stepFrame_; }
+    QColor captionColor(const QGroupBox* frame) const;
+    const std::array<QColor, 2>& blinkColors() const { return blinkColors_; }
+    const QString& loginPassword() const { return loginPassword_; }
+    const QString& hexFileName() const { return hexFileName_; }
+    const QString& exeFileName() const { return exeFileName_; }
+    const QString& authKeyFileName() const { return authKeyFileName_; }
+    const QString& fileListName() const { return fileListName_; }
+    const QString& osImageTitle() const { return osImageTitle_; }
+    // Number of detections on the stack: 1 while one runs, never more.
+    int detectionDepth() const { return detectionDepth_; }
+    // The text shown in `Combo_ComPort` (the port text of the status texts).
+    QString portText() const;
+
+    // Status panels 1 (connection) and 2 (activity).
+    void setPanel(int panel, const QString& text);
+    QString panelText(int panel) const;
+
+    UartLibrary& uart() { return *uart_; }
+    TovraneLibrary& tovrane() { return *tovrane_; }
+    Dialogs& dialogs() { return *dialogs_; }
+
+    // ---- controls (objectName = member name; Label2 items are "Label2_0".."Label2_2") ----
+    QGroupBox* Frame_Step1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QComboBox* Combo_ComPort = nullptr;
+    QPushButton* ComConnect = nullptr;
+    QGroupBox* Frame_Step2 = nullptr;
+    std::array<QLabel*, 3> Label2{};
+    QGroupBox* Frame_Step3 = nullptr;
+    QPushButton* ComUploadOS = nullptr;
+    QPushButton* ComUpload = nullptr;
+    QPushButton* ComDisconnect = nullptr;
+    QPushButton* ComExit = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QProgressBar* UploadBar = nullptr;
+    QLabel* Label3 = nullptr;
+    QStatusBar* StatusBar_Main = nullptr;
+    QTimer* Timer1 = nullptr;
+    CommonDialog* CommonDialog1 = nullptr;
+
+signals:
+    void panelChanged(int panel, const QString& text);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void connectHandlers();
+    void setCaptionColor(QGroupBox* frame, const QColor& color);
+    void onConnectClicked();
+    void reportFatal(const char* what);
+
+    std::shared_ptr<Dialogs> dialogs_;
+    std::unique_ptr<UartLibrary> uart_;
+    std::unique_ptr<TovraneLibrary> tovrane_;
+    std::function<void(int)> terminate_;
+    bool startTimer_;
+
+    // program-wide and module state
+    int16_t comPortNo_ = 0;
+    QString hexFileName_;
+    QString authKeyFileName_;
+    QString exeFileName_;
+    QString fileListName_;
+    QString loginPassword_;
+    QString modeCode_;
+    QString osImageTitle_;
+    CrcTables crcTables_{};
+    CrcRegisters crc_{};
+    std::array<QColor, 2> blinkColors_{};
+    int16_t blinkIndex_ = 0;
+    QGroupBox* stepFrame_ = nullptr;
+    int16_t waitCount_ = 0;
+    int16_t waitLimit_ = 60;
+
+    QLabel* panel1_ = nullptr;
+    QLabel* panel2_ = nullptr;
+
+    // Guards that mend the nesting of long operations.
+    bool warningOpen_ = false;      // a "Warning !!" box is open: no second one
+    int detectionDepth_ = 0;        // doRepair runs
+    bool connectRequested_ = false; // a Connect click arrived during detection
+    uint64_t closeCount_ = 0;       // raised by every Disconnect_Act: detection ends when it changes
+    bool ended_ = false;            // endProgram ran (only observable when terminate returns, in tests)
+};
+
+}  // namespace pelorim
