@@ -51,13 +51,15 @@ enum tov_result {
     TOV_ERR_LINE_FAILED = 16,      /* TOV_GetPrompt: the port could not be read until the time-out passed */
     TOV_ERR_BLOCK_REFUSED = 40,    /* transfer: the controller refused a block three times (NAK) */
     TOV_ERR_BAD_ANSWER = 41,       /* transfer: a block was answered with neither ACK nor NAK */
-    TOV_ERR_SILENT = 42,           /* transfer: no answer to a block in 5 tries of 2 s each */
+    TOV_ERR_SILENT = 42,           /* transfer: 5 answer waits of 2 s in a row passed in silence (about 10 s) */
     TOV_ERR_WINDOW = 43,           /* transfer: the progress window could not be created */
     TOV_ERR_LOAD_FAILED = 44,      /* TOV_Load_File: the transfer failed and no deletion followed */
-    TOV_ERR_NO_FILE = 45,          /* transfer: the file to send does not exist */
+    TOV_ERR_NO_FILE = 45,          /* transfer: the file to send does not exist (a block of length 0 is sent instead) */
     TOV_ERR_BAD_REPLY = 46,        /* the reply does not end as expected or lacks the expected text */
-    TOV_ERR_TRANSFER_LINE = 47,    /* transfer: reading the answer to a block failed (line hung up or closed) */
-    TOV_ERR_FILE_UNREADABLE = 48,  /* transfer: the file exists but cannot be opened for reading; nothing sent */
+    TOV_ERR_TRANSFER_LINE = 47,    /* transfer: reading the answer to a block failed (line hung up or closed); ends at once */
+    TOV_ERR_FILE_UNREADABLE = 48,  /* transfer: the file exists but is no regular file, cannot be opened for
+                                      reading or is 4 GiB or larger (nothing sent), or it could not be read
+                                      to the size its header gave (the transfer stops at that block) */
     TOV_ERR_ARGUMENT = 49,         /* a null buffer, or a value text longer than TOV_VALUE_MAX_IN; nothing sent */
     TOV_ERR_NO_DISK_B = 51,        /* the directory has no "Files in Disk B:" */
     TOV_ERR_NO_TOTAL = 52,         /* the directory has no "Total File number is" */
@@ -104,24 +106,65 @@ TOV_API uint16_t GetCRC16(const uint8_t* data, uint32_t count);
 /*
  * Download the file at `path` to flash disk `disk` ('b' or 'B' for disk B,
  * anything else disk A) under the last 12 characters of `target_name`'s last
- * path component (or of `path`'s when target_name is null), lower-cased.
- * mode 1: "loadr"; mode 3: "loadfirmware"; else "load" or "loadb".
+ * path component (or of `path`'s file name when target_name is null or
+ * empty), lower-cased; "/", "\" and ":" end a component. The content is read
+ * from `path` itself; the current directory is never changed.
+ * mode 1: "loadr"; mode 3: a carriage return and the console's answer line,
+ * then "loadfirmware" (and a 50 ms pause after the header block); else "load"
+ * or "loadb". The mode is kept as the last load mode.
+ * Results: 0 once the console shows its prompt after the transfer (the reply
+ * holds what it printed); the uart code of a failed load command; 46 when its
+ * answer does not end with "!" or no prompt follows the transfer (waiting
+ * 1000 ms, or 1000 ms per 81 blocks for larger files); 44 when the transfer
+ * failed (any of its codes). When the controller then reports "NOT enough
+ * space", the user is asked "Delete all files!!" (Yes/No, caption "Delete
+ * File"): Yes empties the disk with TOV_Del_All_Files (its nonzero result is
+ * returned) and starts the download again from the load command, asking again
+ * if need be; No gives 44. 49 for a null reply buffer, with nothing sent.
  */
 TOV_API uint16_t TOV_Load_File(uint8_t port, const char* path, char disk, const char* target_name,
                                int32_t mode, char* reply);
 
-/* Delete every file of disk `disk`. */
+/*
+ * Delete every file of disk `disk`: "delb" for 'b' or 'B', else "del", up to
+ * the question mark (3 s), then "Y" up to the prompt (3 s). 0 with the answer
+ * to "Y" in the reply; otherwise the uart code of whichever exchange failed,
+ * with the error text naming that command. 49 for a null reply buffer.
+ */
 TOV_API uint16_t TOV_Del_All_Files(uint8_t port, char disk, char* reply);
 
 /* ---- Operating-system update ---- */
 
 /*
- * Upload the image at `image_path` and install it with "bios1". A failed
- * transfer returns the transfer's own code while the error text names 100.
+ * Upload the image at `image_path` and install it with "bios1". The wait
+ * cursor is on from the upload's acceptance until the call returns.
+ * Results: the uart code of a failed "upload" exchange; 46 when its answer
+ * does not end with "!" (shown in a message box) or when the controller's
+ * report 2 s after the transfer has neither "CRC16=" nor the prompt at its end
+ * ("Load receive error"); a failed transfer returns the transfer's own code
+ * (40..48) while the error text names 100; otherwise 0, the reply holding the
+ * answer to "bios1" (an answer of exactly 50 characters ending with the prompt
+ * shows "Please Upload first!"). 49 for a null reply buffer, with nothing sent.
  */
 TOV_API uint16_t TOV_Update_Tovrane(uint8_t port, const char* image_path, char* reply);
 
-/* ---- Network settings (value buffers of TOV_VALUE_SIZE bytes) ---- */
+/* ---- Network settings (value buffers of TOV_VALUE_SIZE bytes) ----
+ *
+ * Each first sends the blank command " " (time-out 1000 ms, 800 ms in
+ * TOV_Set_Gateway): a prompt naming no supported model (5314A, 4400, 5312A,
+ * KX2K, any case) ends the call with 55 before the command is sent; a silent
+ * line or a reply without the prompt is passed over. Then "ip", "mask",
+ * "gateway" (set forms: the word, a blank and the value text; time-out 2000 ms
+ * for "ip <value>", else 1000 ms). Success needs a reply ending with ">" that
+ * holds the key "IP=", "MASK=" or "Gateway=" (case-sensitive); the word after
+ * it is copied into `value`, cut to TOV_VALUE_SIZE - 1 characters. The set
+ * forms thus return the address in the controller's form. Codes: 56/57,
+ * 58/59, 60/61 (set/get) when the key or the prompt is missing; 55; a uart
+ * code from the exchange. `value` is written only on success.
+ * 49, nothing sent: `value` or `reply` null (with a null `reply` no error
+ * text is written), or a set form's value text longer than TOV_VALUE_MAX_IN
+ * or holding a control character (it would split the console line).
+ */
 
 TOV_API uint16_t TOV_Get_IP(uint8_t port, char* value, char* reply);
 TOV_API uint16_t TOV_Set_IP(uint8_t port, char* value, char* reply);
@@ -132,7 +175,25 @@ TOV_API uint16_t TOV_Set_Gateway(uint8_t port, char* value, char* reply);
 
 /* ---- Controller COM port and disk sizes ---- */
 
-/* parity: 0 none, 1 even, 2 odd, 3 mark, 4 space; any other value is sent as the character of its low byte. */
+/*
+ * "setcom <com> <baud> <data> <parity letter> <stop>", 1500 ms. parity: 0 none,
+ * 1 even, 2 odd, 3 mark, 4 space (sent as n e o m s); any other value is sent
+ * as the character of its low byte, except a control character (49, nothing
+ * sent); a line longer than 51 characters is refused the same way. 0 when the reply ends with ">" and holds "Set to:", else 63.
+ *
+ * TOV_Get_COM: "setcom <com>", 1500 ms; needs "Current set is: " (64). The
+ * word after it (first 31 characters) is split at commas: the first three
+ * comma-ended fields are baud, data bits and parity, later comma-ended ones
+ * are dropped, and the text after the last comma is the stop bits ("9600,8"
+ * gives baud 9600 and stop bits 8). Each field keeps its first 11 characters;
+ * a field that is not a number (or does not fit 32 bits) leaves its output
+ * as it was. Outputs are written only on success; any null pointer: 49.
+ *
+ * TOV_Set_DiskSize: "disksize <a> <b>", 1000 ms; TOV_Get_DiskSize: "disksize",
+ * 600 ms. Both need a reply ending with ">" that holds "SizeA=" (65). The get
+ * form reads the number after "SizeA=" and, when present, after "SizeB="; a
+ * missing or non-numeric value leaves that output as it was.
+ */
 TOV_API uint16_t TOV_Set_COM(uint8_t port, int32_t com, int32_t baud, int32_t data_bits,
                              int32_t parity, int32_t stop_bits, char* reply);
 TOV_API uint16_t TOV_Get_COM(uint8_t port, int32_t com, int32_t* baud, int32_t* data_bits,
@@ -143,21 +204,50 @@ TOV_API uint16_t TOV_Get_DiskSize(uint8_t port, int32_t* size_a, int32_t* size_b
 /* ---- Queries ---- */
 
 /*
- * List disk `disk`. Each array must hold TOV_DIR_MAX_ENTRIES pointers to
- * buffers of TOV_DIR_WORD_SIZE bytes (TOV_DIR_SIZE_TEXT_SIZE for `sizes`).
- * Entries past 99 are never written, whatever count the device reports.
+ * List disk `disk` ('b'/'B' disk B, anything else disk A) with "dir"
+ * (1000 ms, sent once more if the first exchange fails). Each array must hold
+ * TOV_DIR_MAX_ENTRIES pointers to buffers of TOV_DIR_WORD_SIZE bytes
+ * (TOV_DIR_SIZE_TEXT_SIZE for `sizes`); a null pointer in an array is
+ * skipped. Entry i is found by its label "i)" in the disk's section: its
+ * first three words (each cut to TOV_DIR_WORD_SIZE - 1 characters; "" when
+ * the reply ends first) and, as decimal text, the up to 5 hex digits that
+ * stand 41 characters after the ")" ("" when there is no hex digit there).
+ * An entry whose label is missing is skipped and its buffers left untouched.
+ * *count receives the count the device reports, capped at
+ * TOV_DIR_MAX_ENTRIES; entries past 99 are never looked for or written.
+ * Codes: 62 the reply does not end with ">"; 51 disk B without
+ * "Files in Disk B:"; 52 no "Total File number is", or no number after it,
+ * or a negative one; a uart code. *count is written only on success.
+ * Any null output: 49, nothing sent.
  */
 TOV_API uint16_t TOV_Dir_Tovrane(uint8_t port, char disk, int32_t* count, char** first_words,
                                  char** second_words, char** third_words, char** sizes,
                                  char* reply);
 
-/* Free space of disk `disk` as the console prints it, into TOV_FREE_TEXT_SIZE bytes. */
+/*
+ * Free space of disk `disk` as the console prints it (the word after
+ * "Free space"), into TOV_FREE_TEXT_SIZE bytes, cut to fit. "dir", 3000 ms.
+ * 46 when the reply does not end with ">" or has no "Free space": the reply
+ * buffer then keeps the reply as received (no error text). 51 disk B without
+ * "Files in Disk B:". Null output: 49, nothing sent.
+ */
 TOV_API uint16_t TOV_Get_FreeSize(uint8_t port, char disk, char* free_text, char* reply);
 
 /*
  * The version number (major, minor and build digits joined: 1.23 build 003
- * gives 123003), or the code of a failure. model, build_date and flash take
- * TOV_MODEL_SIZE, TOV_BUILD_DATE_SIZE and TOV_FLASH_SIZE bytes.
+ * gives 123003, 1.5 build 010 gives 15010; 0 when the first is no digit), or
+ * the code of a failure. model, build_date and flash take TOV_MODEL_SIZE,
+ * TOV_BUILD_DATE_SIZE and TOV_FLASH_SIZE bytes; words are cut to fit.
+ * "ver", 1500 ms: the model follows "Tovrane for" or "Tovrane_UDP for", the
+ * flash text "FLASH MEMORY:" (each left as it was when absent, and written
+ * even when the call then fails); 46 when the reply does not end with ">" or
+ * lacks "Ver." or "build". The build date "Mmm/dd/yyyy" (words cut to 3, 3
+ * and 7 characters) is written only on success, so a caller can tell a
+ * version from a failure code by it. Then, after 50 ms, "inp 30a" (1200 ms)
+ * sets *port_probe_flag to 1 when "data=" is followed by "50", else 0, and to
+ * 1 whenever the model text is "q-5312ax" or "KX2000" (any case); a failed
+ * probe leaves the flag and its error text in `reply`, and never changes the
+ * result. Any null output: 49, nothing sent.
  */
 TOV_API int32_t TOV_Get_Tovrane_Version(uint8_t port, char* model, char* build_date, char* flash,
                                         int32_t* port_probe_flag, char* reply);

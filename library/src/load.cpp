@@ -1,0 +1,109 @@
+// File download (TOV_Load_File) and deleting a disk's files (TOV_Del_All_Files).
+#include <cstring>
+#include <string_view>
+
+#include "exchange.h"
+#include "tovrane.h"
+#include "transfer.h"
+#include "uart.h"
+#include "ui/ui.h"
+
+namespace {
+
+using namespace tovrane;
+
+constexpr std::int32_t kModeRaw = 1;       // "loadr"
+constexpr std::int32_t kModeFirmware = 3;  // "loadfirmware"
+constexpr std::uint32_t kLoadTimeoutMs = 2400;
+constexpr std::uint32_t kLoadRawTimeoutMs = 1400;
+constexpr std::uint32_t kLineReadTimeoutMs = 200;
+constexpr std::uint32_t kDeleteTimeoutMs = 3000;
+// After a failed transfer the controller's explanation may still be arriving
+// on a paced line: read until it has been quiet this long.
+constexpr std::uint32_t kFailureTextQuietMs = 50;
+constexpr std::string_view kDiskFull = "NOT enough space";
+
+bool is_disk_b(char disk) { return disk == 'b' || disk == 'B'; }
+
+void clear_text(char* reply) { std::memset(reply, 0, std::strlen(reply)); }
+
+}  // namespace
+
+extern "C" TOV_API uint16_t TOV_Del_All_Files(uint8_t port, char disk, char* reply) {
+    if (reply == nullptr) return TOV_ERR_ARGUMENT;
+    const char* command = is_disk_b(disk) ? "delb" : "del";
+    if (const std::uint16_t r = exchange(port, command, reply, kDeleteTimeoutMs, kQuestionChar);
+        r != TOV_OK) {
+        return r;
+    }
+    pause_ms(10);
+    // The confirmation must end at the prompt; a silent or cut answer means the
+    // disk may not have been emptied, which the caller has to learn.
+    if (const std::uint16_t r = exchange(port, "Y", reply, kDeleteTimeoutMs, kPromptChar);
+        r != TOV_OK) {
+        return r;
+    }
+    pause_ms(3);
+    return TOV_OK;
+}
+
+extern "C" TOV_API uint16_t TOV_Load_File(uint8_t port, const char* path, char disk,
+                                          const char* target_name, int32_t mode, char* reply) {
+    if (reply == nullptr) return TOV_ERR_ARGUMENT;
+    // Every pass asks the user before deleting, so the user bounds this loop.
+    for (;;) {
+        ui::Ui& ui = ui::active_ui();
+        ui.remember_owner();
+
+        const char* command = nullptr;
+        std::uint32_t timeout_ms = kLoadTimeoutMs;
+        if (mode == kModeRaw) {
+            command = "loadr";
+            timeout_ms = kLoadRawTimeoutMs;
+        } else if (mode == kModeFirmware) {
+            // A carriage return first, so that the console shows a fresh prompt line.
+            const std::uint8_t cr = 13;
+            Send_Raw(port, &cr, 1);
+            std::uint16_t scratch = 0;
+            Read_Reply(port, reply, kReplyCapacity, kLineReadTimeoutMs, 0, &scratch);
+            command = "loadfirmware";
+        } else {
+            command = is_disk_b(disk) ? "loadb" : "load";
+        }
+
+        const std::uint16_t r = exchange(port, command, reply, timeout_ms, kFileReadyChar);
+        set_last_load_mode(mode);
+        if (r != TOV_OK) return r;
+        if (!ends_with_char(reply, kFileReadyChar)) {
+            format_error_text(reply, nullptr, TOV_ERR_BAD_REPLY);
+            return TOV_ERR_BAD_REPLY;
+        }
+        clear_text(reply);
+
+        if (SendFile(port, path, target_name) != TOV_OK) {
+            take_answer(port, reply, kFailureTextQuietMs);
+            if (std::strstr(reply, kDiskFull.data()) != nullptr &&
+                ui.ask_yes_no("Delete all files!!", "Delete File")) {
+                if (const std::uint16_t d = TOV_Del_All_Files(port, disk, reply); d != TOV_OK) {
+                    return d;
+                }
+                pause_ms(1);
+                continue;  // the same file again, from its header
+            }
+            format_error_text(reply, nullptr, TOV_ERR_LOAD_FAILED);
+            return TOV_ERR_LOAD_FAILED;
+        }
+
+        // The controller stores the file now; larger files take longer.
+        std::uint16_t scratch = 0;
+        Read_Until(port, reply, kReplyCapacity, final_wait_ms(last_block_count()), 0, &scratch,
+                   kPromptChar);
+        if (!ends_with_char(reply, kPromptChar)) {
+            format_error_text(reply, nullptr, TOV_ERR_BAD_REPLY);
+            return TOV_ERR_BAD_REPLY;
+        }
+        take_answer(port, reply, 0, /*keep_when_empty=*/true);
+        pause_ms(3);
+        return TOV_OK;
+    }
+}

@@ -1,0 +1,179 @@
+#include "transfer.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "exchange.h"
+#include "tovrane.h"
+#include "uart.h"
+#include "ui/ui.h"
+
+namespace tovrane {
+
+namespace {
+
+// The block buffer, reused for every block of every transfer: payload bytes
+// after a block's length are what the block before left there.
+Block g_block{};
+std::uint32_t g_last_block_count = 0;
+std::int32_t g_last_load_mode = 0;
+// The size in the header of the transfer under way; the window's total follows from it.
+std::uint32_t g_header_size = 0;
+
+constexpr std::int32_t kFirmwareMode = 3;
+constexpr std::uint32_t kFirmwareHeaderPauseMs = 50;
+constexpr std::uint64_t kLargestFile = 0xFFFFFFFFull;  // the header's size field is 32 bits
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// The header record for the opened file: its size and its last-write time as
+// MS-DOS fields of local time.
+HeaderRecord header_for(const struct stat& st, std::string_view name) {
+    HeaderRecord record;
+    record.name = header_name(name);
+    record.size = static_cast<std::uint32_t>(st.st_size);
+    std::tm local{};
+    const std::time_t written = st.st_mtim.tv_sec;
+    if (localtime_r(&written, &local) != nullptr) {
+        const DosDateTime dos = dos_date_time(local);
+        record.year = dos.year;
+        record.month = dos.month;
+        record.day = dos.day;
+        record.hour = dos.hour;
+        record.minute = dos.minute;
+        record.seconds2 = dos.seconds2;
+    }
+    return record;
+}
+
+void show_status(ui::ProgressWindow* window, std::string_view text) {
+    if (window != nullptr) window->set_status(text);
+}
+
+}  // namespace
+
+std::uint32_t last_block_count() { return g_last_block_count; }
+std::int32_t last_load_mode() { return g_last_load_mode; }
+void set_last_load_mode(std::int32_t mode) { g_last_load_mode = mode; }
+
+std::uint32_t take_answer(std::uint8_t port, char* reply, std::uint32_t quiet_ms,
+                          bool keep_when_empty) {
+    std::array<char, kRawReadMax + 1> buffer{};
+    const std::uint32_t n = read_waiting(port, buffer.data(), quiet_ms);
+    if (n > 0 || !keep_when_empty) std::memcpy(reply, buffer.data(), n + 1);
+    return n;
+}
+
+std::uint16_t SendBlock(std::uint8_t port, ui::ProgressWindow* window, std::uint32_t block_number) {
+    AnswerTracker tracker;
+    for (;;) {
+        const std::uint16_t sent =
+            Send_Raw(port, g_block.data(), static_cast<std::uint16_t>(kBlockSize));
+        if (sent != kBlockSize) {
+            char text[40];
+            std::snprintf(text, sizeof text, "Send Binary String %d", static_cast<int>(sent));
+            show_status(window, text);
+        }
+
+        // Read_Raw waits up to 1 ms for a byte, so this poll neither sleeps
+        // past an answer nor spins the processor.
+        const std::uint64_t start = tick_ms();
+        std::uint8_t answer = 0;
+        std::int32_t got = 0;
+        while (got == 0 && tick_ms() - start <= kAnswerWaitMs) {
+            got = Read_Raw(port, &answer, 1);
+        }
+
+        AnswerTracker::Verdict verdict;
+        if (got < 0) {
+            verdict = tracker.on_read_failure();
+        } else if (got == 0) {
+            show_status(window, "Receive Time Out!!");
+            verdict = tracker.on_timeout();
+        } else {
+            verdict = tracker.on_byte(answer);
+            if (verdict == AnswerTracker::Verdict::kFailed) {
+                show_status(window, tracker.code() == TOV_ERR_BLOCK_REFUSED ? "time Error"
+                                                                            : "NO NAK or ACK");
+            }
+        }
+        switch (verdict) {
+            case AnswerTracker::Verdict::kAccepted:
+                if (window != nullptr) {
+                    window->block_acknowledged(block_number,
+                                               data_block_count(g_header_size));
+                }
+                return TOV_OK;
+            case AnswerTracker::Verdict::kFailed:
+                return tracker.code();
+            case AnswerTracker::Verdict::kResend:
+                break;
+        }
+    }
+}
+
+std::uint16_t SendFile(std::uint8_t port, const char* path, const char* target_name) {
+    ui::Ui& ui = ui::active_ui();
+    ui.remember_owner();
+    MakeCRC16Table();
+
+    const std::string path_text = path != nullptr ? path : "";
+    const PathParts parts = SplitPath(path_text);
+    const std::string file_name = parts.file_name();
+
+    struct stat st {};
+    if (path == nullptr || ::stat(path, &st) != 0) {
+        // The controller waits for a file: it gets a block of length 0 instead.
+        build_no_file_block(g_block);
+        ui.message("File no found!!");
+        SendBlock(port, nullptr, 0);
+        return TOV_ERR_NO_FILE;
+    }
+
+    File file(S_ISREG(st.st_mode) ? std::fopen(path, "rb") : nullptr);
+    if (!file || ::fstat(fileno(file.get()), &st) != 0 ||
+        static_cast<std::uint64_t>(st.st_size) > kLargestFile) {
+        return TOV_ERR_FILE_UNREADABLE;
+    }
+
+    const bool named = target_name != nullptr && *target_name != '\0';
+    const HeaderRecord record = header_for(st, named ? std::string_view(target_name) : file_name);
+    BuildHeaderBlock(g_block, record);
+    g_header_size = record.size;
+    if (const std::uint16_t r = SendBlock(port, nullptr, 0); r != TOV_OK) return r;
+
+    if (g_last_load_mode == kFirmwareMode) pause_ms(kFirmwareHeaderPauseMs);
+
+    const std::uint32_t blocks = data_block_count(record.size);
+    g_last_block_count = blocks;
+
+    std::unique_ptr<ui::ProgressWindow> window = ui.open_progress(file_name);
+    if (!window) {
+        ui.message("The block Dialog build Failure!!");
+        return TOV_ERR_WINDOW;
+    }
+
+    std::uint32_t remaining = record.size;
+    for (std::uint32_t n = 1; n <= blocks; ++n) {
+        const std::size_t expected = remaining < kPayloadSize ? remaining : kPayloadSize;
+        // A file that shrinks, grows or fails to read while it goes out would
+        // reach the controller different from its header: stop instead.
+        if (ReadDataBlock(g_block, file.get()) != expected || std::ferror(file.get()) != 0) {
+            return TOV_ERR_FILE_UNREADABLE;
+        }
+        remaining -= static_cast<std::uint32_t>(expected);
+        if (const std::uint16_t r = SendBlock(port, window.get(), n); r != TOV_OK) return r;
+    }
+    return TOV_OK;
+}
+
+}  // namespace tovrane
