@@ -35,6 +35,10 @@ void Console::run_command(const std::string& line, Millis now) {
   }
   const std::string word = lower(words[0]);
   const std::vector<std::string_view> args(words.begin() + 1, words.end());
+  if (std::find(faults_.mute_commands.begin(), faults_.mute_commands.end(), word) !=
+      faults_.mute_commands.end()) {
+    return;  // taken, never answered
+  }
 
   if (word == "ip") return cmd_address(words[0], settings_.ip, "IP=", args);
   if (word == "mask") return cmd_address(words[0], settings_.mask, "MASK=", args);
