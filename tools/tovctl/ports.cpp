@@ -1,0 +1,112 @@
+#include "ports.h"
+
+#include <libserialport.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string_view>
+#include <system_error>
+
+namespace tovctl {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string text_or_empty(const char* s) { return s != nullptr ? s : ""; }
+
+std::string canonical_or_same(const std::string& path) {
+    std::error_code ec;
+    const fs::path p = fs::canonical(path, ec);
+    return ec ? path : p.string();
+}
+
+// The by-id link that resolves to `device`, if any.
+std::string by_id_name(const std::string& device) {
+    std::error_code ec;
+    const fs::path dir = "/dev/serial/by-id";
+    if (!fs::is_directory(dir, ec)) return {};
+    for (const auto& entry : fs::directory_iterator(dir, ec)) {
+        if (canonical_or_same(entry.path().string()) == device) return entry.path().string();
+    }
+    return {};
+}
+
+struct PortListDeleter {
+    void operator()(sp_port** list) const { sp_free_port_list(list); }
+};
+
+}  // namespace
+
+std::optional<int> com_number_for(const std::string& path) {
+    const std::string device = canonical_or_same(path);
+    for (int n = 1; n <= 255; ++n) {
+        const std::string var = "UART_COM" + std::to_string(n);
+        const char* value = std::getenv(var.c_str());
+        if (value != nullptr && *value != '\0' && canonical_or_same(value) == device) return n;
+    }
+    constexpr std::string_view kTtyS = "/dev/ttyS";
+    if (device.starts_with(kTtyS)) {
+        const std::string digits = device.substr(kTtyS.size());
+        if (!digits.empty() && digits.size() <= 3 &&
+            digits.find_first_not_of("0123456789") == std::string::npos) {
+            const int n = std::stoi(digits) + 1;
+            // Only when no UART_COM<n> variable points port n elsewhere.
+            const std::string var = "UART_COM" + std::to_string(n);
+            if (n <= 255 && std::getenv(var.c_str()) == nullptr) return n;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<PortInfo> list_ports() {
+    std::vector<PortInfo> out;
+    sp_port** raw = nullptr;
+    if (sp_list_ports(&raw) != SP_OK) raw = nullptr;
+    const std::unique_ptr<sp_port*, PortListDeleter> list(raw);
+    for (sp_port** p = raw; p != nullptr && *p != nullptr; ++p) {
+        PortInfo info;
+        info.path = text_or_empty(sp_get_port_name(*p));
+        info.description = text_or_empty(sp_get_port_description(*p));
+        switch (sp_get_port_transport(*p)) {
+            case SP_TRANSPORT_USB: {
+                info.transport = "usb";
+                int vid = 0, pid = 0;
+                if (sp_get_port_usb_vid_pid(*p, &vid, &pid) == SP_OK) {
+                    info.usb_vid = vid;
+                    info.usb_pid = pid;
+                }
+                info.manufacturer = text_or_empty(sp_get_port_usb_manufacturer(*p));
+                info.product = text_or_empty(sp_get_port_usb_product(*p));
+                info.serial = text_or_empty(sp_get_port_usb_serial(*p));
+                break;
+            }
+            case SP_TRANSPORT_BLUETOOTH: info.transport = "bluetooth"; break;
+            default: info.transport = "native"; break;
+        }
+        info.by_id = by_id_name(canonical_or_same(info.path));
+        info.com = com_number_for(info.path);
+        out.push_back(std::move(info));
+    }
+    // Devices that only a UART_COM<N> variable names (a pseudo-terminal, say)
+    // are ports of this program too.
+    for (int n = 1; n <= 255; ++n) {
+        const std::string var = "UART_COM" + std::to_string(n);
+        const char* value = std::getenv(var.c_str());
+        if (value == nullptr || *value == '\0') continue;
+        const std::string device = canonical_or_same(value);
+        bool listed = false;
+        for (const PortInfo& known : out) listed = listed || canonical_or_same(known.path) == device;
+        if (listed) continue;
+        PortInfo info;
+        info.path = value;
+        info.description = "named by " + var;
+        info.transport = "other";
+        info.com = n;
+        out.push_back(std::move(info));
+    }
+    return out;
+}
+
+}  // namespace tovctl

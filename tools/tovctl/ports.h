@@ -1,0 +1,30 @@
+// The serial ports of this PC as libserialport sees them, with what identifies
+// each one and the COM number that the uart layer maps to it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tovctl {
+
+struct PortInfo {
+    std::string path;          // /dev/ttyUSB0
+    std::string description;   // libserialport's description
+    std::string transport;     // "usb", "native", "bluetooth"
+    std::optional<int> usb_vid;
+    std::optional<int> usb_pid;
+    std::string manufacturer;  // USB only
+    std::string product;       // USB only
+    std::string serial;        // USB only
+    std::string by_id;         // the stable /dev/serial/by-id name, when there is one
+    std::optional<int> com;    // the COM number the uart layer maps to this device
+};
+
+std::vector<PortInfo> list_ports();
+
+// The COM number port `path` is known by: the N of a UART_COM<N> variable that
+// names the same device, else N for /dev/ttyS<N-1>.
+std::optional<int> com_number_for(const std::string& path);
+
+}  // namespace tovctl
