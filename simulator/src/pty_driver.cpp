@@ -76,7 +76,14 @@ bool PtyDriver::update_slave_state(std::int64_t now) {
     if (open && shared_.restart_after_open_ms >= 0)
       restart_at_ = now + std::int64_t{shared_.restart_after_open_ms} * 1'000'000;
     if (!open) {
-      rx_.clear();
+      // What the peer wrote just before it closed still reaches the console,
+      // as a real port drains its output on close; replies go nowhere.
+      char buf[kRxLimit];
+      while (rx_.size() < kRxLimit) {
+        const ssize_t n = ::read(master_.get(), buf, kRxLimit - rx_.size());
+        if (n <= 0) break;
+        rx_.push(std::string_view(buf, static_cast<std::size_t>(n)), now);
+      }
       tx_.clear();  // nothing is listening: what the line carries is lost
     }
     std::lock_guard lock(shared_.mutex);

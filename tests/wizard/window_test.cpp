@@ -348,24 +348,6 @@ private slots:
         QVERIFY(library.symbol("Close_Com") != nullptr);
         QVERIFY_THROWS_EXCEPTION(pelorim::BindError, library.symbol("No_Such_Function"));
     }
-
-    void repairFlowsAreNotInThisVersionYet() {
-        Harness h;
-        FakeUart fake;
-        QVERIFY(h.load());
-        h->Combo_ComPort->setCurrentIndex(1);
-        QVERIFY(h->Connect_Act());
-        h->Flow_controler(3);
-        fake.reset();
-        QTest::mouseClick(h->ComUploadOS, Qt::LeftButton);
-        QCOMPARE(h.dialogs->messages, std::vector<QString>{QStringLiteral("OS Upgrade Failed!!")});
-        QCOMPARE(fake.calls(), QStringList{"Close_Com(2)"});
-        QCOMPARE(enabledStates(*h.form), expectedStates(1));
-        h->Flow_controler(3);
-        QTest::mouseClick(h->ComUpload, Qt::LeftButton);
-        QCOMPARE(h.dialogs->messages.back(), QStringLiteral("Firmware Upgrade Failed!!"));
-        QCOMPARE(enabledStates(*h.form), expectedStates(1));
-    }
 };
 
 int runWindowTests(int argc, char** argv) {

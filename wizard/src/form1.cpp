@@ -434,23 +434,8 @@ bool Form1::doRepair() {
     return false;
 }
 
-// ---------------------------------------------------------------- repair flows
-
-void Form1::ComUploadOS_Click() {
-    if (!doUploadOS()) MsgBox(QStringLiteral("OS Upgrade Failed!!"));
-    Flow_controler(Disconnect_Act() ? 1 : 3);
-}
-
-void Form1::ComUpload_Click() {
-    if (!doUpload()) MsgBox(QStringLiteral("Firmware Upgrade Failed!!"));
-    Flow_controler(Disconnect_Act() ? 1 : 3);
-}
-
-// The operating-system image flow: not in this version yet.
-bool Form1::doUploadOS() { return false; }
-
-// The firmware package flow: not in this version yet.
-bool Form1::doUpload() { return false; }
+// The repair flows (ComUploadOS_Click, ComUpload_Click, doUploadOS,
+// doUpload) are in repair_flows.cpp.
 
 // ---------------------------------------------------------------- checksum
 

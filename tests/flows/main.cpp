@@ -1,0 +1,17 @@
+// flows_tests: the two repair flows, offscreen.
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+int runOsFlowTests(int argc, char** argv);
+int runFirmwareFlowTests(int argc, char** argv);
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    int failed = 0;
+    for (auto run : {runOsFlowTests, runFirmwareFlowTests}) failed += run(argc, argv);
+    std::printf("flows_tests: %d failed test functions\n", failed);
+    return failed == 0 ? 0 : 1;
+}

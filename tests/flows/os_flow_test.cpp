@@ -1,0 +1,90 @@
+// "(1). Repair Tovrane": choose an image, update the controller's operating
+// system, restart it, report, disconnect.
+#include <QComboBox>
+#include <QTest>
+
+#include <algorithm>
+
+#include "flow_support.h"
+#include "temp_dir.h"
+
+using namespace flow_test;
+using testing_support::write_file;
+
+class OsFlowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void cancelledChoiceSendsNothing() {
+        Bench b;
+        QVERIFY(b.toStep3());
+        QTest::mouseClick(b.h->ComUploadOS, Qt::LeftButton);
+        QCOMPARE(b.h.dialogs->messages,
+                 (std::vector<QString>{"Can not find OS Image file for repairing!!", "OS Upgrade Failed!!"}));
+        QCOMPARE(b.h.dialogs->fileRequests.size(), std::size_t(1));
+        QCOMPARE(b.h.dialogs->fileRequests[0].filter, QStringLiteral("IMG Files (*.img)|*.img|All "));
+        QCOMPARE(b.h.dialogs->fileRequests[0].initialFolder, QString::fromStdString(pelorim::executableFolder()));
+        QVERIFY(b.lines().empty());
+        QVERIFY(b.h->Frame_Step1->isEnabled());
+        QCOMPARE(b.h->panelText(1), QStringLiteral("COM 1 Disonnected!! "));
+        QVERIFY(std::find(b.h.panel2History.begin(), b.h.panel2History.end(),
+                          QStringLiteral("MS File Checking ...")) != b.h.panel2History.end());
+    }
+
+    void missingImageIsReportedBeforeAnythingIsSent() {
+        Bench b;
+        QVERIFY(b.toStep3());
+        b.h.dialogs->fileAnswers.push_back(QString::fromStdString((b.files / "gone.img").string()));
+        QTest::mouseClick(b.h->ComUploadOS, Qt::LeftButton);
+        QCOMPARE(b.h.dialogs->messages, (std::vector<QString>{"File not found !!", "OS Upgrade Failed!!"}));
+        QVERIFY(b.lines().empty());
+        QCOMPARE(b.h->osImageTitle(), QStringLiteral("gone.img"));
+    }
+
+    void successfulUpdateEndsWithReset() {
+        Bench b;
+        QVERIFY(b.toStep3());
+        const std::string image = randomBytes(5000, 11);
+        write_file(b.files / "tq318.img", image);
+        b.h.dialogs->fileAnswers.push_back(QString::fromStdString((b.files / "tq318.img").string()));
+        QTest::mouseClick(b.h->ComUploadOS, Qt::LeftButton);
+        QCOMPARE(b.h.dialogs->messages, std::vector<QString>{"Upgrade Successed."});
+        QVERIFY(b.boxes.texts.empty());
+        QVERIFY(b.sim.uploaded_image().has_value());
+        QCOMPARE(*b.sim.uploaded_image(), bytesOf(image));
+        const bool reset = b.sim.wait_for_line("reset", 2000ms);
+        const auto lines = b.lines();
+        QVERIFY(reset);
+        QCOMPARE(lines.front(), std::string("upload"));
+        QCOMPARE(lines.back(), std::string("reset"));
+        QCOMPARE(std::count(lines.begin(), lines.end(), std::string("reset")), 1);
+        QVERIFY(b.sim.image_installed());
+        QVERIFY(std::find(b.h.panel2History.begin(), b.h.panel2History.end(), QStringLiteral("Reseting...")) !=
+                b.h.panel2History.end());
+        QVERIFY(b.h->Frame_Step1->isEnabled());
+        QCOMPARE(b.h->osImageTitle(), QStringLiteral("tq318.img"));
+    }
+
+    void libraryFailureIsReportedAsFailure() {
+        Bench b;
+        QVERIFY(b.toStep3());
+        tq318::Faults f;
+        f.upload_report = "\r\nimage damaged";  // neither "CRC16=" nor the prompt
+        b.sim.set_faults(f);
+        write_file(b.files / "bad.img", randomBytes(700, 12));
+        b.h.dialogs->fileAnswers.push_back(QString::fromStdString((b.files / "bad.img").string()));
+        QTest::mouseClick(b.h->ComUploadOS, Qt::LeftButton);
+        QCOMPARE(b.boxes.texts, std::vector<QString>{"Load receive error"});
+        QCOMPARE(b.h.dialogs->messages, std::vector<QString>{"OS Upgrade Failed!!"});
+        // The controller is still restarted into repair mode for another try.
+        QVERIFY(b.sim.wait_for_line("reset", 2000ms));
+        QVERIFY(!b.sim.image_installed());
+        QVERIFY(b.h->Frame_Step1->isEnabled());
+    }
+};
+
+int runOsFlowTests(int argc, char** argv) {
+    OsFlowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "os_flow_test.moc"
