@@ -11,7 +11,7 @@ set -euo pipefail
 
 BIN=${1:?usage: tools/demo.sh BIN_DIR}
 BIN=$(cd "$BIN" && pwd)
-for program in tq318-sim Pelorim; do
+for program in tq318-sim Pelorim tq318-make-package; do
   if [[ ! -x $BIN/$program ]]; then
     echo "demo: $BIN/$program is missing; build first (./run.sh build)" >&2
     exit 1
@@ -30,7 +30,24 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-"$BIN/tq318-sim" --password quorvelstand83 --restart-after-open 3000 >"$workdir/sim.out" 2>"$workdir/sim.err" &
+# Samples next to the program, where the wizard's file dialogs open: an
+# operating-system image for "(1). Repair Tovrane" and a firmware package for
+# "(2). Repair Firmware". The simulator keeps its flash disks in demo-flash/.
+make_samples() {
+  local members="$workdir/members"
+  mkdir -p "$members" "$BIN/demo-flash"
+  [[ -f $BIN/tq318.img ]] || head -c 65536 /dev/urandom >"$BIN/tq318.img"
+  if [[ ! -f $BIN/tq318.hex ]]; then
+    head -c 102400 /dev/urandom >"$members/tq318.exe"
+    head -c 20000 /dev/urandom >"$members/web.bin"
+    printf 'ip=192.168.1.1\r\n' >"$members/switch.cfg"
+    "$BIN/tq318-make-package" "$members" "$BIN/tq318.hex" >/dev/null
+  fi
+}
+make_samples
+
+"$BIN/tq318-sim" --password quorvelstand83 --restart-after-open 3000 --flash-dir "$BIN/demo-flash" \
+  >"$workdir/sim.out" 2>"$workdir/sim.err" &
 sim_pid=$!
 
 # The simulator prints "UART_COM1=/dev/pts/N" once its pseudo-terminal is ready.
@@ -54,6 +71,10 @@ demo: in Pelorim keep "COM 1" and click "Connect". The simulated controller
       restarts 3 s after the port is opened, as if you had switched its power;
       the wizard logs in, reads the banner and moves to step 3 ("MS Master Mode...").
       "Disonnect" returns to step 1; "EXIT" ends the demo.
+demo: in step 3 try "(1). Repair Tovrane" with $BIN/tq318.img and
+      "(2). Repair Firmware" with $BIN/tq318.hex; the simulator's flash disks
+      are in $BIN/demo-flash (A and B). Each repair ends in step 1: click
+      "Connect" again for another round.
 TEXT
 
 if [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; then

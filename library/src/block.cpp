@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "reply_parse.h"
 #include "tovrane.h"
 
 namespace tovrane {
@@ -167,8 +168,7 @@ AnswerTracker::Verdict AnswerTracker::on_read_failure() {
 }
 
 Bios1Followup bios1_followup(std::string_view answer) {
-    constexpr std::size_t kNoImageAnswerLength = 50;
-    if (answer.size() == kNoImageAnswerLength && answer.back() == '>') {
+    if (parse::is_no_image_answer(answer)) {
         return Bios1Followup::kPleaseUpload;
     }
     if (!answer.empty() && answer.back() == '.') return Bios1Followup::kReadAgain;

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "exchange.h"
+#include "reply_parse.h"
 #include "tovrane.h"
 #include "transfer.h"
 #include "uart.h"
@@ -21,7 +22,6 @@ constexpr std::uint32_t kDeleteTimeoutMs = 3000;
 // After a failed transfer the controller's explanation may still be arriving
 // on a paced line: read until it has been quiet this long.
 constexpr std::uint32_t kFailureTextQuietMs = 50;
-constexpr std::string_view kDiskFull = "NOT enough space";
 
 bool is_disk_b(char disk) { return disk == 'b' || disk == 'B'; }
 
@@ -74,7 +74,7 @@ extern "C" TOV_API uint16_t TOV_Load_File(uint8_t port, const char* path, char d
         const std::uint16_t r = exchange(port, command, reply, timeout_ms, kFileReadyChar);
         set_last_load_mode(mode);
         if (r != TOV_OK) return r;
-        if (!ends_with_char(reply, kFileReadyChar)) {
+        if (!parse::ready_for_file(reply)) {
             format_error_text(reply, nullptr, TOV_ERR_BAD_REPLY);
             return TOV_ERR_BAD_REPLY;
         }
@@ -82,7 +82,7 @@ extern "C" TOV_API uint16_t TOV_Load_File(uint8_t port, const char* path, char d
 
         if (SendFile(port, path, target_name) != TOV_OK) {
             take_answer(port, reply, kFailureTextQuietMs);
-            if (std::strstr(reply, kDiskFull.data()) != nullptr &&
+            if (parse::reports_no_space(reply) &&
                 ui.ask_yes_no("Delete all files!!", "Delete File")) {
                 if (const std::uint16_t d = TOV_Del_All_Files(port, disk, reply); d != TOV_OK) {
                     return d;

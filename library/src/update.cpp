@@ -4,6 +4,7 @@
 
 #include "block.h"
 #include "exchange.h"
+#include "reply_parse.h"
 #include "tovrane.h"
 #include "transfer.h"
 #include "uart.h"
@@ -32,7 +33,7 @@ extern "C" TOV_API uint16_t TOV_Update_Tovrane(uint8_t port, const char* image_p
     const ui::WaitCursor wait(ui);  // back to the arrow on every return below
     ui.remember_owner();
 
-    if (!ends_with_char(reply, kFileReadyChar)) {
+    if (!parse::ready_for_file(reply)) {
         ui.message(reply);
         format_error_text(reply, nullptr, TOV_ERR_BAD_REPLY);
         return TOV_ERR_BAD_REPLY;
@@ -47,7 +48,7 @@ extern "C" TOV_API uint16_t TOV_Update_Tovrane(uint8_t port, const char* image_p
 
     pause_ms(kReportPauseMs);
     take_answer(port, reply, 0);
-    if (std::strstr(reply, "CRC16=") == nullptr && !ends_with_char(reply, kPromptChar)) {
+    if (!parse::upload_report_ok(reply)) {
         ui.message("Load receive error");
         format_error_text(reply, nullptr, TOV_ERR_BAD_REPLY);
         return TOV_ERR_BAD_REPLY;
