@@ -9,9 +9,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -19,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "gcab.h"
 #include "harness.h"
 #include "pty_peer.h"
 #include "temp_dir.h"
@@ -108,26 +106,9 @@ inline std::string randomBytes(std::size_t n, unsigned seed) {
     return s;
 }
 
-// Packs exactly `names` from `folder` into `archive` with gcab.
 inline bool gcab(const fs::path& folder, const fs::path& archive, const std::vector<std::string>& names,
                  bool compress) {
-    std::vector<std::string> args = {"gcab", "-c"};
-    if (compress) args.push_back("-z");
-    args.push_back(fs::absolute(archive).string());
-    args.insert(args.end(), names.begin(), names.end());
-    const pid_t child = ::fork();
-    if (child < 0) return false;
-    if (child == 0) {
-        if (::chdir(folder.c_str()) != 0) _exit(127);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execvp("gcab", argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return testing_support::gcab_pack(folder, archive, names, compress);
 }
 
 inline std::vector<std::uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }

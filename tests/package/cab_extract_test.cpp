@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "gcab.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -23,26 +24,9 @@ using testing_support::write_file;
 
 namespace {
 
-// Runs gcab in `folder` to pack `names` into `archive`.
 void make_cab(const fs::path& archive, const fs::path& folder, const std::vector<std::string>& names,
               bool compress) {
-    std::vector<std::string> args = {"gcab", "-c"};
-    if (compress) args.push_back("-z");
-    args.push_back(archive.string());
-    args.insert(args.end(), names.begin(), names.end());
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::chdir(folder.c_str()) != 0) _exit(127);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execvp("gcab", argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "gcab failed";
+    ASSERT_TRUE(testing_support::gcab_pack(folder, archive, names, compress)) << "gcab failed";
 }
 
 std::string random_bytes(std::size_t n, unsigned seed) {

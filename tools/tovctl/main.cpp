@@ -641,22 +641,22 @@ int usage_error(const std::string& message, const Subcommand* s, const std::vect
 }
 
 // The COM number for PORT: a number, COM<n>, or a device path mapped through UART_COM<N>.
-std::optional<std::uint8_t> resolve_port(const std::string& spec, std::string& error) {
-    std::string_view text = spec;
+std::optional<std::uint8_t> resolve_port(const std::string& port_text, std::string& error) {
+    std::string_view text = port_text;
     if (text.size() > 3 && (text.substr(0, 3) == "COM" || text.substr(0, 3) == "com")) text.remove_prefix(3);
     if (const auto n = parse_integer(text, 1, 255)) return static_cast<std::uint8_t>(*n);
-    if (spec.empty() || spec.find('/') == std::string::npos) {
-        error = "not a COM number (1..255) or a device path: " + spec;
+    if (port_text.empty() || port_text.find('/') == std::string::npos) {
+        error = "not a COM number (1..255) or a device path: " + port_text;
         return std::nullopt;
     }
-    if (const auto n = com_number_for(spec)) {
+    if (const auto n = com_number_for(port_text)) {
         const std::string var = "UART_COM" + std::to_string(*n);
         if (std::getenv(var.c_str()) != nullptr) return static_cast<std::uint8_t>(*n);
     }
     for (int n = 1; n <= 255; ++n) {
         const std::string var = "UART_COM" + std::to_string(n);
         if (std::getenv(var.c_str()) == nullptr) {
-            ::setenv(var.c_str(), spec.c_str(), 1);
+            ::setenv(var.c_str(), port_text.c_str(), 1);
             return static_cast<std::uint8_t>(n);
         }
     }
@@ -664,10 +664,10 @@ std::optional<std::uint8_t> resolve_port(const std::string& spec, std::string& e
     return std::nullopt;
 }
 
-int open_failure(const std::string& spec, std::uint8_t port, std::uint16_t code) {
+int open_failure(const std::string& port_text, std::uint8_t port, std::uint16_t code) {
     char path[512] = "";
     Uart_Device_Path(port, path, sizeof path);
-    std::fprintf(stderr, "tovctl: cannot open %s (COM %u, %s): %.*s (uart code %u)\n", spec.c_str(), port, path,
+    std::fprintf(stderr, "tovctl: cannot open %s (COM %u, %s): %.*s (uart code %u)\n", port_text.c_str(), port, path,
                  static_cast<int>(code_meaning(code).size()), code_meaning(code).data(), code);
     if (code == UART_ERR_PERMISSION) {
         std::fputs("  Your user may not use serial ports. Join the dialout group:\n"
