@@ -81,14 +81,6 @@ TEST(WorkFolder, RemovalTakesContentsButNeverFollowsLinks) {
     EXPECT_EQ(testing_support::read_file(outside / "precious"), "data");
 }
 
-TEST(WorkFolder, ShortOrExtensionOnlyNamesStillGetAFolder) {
-    TempDir base;
-    EnvVar temp("TEMP", base.path().string());
-    auto folder = WorkFolder::create(".exe");
-    ASSERT_TRUE(folder);
-    EXPECT_EQ(folder->path().filename().string().rfind("package.", 0), 0u);
-}
-
 TEST(WorkFolder, UnwritableTempGivesNoFolder) {
     EnvVar temp("TEMP", "/proc/no-such-folder");
     EXPECT_FALSE(WorkFolder::create("tq318.hex"));
