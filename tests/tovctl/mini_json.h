@@ -1,181 +1,81 @@
-// A strict little JSON reader for checking tovctl's --json output: parses one
-// value (objects, arrays, strings with escapes, numbers, true/false/null) and
-// rejects anything else, including trailing text.
+// A strict little JSON reader for tovctl's --json output: one value, nothing
+// after it. The result maps each scalar's path ("entries.0.name") to its text
+// (strings unescaped, numbers and true/false/null as written).
 #pragma once
 
-#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
-#include <vector>
 
 namespace mini_json {
 
-struct Value;
-using Object = std::map<std::string, Value>;
-using Array = std::vector<Value>;
+using Flat = std::map<std::string, std::string>;
 
-struct Value {
-    std::variant<std::nullptr_t, bool, double, std::string, std::shared_ptr<Array>, std::shared_ptr<Object>> v;
-
-    bool is_null() const { return std::holds_alternative<std::nullptr_t>(v); }
-    const std::string& str() const { return std::get<std::string>(v); }
-    double num() const { return std::get<double>(v); }
-    bool boolean() const { return std::get<bool>(v); }
-    const Array& arr() const { return *std::get<std::shared_ptr<Array>>(v); }
-    const Object& obj() const { return *std::get<std::shared_ptr<Object>>(v); }
-    const Value& operator[](const std::string& key) const { return obj().at(key); }
-    bool has(const std::string& key) const { return obj().count(key) != 0; }
-};
-
-class Parser {
+class Reader {
 public:
-    explicit Parser(std::string_view text) : t_(text) {}
-
-    std::optional<Value> parse_document() {
-        auto v = value();
-        skip();
-        if (!v || i_ != t_.size()) return std::nullopt;
-        return v;
+    explicit Reader(std::string_view t) : t_(t) {}
+    std::optional<Flat> read() {
+        if (!value("") || (ws(), i_ != t_.size())) return std::nullopt;
+        return out_;
     }
 
 private:
-    void skip() {
-        while (i_ < t_.size() && (t_[i_] == ' ' || t_[i_] == '\n' || t_[i_] == '\r' || t_[i_] == '\t')) ++i_;
-    }
-    bool literal(std::string_view word) {
-        if (t_.substr(i_, word.size()) != word) return false;
-        i_ += word.size();
-        return true;
-    }
-    std::optional<std::string> string() {
-        if (i_ >= t_.size() || t_[i_] != '"') return std::nullopt;
-        ++i_;
-        std::string out;
-        while (i_ < t_.size()) {
+    void ws() { while (i_ < t_.size() && std::string_view(" \t\r\n").find(t_[i_]) != std::string_view::npos) ++i_; }
+    bool eat(char c) { return ws(), i_ < t_.size() && t_[i_] == c ? (++i_, true) : false; }
+    bool string(std::string& s) {
+        if (!eat('"')) return false;
+        while (i_ < t_.size() && t_[i_] != '"') {
             const char c = t_[i_++];
-            if (c == '"') return out;
-            if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (i_ >= t_.size()) return std::nullopt;
+            if (static_cast<unsigned char>(c) < 0x20) return false;
+            if (c != '\\') { s += c; continue; }
+            if (i_ >= t_.size()) return false;
             const char e = t_[i_++];
-            switch (e) {
-                case '"': out += '"'; break;
-                case '\\': out += '\\'; break;
-                case '/': out += '/'; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
-                case 'u': {
-                    if (i_ + 4 > t_.size()) return std::nullopt;
-                    unsigned code = 0;
-                    for (int k = 0; k < 4; ++k) {
-                        const char h = t_[i_++];
-                        if (!std::isxdigit(static_cast<unsigned char>(h))) return std::nullopt;
-                        code = code * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(h))
-                                                                     ? h - '0'
-                                                                     : (std::tolower(h) - 'a' + 10));
-                    }
-                    out += static_cast<char>(code & 0xFF);  // enough for these checks
-                    break;
-                }
-                default: return std::nullopt;
-            }
+            const std::size_t k = std::string_view("\"\\/bfnrt").find(e);
+            if (k != std::string_view::npos) { s += "\"\\/\b\f\n\r\t"[k]; continue; }
+            if (e != 'u' || i_ + 4 > t_.size()) return false;
+            const std::string hex(t_.substr(i_, 4));
+            char* end = nullptr;
+            s += static_cast<char>(std::strtoul(hex.c_str(), &end, 16) & 0xFF);
+            if (end != hex.c_str() + 4) return false;
+            i_ += 4;
         }
-        return std::nullopt;
+        return i_++ < t_.size();
     }
-    std::optional<Value> value() {
-        skip();
-        if (i_ >= t_.size()) return std::nullopt;
-        const char c = t_[i_];
-        if (c == '{') {
-            ++i_;
-            auto obj = std::make_shared<Object>();
-            skip();
-            if (i_ < t_.size() && t_[i_] == '}') {
-                ++i_;
-                return Value{obj};
-            }
-            while (true) {
-                skip();
-                auto k = string();
-                skip();
-                if (!k || i_ >= t_.size() || t_[i_] != ':') return std::nullopt;
-                ++i_;
-                auto v = value();
-                if (!v) return std::nullopt;
-                (*obj)[*k] = *v;
-                skip();
-                if (i_ < t_.size() && t_[i_] == ',') {
-                    ++i_;
-                    continue;
-                }
-                if (i_ < t_.size() && t_[i_] == '}') {
-                    ++i_;
-                    return Value{obj};
-                }
-                return std::nullopt;
-            }
+    bool value(const std::string& path) {
+        const auto join = [&](const std::string& key) { return path.empty() ? key : path + "." + key; };
+        if (eat('{')) {
+            if (eat('}')) return true;
+            for (std::string key; string(key) && eat(':') && value(join(key)); key.clear())
+                if (!eat(',')) return eat('}');
+            return false;
         }
-        if (c == '[') {
-            ++i_;
-            auto arr = std::make_shared<Array>();
-            skip();
-            if (i_ < t_.size() && t_[i_] == ']') {
-                ++i_;
-                return Value{arr};
-            }
-            while (true) {
-                auto v = value();
-                if (!v) return std::nullopt;
-                arr->push_back(*v);
-                skip();
-                if (i_ < t_.size() && t_[i_] == ',') {
-                    ++i_;
-                    continue;
-                }
-                if (i_ < t_.size() && t_[i_] == ']') {
-                    ++i_;
-                    return Value{arr};
-                }
-                return std::nullopt;
-            }
+        if (eat('[')) {
+            if (eat(']')) return true;
+            int n = 0;
+            while (value(join(std::to_string(n++))))
+                if (!eat(',')) return eat(']');
+            return false;
         }
-        if (c == '"') {
-            auto s = string();
-            if (!s) return std::nullopt;
-            return Value{*s};
-        }
-        if (literal("true")) return Value{true};
-        if (literal("false")) return Value{false};
-        if (literal("null")) return Value{nullptr};
+        std::string s;
+        if (i_ < t_.size() && t_[i_] == '"') return string(s) && (out_[path] = s, true);
+        for (const char* word : {"true", "false", "null"})
+            if (t_.substr(i_).starts_with(word)) return i_ += std::strlen(word), out_[path] = word, true;
         const std::size_t start = i_;
-        if (i_ < t_.size() && t_[i_] == '-') ++i_;
-        while (i_ < t_.size() && (std::isdigit(static_cast<unsigned char>(t_[i_])) || t_[i_] == '.' ||
-                                  t_[i_] == 'e' || t_[i_] == 'E' || t_[i_] == '+' || t_[i_] == '-')) {
-            ++i_;
-        }
-        if (i_ == start) return std::nullopt;
+        while (i_ < t_.size() && std::string_view("0123456789+-.eE").find(t_[i_]) != std::string_view::npos) ++i_;
         const std::string number(t_.substr(start, i_ - start));
         char* end = nullptr;
-        const double d = std::strtod(number.c_str(), &end);
-        if (end != number.c_str() + number.size()) return std::nullopt;
-        return Value{d};
+        std::strtod(number.c_str(), &end);
+        return !number.empty() && end == number.c_str() + number.size() && (out_[path] = number, true);
     }
 
     std::string_view t_;
     std::size_t i_ = 0;
+    Flat out_;
 };
 
-inline std::optional<Value> parse(std::string_view text) { return Parser(text).parse_document(); }
+inline std::optional<Flat> parse(std::string_view text) { return Reader(text).read(); }
 
 }  // namespace mini_json

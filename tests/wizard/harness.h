@@ -1,10 +1,7 @@
-// Test support for the wizard: scripted dialogs, a window with a replaceable
-// end-of-program hook, access to the recording fake serial library, and a
-// script of steps that runs inside the window's nested event handling.
+// Test support for the wizard: scripted dialogs, a window whose end of program
+// is recorded, the recording fake serial library, and scripted nested steps.
 #pragma once
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QTimer>
 
@@ -24,9 +21,8 @@ namespace wizard_test {
 class ScriptedDialogs final : public pelorim::Dialogs {
 public:
     std::vector<QString> messages;
-    // Runs while a message box "is open", i.e. before message() returns.
-    std::function<void(const QString&)> whileOpen;
-    std::deque<QString> fileAnswers;  // empty answer = cancel
+    std::function<void(const QString&)> whileOpen;  // runs before message() returns
+    std::deque<QString> fileAnswers;                // empty answer = cancel
     std::vector<pelorim::OpenFileRequest> fileRequests;
 
     void message(QWidget*, const QString& text) override {
@@ -45,31 +41,23 @@ public:
 // The recording fake serial library (the wizard's binding opens the same instance).
 class FakeUart {
 public:
-    explicit FakeUart(const char* name = "libfake_uart.so") {
-        const std::string path = pelorim::executableFolder() + "/" + name;
-        handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle_ == nullptr) return;
-        calls_ = reinterpret_cast<const char* (*)()>(dlsym(handle_, "FakeUart_Calls"));
-        reset_ = reinterpret_cast<void (*)()>(dlsym(handle_, "FakeUart_Reset"));
-        setOpen_ = reinterpret_cast<void (*)(uint16_t)>(dlsym(handle_, "FakeUart_SetOpenResult"));
-        queue_ = reinterpret_cast<void (*)(const char*)>(dlsym(handle_, "FakeUart_QueueReceive"));
-        reset_();
+    explicit FakeUart(const char* name = "libfake_uart.so")
+        : handle_(dlopen((pelorim::executableFolder() + "/" + name).c_str(), RTLD_NOW | RTLD_LOCAL)) {
+        if (handle_ != nullptr) reset();
     }
-    ~FakeUart() {
-        if (handle_ != nullptr) dlclose(handle_);
-    }
+    ~FakeUart() { if (handle_ != nullptr) dlclose(handle_); }
     bool ok() const { return handle_ != nullptr; }
-    QStringList calls() const { return QString::fromLatin1(calls_()).split(u'\n', Qt::SkipEmptyParts); }
-    void setOpenResult(uint16_t r) { setOpen_(r); }
-    void queueReceive(const char* text) { queue_(text); }
-    void reset() { reset_(); }
+    QStringList calls() const {
+        return QString::fromLatin1(fn<const char* (*)()>("FakeUart_Calls")()).split(u'\n', Qt::SkipEmptyParts);
+    }
+    void setOpenResult(uint16_t r) { fn<void (*)(uint16_t)>("FakeUart_SetOpenResult")(r); }
+    void queueReceive(const char* text) { fn<void (*)(const char*)>("FakeUart_QueueReceive")(text); }
+    void reset() { fn<void (*)()>("FakeUart_Reset")(); }
 
 private:
-    void* handle_ = nullptr;
-    const char* (*calls_)() = nullptr;
-    void (*reset_)() = nullptr;
-    void (*setOpen_)(uint16_t) = nullptr;
-    void (*queue_)(const char*) = nullptr;
+    template <typename F>
+    F fn(const char* name) const { return reinterpret_cast<F>(dlsym(handle_, name)); }
+    void* handle_;
 };
 
 struct Harness {
@@ -91,58 +79,34 @@ struct Harness {
         });
     }
     // Start-up as the program runs it: true when it did not end the program.
-    bool load() {
-        return form->guarded([this] { form->Form_Load(); });
-    }
+    bool load() { return form->guarded([this] { form->Form_Load(); }); }
     pelorim::Form1* operator->() { return form.get(); }
 };
 
 // Steps (condition, action) run in order from a 2 ms timer, so they run
-// nested inside a long operation's event handling. A step's action runs once
-// its condition holds.
+// nested inside a long operation's event handling.
 class Script : public QObject {
 public:
-    struct Step {
-        std::function<bool()> when;
-        std::function<void()> then;
-    };
+    using Step = std::pair<std::function<bool()>, std::function<void()>>;  // when, then
     explicit Script(std::vector<Step> steps) : steps_(std::move(steps)) {
-        timer_.setInterval(2);
-        QObject::connect(&timer_, &QTimer::timeout, this, [this] { advance(); });
-        timer_.start();
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] {
+            if (running_) return;  // an action that processes events must not re-enter
+            running_ = true;
+            while (!finished() && steps_[next_].first()) {
+                auto action = steps_[next_++].second;
+                if (action) action();
+            }
+            running_ = false;
+        });
+        timer_.start(2);
     }
     bool finished() const { return next_ >= steps_.size(); }
-    std::size_t stepsDone() const { return next_; }
 
 private:
-    void advance() {
-        if (running_) return;  // an action that processes events must not re-enter
-        running_ = true;
-        while (next_ < steps_.size() && steps_[next_].when()) {
-            auto action = steps_[next_].then;
-            ++next_;
-            if (action) action();
-        }
-        running_ = false;
-        if (finished()) timer_.stop();
-    }
     std::vector<Step> steps_;
     std::size_t next_ = 0;
     bool running_ = false;
     QTimer timer_;
 };
-
-// Processes events until `condition` holds or `limitMs` passes.
-inline bool waitFor(const std::function<bool()>& condition, int limitMs = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > limitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-inline bool always() { return true; }
 
 }  // namespace wizard_test

@@ -1,11 +1,6 @@
-// Housekeeping helpers and the dialog interface.
-#include <QApplication>
-#include <QDialogButtonBox>
+// CRC-16/MODBUS, the authentication record checks, and the housekeeping helpers.
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -13,224 +8,172 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <boost/crc.hpp>
+
+#include <random>
+
+#include "auth_record.h"
 #include "bas_common.h"
-#include "dialogs.h"
 #include "harness.h"
 #include "runtime_error.h"
 
 using namespace wizard_test;
+using pelorim::CrcRegisters;
 
 namespace {
 
 QString makeFile(const QString& path, QFile::Permissions permissions = {}) {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return {};
-    file.write("data");
+    const bool made = file.open(QIODevice::WriteOnly) && file.write("data") == 4;
     file.close();
-    if (permissions) file.setPermissions(permissions);
-    return path;
+    return made && (!permissions || file.setPermissions(permissions)) ? path : QString();
 }
 
-// Sets or unsets an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        if (old != nullptr) old_ = old, hadOld_ = true;
-        if (value != nullptr) ::setenv(name, value, 1); else ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (hadOld_) ::setenv(name_, old_.c_str(), 1); else ::unsetenv(name_);
-    }
+std::vector<uint8_t> randomBytes(std::size_t size, uint32_t seed) {
+    std::mt19937 generator(seed);
+    std::vector<uint8_t> data(size);
+    for (auto& b : data) b = static_cast<uint8_t>(generator() >> 24);
+    return data;
+}
 
-private:
-    const char* name_;
-    std::string old_;
-    bool hadOld_ = false;
-};
+uint16_t boostModbus(std::span<const uint8_t> data) {
+    boost::crc_optimal<16, 0x8005, 0xFFFF, 0, true, true> crc;
+    crc.process_bytes(data.data(), data.size());
+    return static_cast<uint16_t>(crc.checksum());
+}
 
 }  // namespace
 
 class HelpersTest : public QObject {
     Q_OBJECT
+    const pelorim::CrcTables tables_ = pelorim::makeCrcTables();
 private slots:
-    void unquotedTextStripsBlanksAndOnePairOfQuotes() {
-        QCOMPARE(pelorim::unquotedText(QStringLiteral("  \"/tmp/a b\"  ")), QStringLiteral("/tmp/a b"));
-        QCOMPARE(pelorim::unquotedText(QStringLiteral("\"\"x\"\"")), QStringLiteral("\"x\""));
-        QCOMPARE(pelorim::unquotedText(QStringLiteral("\"half")), QStringLiteral("\"half"));
-        QCOMPARE(pelorim::unquotedText(QStringLiteral("\"")), QString());
-        QCOMPARE(pelorim::unquotedText(QStringLiteral("   ")), QString());
-        QCOMPARE(pelorim::unquotedText(QStringLiteral("\tx\t")), QStringLiteral("\tx\t"));  // blanks only
+    void knownValuesAndTableEntries() {
+        using Sum = std::tuple<std::string_view, int, int>;
+        for (auto [text, hi, lo] : {Sum{"123456789", 0x37, 0x4B}, Sum{"abc", 0x49, 0x57}, Sum{"", 0xFF, 0xFF}}) {
+            const auto r = pelorim::modbusCrc(tables_, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+            QCOMPARE(r.crcHi, uint8_t(hi));
+            QCOMPARE(r.crcLo, uint8_t(lo));
+            QCOMPARE(r.value(), uint16_t(lo << 8 | hi));
+        }
+        for (auto [i, hi, lo] : {std::array{1, 0xC1, 0xC0}, {2, 0x81, 0xC1}, {128, 0x01, 0xA0}, {255, 0x40, 0x40}})
+            QVERIFY(tables_.hi[i] == hi && tables_.lo[i] == lo);
     }
 
-    void fileCanBeOpenedTestsTheBarePath() {
+    void agreesWithBoostAndYieldsByTime() {
+        const auto data = randomBytes(64u << 20, 7);
+        for (std::size_t size : {1u, 2u, 47u, 4095u, 4096u, 4097u, 100000u})
+            for (std::size_t start : {0u, 333u, 9999u})
+                QCOMPARE(pelorim::modbusCrc(tables_, std::span(data).subspan(start, size)).value(),
+                         boostModbus(std::span(data).subspan(start, size)));
+        // Interval 0: a yield after every 4 KiB chunk, not after every byte; the same result.
+        const std::span<const uint8_t> part(data.data(), 1u << 20);
+        int yields = 0;
+        QCOMPARE(pelorim::modbusCrc(tables_, part, {[&] { ++yields; }, std::chrono::nanoseconds(0)}).value(),
+                 boostModbus(part));
+        pelorim::modbusCrc(tables_, part, {[&] { yields = -1; }, std::chrono::hours(1)});  // none before the interval
+        QVERIFY(yields > 1 && yields <= static_cast<int>(part.size() / 4096) + 1);
+        // The window's sum hands events to the window, and sums only the given length.
+        Harness h;
+        QVERIFY(h.load());
+        bool timerRan = false;
+        QTimer::singleShot(0, [&] { timerRan = true; });
+        h->CRC16(data, static_cast<int32_t>(data.size()));
+        QVERIFY(timerRan);
+        QCOMPARE((CrcRegisters{h->crcHi(), h->crcLo()}.value()), boostModbus(data));
+        h->CRC16(data, 9);
+        QCOMPARE((CrcRegisters{h->crcHi(), h->crcLo()}.value()), boostModbus(std::span(data).first(9)));
+    }
+
+    void recordChecks() {
+        const auto program = randomBytes(5000, 4);
+        auto record = randomBytes(pelorim::kAuthRecordSize, 1);
+        const CrcRegisters programSum = pelorim::modbusCrc(tables_, program);
+        std::tie(record[5], record[20]) = std::tie(programSum.crcHi, programSum.crcLo);
+        const CrcRegisters recordSum = pelorim::modbusCrc(tables_, std::span(record).first(48));
+        std::tie(record[48], record[49]) = std::tie(recordSum.crcHi, recordSum.crcLo);
+        QVERIFY(record[48] != record[49]);  // so that swapping them changes the record
+        QVERIFY(pelorim::packageIsAuthentic(tables_, record, program));
+        for (std::size_t i = 0; i < pelorim::kAuthRecordSize; ++i) {
+            auto changed = record;
+            changed[i] ^= 0x81;
+            QVERIFY2(!pelorim::packageIsAuthentic(tables_, changed, program), qPrintable(QString::number(i)));
+        }
+        auto swapped = record;
+        std::swap(swapped[48], swapped[49]);
+        QVERIFY(!pelorim::recordIsGenuine(tables_, swapped));
+        auto longer = record;
+        longer.insert(longer.end(), 30, uint8_t(0x5A));  // bytes past 50 are ignored
+        QVERIFY(pelorim::packageIsAuthentic(tables_, longer, program));
+        auto changedProgram = program;
+        changedProgram[4999] ^= 0x10;
+        QVERIFY(!pelorim::packageIsAuthentic(tables_, record, changedProgram));
+        for (std::size_t size : {0u, 21u, 49u}) {  // short: fails even with the bytes of a genuine record
+            QVERIFY(!pelorim::recordIsGenuine(tables_, std::span(record).first(size)));
+            QVERIFY(!pelorim::programChecksumMatches(std::span(record).first(size), programSum));
+        }
+    }
+
+    void quotedPathsAndFolders() {
+        const std::pair<const char*, const char*> unquoted[] = {
+            {"  \"/tmp/a b\"  ", "/tmp/a b"}, {"\"\"x\"\"", "\"x\""}, {"\"half", "\"half"}, {"\"", ""},
+            {"\tx\t", "\tx\t"}};
+        for (auto [text, expected] : unquoted) QCOMPARE(pelorim::unquotedText(text), QString::fromLatin1(expected));
         QTemporaryDir dir;
         const QString file = makeFile(dir.filePath(QStringLiteral("image file.img")));
-        QVERIFY(!file.isEmpty());
-        QVERIFY(pelorim::fileCanBeOpened(file));
-        QVERIFY(pelorim::fileCanBeOpened(QStringLiteral("\"") + file + QStringLiteral("\"")));
-        QVERIFY(pelorim::fileCanBeOpened(QStringLiteral("  \"") + file + QStringLiteral("\"  ")));
-        QVERIFY(pelorim::fileCanBeOpened(QStringLiteral("   ") + file));
-        QVERIFY(!pelorim::fileCanBeOpened(file + QStringLiteral("x")));
-        QVERIFY(!pelorim::fileCanBeOpened(QString()));
-        QVERIFY(!pelorim::fileCanBeOpened(QStringLiteral("\"\"")));
-        // One trailing separator is dropped, not two.
-        QVERIFY(pelorim::fileCanBeOpened(file + QStringLiteral("/")));
-        QVERIFY(pelorim::fileCanBeOpened(file + QStringLiteral("\\")));
-        QVERIFY(!pelorim::fileCanBeOpened(file + QStringLiteral("//")));
+        const QString readOnly = makeFile(dir.filePath(QStringLiteral("ro.img")), QFile::ReadOwner);
+        const QString fifo = dir.filePath(QStringLiteral("fifo"));  // must not block without a writer
+        QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+        const QString d = dir.path();
+        const std::pair<QString, bool> paths[] = {
+            {file, true}, {"\"" + file + "\"", true}, {"  \"" + file + "\"  ", true}, {file + "/", true},
+            {file + "\\", true}, {file + "//", false}, {file + "x", false}, {"", false}, {"\"\"", false},
+            {readOnly, true}, {fifo, true}, {d, false}, {d + "/", false}, {d + "\\", false}, {"\"" + d + "/\"", false}};
+        for (const auto& [path, expected] : paths)
+            QVERIFY2(pelorim::fileCanBeOpened(path) == expected, qPrintable(path));
     }
 
-    void foldersCannotBeOpened() {
-        QTemporaryDir dir;
-        QVERIFY(!pelorim::fileCanBeOpened(dir.path()));
-        QVERIFY(!pelorim::fileCanBeOpened(dir.path() + QStringLiteral("/")));
-        QVERIFY(!pelorim::fileCanBeOpened(dir.path() + QStringLiteral("\\")));
-        QVERIFY(!pelorim::fileCanBeOpened(QStringLiteral("\"") + dir.path() + QStringLiteral("/\"")));
-        QVERIFY(!pelorim::fileCanBeOpened(QStringLiteral("/")));
-    }
-
-    void readOnlyFileCanBeOpened() {
-        QTemporaryDir dir;
-        const QString file = makeFile(dir.filePath(QStringLiteral("ro.img")), QFile::ReadOwner | QFile::ReadGroup);
-        QVERIFY(!(QFileInfo(file).permissions() & QFile::WriteOwner));
-        QVERIFY(pelorim::fileCanBeOpened(file));
-    }
-
-    void fifoDoesNotBlock() {
-        // Opening a FIFO for reading without a writer would wait forever.
-        QTemporaryDir dir;
-        const QByteArray fifo = dir.filePath(QStringLiteral("fifo")).toLocal8Bit();
-        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
-        QVERIFY(pelorim::fileCanBeOpened(QString::fromLocal8Bit(fifo)));
-    }
-
-    void shortPathAndNul() {
-        QCOMPARE(pelorim::shortPathOf(QStringLiteral("/no/such/folder")), QStringLiteral("/no/such/folder"));
-        QCOMPARE(pelorim::shortPathOf(QDir::tempPath()), QDir::tempPath());
-        QCOMPARE(pelorim::textBeforeNul(QStringLiteral("abc")), QStringLiteral("abc"));
-        QCOMPARE(pelorim::textBeforeNul(QString::fromLatin1("ab\0cd", 5)), QStringLiteral("ab"));
-        QCOMPARE(pelorim::textBeforeNul(QString::fromLatin1("\0cd", 3)), QString());
-    }
-
-    void killWinTempWithoutWindirDoesNothing() {
-        // Without Windir the path would be "/name": nothing at the root is ever touched.
-        const QString probe = QStringLiteral("/pelorim_kill_probe.hex");
-        const bool canWriteRoot = ::access("/", W_OK) == 0;
-        if (canWriteRoot) QVERIFY(!makeFile(probe).isEmpty());
-        QTemporaryDir dir;
-        const QString previousFolder = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
-        const QString local = makeFile(dir.filePath(QStringLiteral("pelorim_kill_probe.hex")));
-        for (const char* windir : {static_cast<const char*>(nullptr), "", "/", "//"}) {
-            ScopedEnv env("Windir", windir);
-            Harness h;
-            h->killWinTemp(QStringLiteral("pelorim_kill_probe.hex"));
-            if (canWriteRoot) QVERIFY(QFile::exists(probe));
-            QVERIFY(QFile::exists(local));
-        }
-        if (canWriteRoot) QFile::remove(probe);
-        QDir::setCurrent(previousFolder);
-    }
-
-    void killWinTempDeletesReadOnlyFile() {
+    void killWinTemp() {
         QTemporaryDir dir;
         const QString target = makeFile(dir.filePath(QStringLiteral("tq318.hex")), QFile::ReadOwner);
         const QString other = makeFile(dir.filePath(QStringLiteral("tq318.exe")));
         QVERIFY(QDir().mkdir(dir.filePath(QStringLiteral("folder.hex"))));
-        ScopedEnv env("Windir", dir.path().toLocal8Bit().constData());
+        // Without Windir nothing is touched: not the current folder, not the root.
+        const QString probe = QStringLiteral("/pelorim_kill_probe.hex");
+        const bool atRoot = ::access("/", W_OK) == 0 && !makeFile(probe).isEmpty();
+        const QString previousFolder = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        for (const char* windir : {static_cast<const char*>(nullptr), "", "/", "//"}) {
+            if (windir != nullptr) qputenv("Windir", windir); else qunsetenv("Windir");
+            Harness h;
+            h->killWinTemp(QStringLiteral("tq318.hex"));
+            h->killWinTemp(QStringLiteral("pelorim_kill_probe.hex"));
+            QVERIFY(QFile::exists(target) && (!atRoot || QFile::exists(probe)));
+        }
+        if (atRoot) QFile::remove(probe);
+        QDir::setCurrent(previousFolder);
+        qputenv("Windir", dir.path().toLocal8Bit());
         Harness h;
-        h->killWinTemp(QStringLiteral("missing.hex"));  // nothing there: nothing happens
-        h->killWinTemp(QStringLiteral("folder.hex"));   // a folder is not a file
-        QVERIFY(QFileInfo(dir.filePath(QStringLiteral("folder.hex"))).isDir());
-        h->killWinTemp(QStringLiteral("tq318.hex"));
-        QVERIFY(!QFile::exists(target));
-        QVERIFY(QFile::exists(other));
-        // A trailing slash on Windir makes no difference.
+        h->killWinTemp(QStringLiteral("missing.hex"));
+        h->killWinTemp(QStringLiteral("folder.hex"));  // a folder is not a file
+        h->killWinTemp(QStringLiteral("tq318.hex"));   // read-only
+        qunsetenv("Windir");
+        QVERIFY(QFileInfo(dir.filePath("folder.hex")).isDir() && !QFile::exists(target) && QFile::exists(other));
         const QString again = makeFile(dir.filePath(QStringLiteral("again.hex")), QFile::ReadOwner);
-        pelorim::killWinTemp(QStringLiteral("again.hex"), dir.path() + QStringLiteral("/"));
+        pelorim::killWinTemp(QStringLiteral("again.hex"), dir.path() + QStringLiteral("/"));  // trailing slash
         QVERIFY(!QFile::exists(again));
-        // Names that are not bare file names are refused.
-        pelorim::killWinTemp(QStringLiteral("../") + QFileInfo(other).fileName(), dir.path() + QStringLiteral("/x"));
+        pelorim::killWinTemp(QStringLiteral("../tq318.exe"), dir.filePath("folder.hex"));  // not a bare name
         QVERIFY(QFile::exists(other));
-    }
-
-    void killWinTempFailureIsARuntimeError() {
-        // Files of /proc/self can be opened but neither changed nor deleted, even by root.
-        QVERIFY(pelorim::fileCanBeOpened(QStringLiteral("/proc/self/status")));
+        // Files of /proc/self can be opened but not deleted, even by root: a run-time error.
         QVERIFY_THROWS_EXCEPTION(pelorim::FileError,
                                  pelorim::killWinTemp(QStringLiteral("status"), QStringLiteral("/proc/self")));
-        QVERIFY_THROWS_EXCEPTION(pelorim::RuntimeError,
-                                 pelorim::killWinTemp(QStringLiteral("cmdline"), QStringLiteral("/proc/self")));
     }
 
-    void toolkitFiltersBecomeQtFilters() {
+    void fileFiltersOfTheFlows() {
         QCOMPARE(pelorim::toQtNameFilters(QStringLiteral("IMG Files (*.img)|*.img|All ")),
                  (QStringList{"IMG Files (*.img)", "All (*)"}));
         QCOMPARE(pelorim::toQtNameFilters(QStringLiteral("HEX Files (*.hex)|*.hex|EXE Files (*.exe)|*.exe|All| ")),
                  (QStringList{"HEX Files (*.hex)", "EXE Files (*.exe)", "All (*)"}));
-        QCOMPARE(pelorim::toQtNameFilters(QStringLiteral("Text|*.txt;*.log")), QStringList{"Text (*.txt *.log)"});
-        QCOMPARE(pelorim::toQtNameFilters(QStringLiteral("Logs (*.txt)|*.log")), QStringList{"Logs (*.txt) (*.log)"});
-        QCOMPARE(pelorim::toQtNameFilters(QString()), QStringList{"All (*)"});
-        const auto parsed = pelorim::parseToolkitFilter(QStringLiteral("IMG Files (*.img)|*.img|All "));
-        QCOMPARE(parsed.size(), std::size_t(2));
-        QCOMPARE(parsed[1].description, QStringLiteral("All "));
-        QCOMPARE(parsed[1].pattern, QString());
-    }
-
-    void commonDialogReportsPathAndTitleOrNothing() {
-        Harness h;
-        h.dialogs->fileAnswers = {QStringLiteral("/images/os/tq318.img"), QString()};
-        h->CommonDialog1->InitDir = QStringLiteral("/images");
-        h->CommonDialog1->Filter = QStringLiteral("IMG Files (*.img)|*.img|All ");
-        h->CommonDialog1->ShowOpen();
-        QCOMPARE(h->CommonDialog1->FileName(), QStringLiteral("/images/os/tq318.img"));
-        QCOMPARE(h->CommonDialog1->FileTitle(), QStringLiteral("tq318.img"));
-        QCOMPARE(h.dialogs->fileRequests.at(0).initialFolder, QStringLiteral("/images"));
-        QCOMPARE(h.dialogs->fileRequests.at(0).filter, QStringLiteral("IMG Files (*.img)|*.img|All "));
-        h->CommonDialog1->ShowOpen();  // cancelled
-        QCOMPARE(h->CommonDialog1->FileName(), QString());
-        QCOMPARE(h->CommonDialog1->FileTitle(), QString());
-    }
-
-    void qtMessageBoxHasOneOkButtonAndTheProgramTitle() {
-        pelorim::QtDialogs dialogs;
-        QWidget owner;
-        owner.show();
-        QString title, text;
-        int buttons = -1;
-        bool modal = false;
-        QTimer::singleShot(0, [&] {
-            QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr);
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            title = box->windowTitle();
-            text = box->text();
-            buttons = static_cast<int>(box->buttons().size());
-            modal = box->isModal();
-            box->button(QMessageBox::Ok)->click();
-        });
-        dialogs.message(&owner, QStringLiteral("Upgrade Successed."));
-        QCOMPARE(title, QStringLiteral("Pelorim"));
-        QCOMPARE(text, QStringLiteral("Upgrade Successed."));
-        QCOMPARE(buttons, 1);
-        QVERIFY(modal);
-    }
-
-    void qtFileDialogStartsInTheFolderWithTheFilters() {
-        pelorim::QtDialogs dialogs;
-        QTemporaryDir dir;
-        QStringList filters;
-        QString folder;
-        QTimer::singleShot(0, [&] {
-            QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()) != nullptr);
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            filters = dialog->nameFilters();
-            folder = dialog->directory().absolutePath();
-            dialog->reject();
-        });
-        const QString chosen = dialogs.openFile(nullptr, {dir.path(), QStringLiteral("IMG Files (*.img)|*.img|All ")});
-        QCOMPARE(chosen, QString());  // cancelled
-        QCOMPARE(filters, (QStringList{"IMG Files (*.img)", "All (*)"}));
-        QCOMPARE(folder, QDir(dir.path()).absolutePath());
     }
 };
 
