@@ -95,31 +95,30 @@ private:
     Form1& form_;
 };
 
+// A repair disables the buttons that could start another one or disconnect;
+// the step change at its end decides their state again.
+void disableRepairButtons(Form1& form) {
+    form.ComUpload->setEnabled(false);
+    form.ComUploadOS->setEnabled(false);
+    form.ComDisconnect->setEnabled(false);
+}
+
+// The end of both repairs: the failure message when the run failed, then the
+// port is closed; step 1 follows unless closing it failed.
+void endRepair(Form1& form, bool succeeded, const QString& failureText) {
+    if (!succeeded) form.MsgBox(failureText);
+    form.Flow_controler(form.Disconnect_Act() ? 1 : 3);
+}
+
 }  // namespace
 
-void Form1::ComUploadOS_Click() {
-    if (!doUploadOS()) MsgBox(QStringLiteral("OS Upgrade Failed!!"));
-    if (Disconnect_Act()) {
-        Flow_controler(1);
-    } else {
-        Flow_controler(3);
-    }
-}
+void Form1::ComUploadOS_Click() { endRepair(*this, doUploadOS(), QStringLiteral("OS Upgrade Failed!!")); }
 
-void Form1::ComUpload_Click() {
-    if (!doUpload()) MsgBox(QStringLiteral("Firmware Upgrade Failed!!"));
-    if (Disconnect_Act()) {
-        Flow_controler(1);
-    } else {
-        Flow_controler(3);
-    }
-}
+void Form1::ComUpload_Click() { endRepair(*this, doUpload(), QStringLiteral("Firmware Upgrade Failed!!")); }
 
 bool Form1::doUploadOS() {
     bool result = false;
-    ComUpload->setEnabled(false);
-    ComUploadOS->setEnabled(false);
-    ComDisconnect->setEnabled(false);
+    disableRepairButtons(*this);
 
     CommonDialog1->InitDir = QString::fromStdString(executableFolder());
     CommonDialog1->Filter = kImageFilter;
@@ -157,9 +156,7 @@ bool Form1::doUploadOS() {
 bool Form1::doUpload() {
     // ---- choice and names ----
     killWinTemp(hexFileName_);
-    ComUpload->setEnabled(false);
-    ComUploadOS->setEnabled(false);
-    ComDisconnect->setEnabled(false);
+    disableRepairButtons(*this);
 
     CommonDialog1->InitDir = QString::fromStdString(executableFolder());
     CommonDialog1->Filter = kPackageFilter;
