@@ -19,11 +19,6 @@ constexpr std::uint32_t kLoadTimeoutMs = 2400;
 constexpr std::uint32_t kLoadRawTimeoutMs = 1400;
 constexpr std::uint32_t kLineReadTimeoutMs = 200;
 constexpr std::uint32_t kDeleteTimeoutMs = 3000;
-// After a failed transfer the controller's explanation may still be arriving
-// on a paced line: read until it has been quiet this long.
-constexpr std::uint32_t kFailureTextQuietMs = 50;
-
-bool is_disk_b(char disk) { return disk == 'b' || disk == 'B'; }
 
 void clear_text(char* reply) { std::memset(reply, 0, std::strlen(reply)); }
 
@@ -31,7 +26,7 @@ void clear_text(char* reply) { std::memset(reply, 0, std::strlen(reply)); }
 
 extern "C" TOV_API uint16_t TOV_Del_All_Files(uint8_t port, char disk, char* reply) {
     if (reply == nullptr) return TOV_ERR_ARGUMENT;
-    const char* command = is_disk_b(disk) ? "delb" : "del";
+    const char* command = parse::is_disk_b(disk) ? "delb" : "del";
     if (const std::uint16_t r = exchange(port, command, reply, kDeleteTimeoutMs, kQuestionChar);
         r != TOV_OK) {
         return r;
@@ -68,7 +63,7 @@ extern "C" TOV_API uint16_t TOV_Load_File(uint8_t port, const char* path, char d
             Read_Reply(port, reply, kReplyCapacity, kLineReadTimeoutMs, 0, &scratch);
             command = "loadfirmware";
         } else {
-            command = is_disk_b(disk) ? "loadb" : "load";
+            command = parse::is_disk_b(disk) ? "loadb" : "load";
         }
 
         const std::uint16_t r = exchange(port, command, reply, timeout_ms, kFileReadyChar);

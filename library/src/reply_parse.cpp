@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "tovrane.h"
+
 namespace tovrane::parse {
 
 namespace {
@@ -191,6 +193,15 @@ std::optional<DiskSizes> parse_disk_sizes(std::string_view reply) {
 
 bool is_disk_b(char disk) { return disk == 'b' || disk == 'B'; }
 
+namespace {
+// Disk B's part of a listing: from `offset` characters after "Files in Disk B:".
+std::optional<std::string_view> disk_b_part(std::string_view reply, std::size_t offset) {
+    const std::size_t pos = reply.find(kDiskBKey);
+    if (pos == std::string_view::npos) return std::nullopt;
+    return from_offset(reply, pos + offset);
+}
+}  // namespace
+
 std::string dir_label(std::size_t index) {
     char label[8];
     std::snprintf(label, sizeof label, index < 10 ? "%01zu)" : "%02zu)", index % 100);
@@ -200,26 +211,26 @@ std::string dir_label(std::size_t index) {
 DirListing parse_dir(std::string_view reply, bool disk_b) {
     DirListing out;
     if (!ends_with(reply, '>')) {
-        out.code = 62;
+        out.code = TOV_ERR_DIR_REPLY;
         return out;
     }
     std::string_view section = reply;
     if (disk_b) {
-        const std::size_t pos = reply.find(kDiskBKey);
-        if (pos == std::string_view::npos) {
-            out.code = 51;
+        const auto part = disk_b_part(reply, kDirSectionOffset);
+        if (!part) {
+            out.code = TOV_ERR_NO_DISK_B;
             return out;
         }
-        section = from_offset(reply, pos + kDirSectionOffset);
+        section = *part;
     }
     const std::size_t total = section.find(kTotalKey);
     if (total == std::string_view::npos) {
-        out.code = 52;
+        out.code = TOV_ERR_NO_TOTAL;
         return out;
     }
     const auto count = read_decimal(from_offset(section, total + kTotalNumberOffset));
     if (!count || *count < 0) {
-        out.code = 52;  // a count that is missing, not a number or negative: no usable total
+        out.code = TOV_ERR_NO_TOTAL;  // a count that is missing, not a number or negative: no usable total
         return out;
     }
     out.reported_count = *count;
@@ -251,21 +262,21 @@ DirListing parse_dir(std::string_view reply, bool disk_b) {
 FreeSpace parse_free_space(std::string_view reply, bool disk_b) {
     FreeSpace out;
     if (!ends_with(reply, '>')) {
-        out.code = 46;
+        out.code = TOV_ERR_BAD_REPLY;
         return out;
     }
     std::string_view search = reply;
     if (disk_b) {
-        const std::size_t pos = reply.find(kDiskBKey);
-        if (pos == std::string_view::npos) {
-            out.code = 51;
+        const auto part = disk_b_part(reply, kFreeSectionOffset);
+        if (!part) {
+            out.code = TOV_ERR_NO_DISK_B;
             return out;
         }
-        search = from_offset(reply, pos + kFreeSectionOffset);
+        search = *part;
     }
     const std::size_t pos = search.find(kFreeKey);
     if (pos == std::string_view::npos) {
-        out.code = 46;
+        out.code = TOV_ERR_BAD_REPLY;
         return out;
     }
     out.text = read_word(from_offset(search, pos + kFreeWordOffset));
@@ -275,7 +286,7 @@ FreeSpace parse_free_space(std::string_view reply, bool disk_b) {
 VersionInfo parse_version(std::string_view reply) {
     VersionInfo out;
     if (!ends_with(reply, '>')) {
-        out.code = 46;
+        out.code = TOV_ERR_BAD_REPLY;
         return out;
     }
     if (const std::size_t pos = reply.find("Tovrane for"); pos != std::string_view::npos) {
@@ -287,7 +298,7 @@ VersionInfo parse_version(std::string_view reply) {
 
     const std::size_t ver = reply.find("Ver.");
     if (ver == std::string_view::npos) {
-        out.code = 46;
+        out.code = TOV_ERR_BAD_REPLY;
         return out;
     }
     const std::string_view major = read_chars(from_offset(reply, ver + 5), 1);
@@ -295,7 +306,7 @@ VersionInfo parse_version(std::string_view reply) {
 
     const std::size_t build = reply.find("build");
     if (build == std::string_view::npos) {
-        out.code = 46;
+        out.code = TOV_ERR_BAD_REPLY;
         return out;
     }
     const std::string_view number = read_chars(from_offset(reply, build + 6), 3);

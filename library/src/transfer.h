@@ -35,6 +35,10 @@ std::uint32_t last_block_count();
 std::int32_t last_load_mode();
 void set_last_load_mode(std::int32_t mode);
 
+// After a failed transfer the controller's explanation may still be arriving
+// on a paced line: take_answer reads until it has been quiet this long.
+inline constexpr std::uint32_t kFailureTextQuietMs = 50;
+
 // Takes what the controller has sent (at most 1000 bytes, reading until the
 // line has been quiet for quiet_ms) into `reply` as text. When nothing came,
 // `reply` becomes empty, or keeps its text with keep_when_empty.

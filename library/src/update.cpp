@@ -17,7 +17,6 @@ using namespace tovrane;
 constexpr std::uint32_t kUploadTimeoutMs = 1200;
 constexpr std::uint32_t kReportPauseMs = 2000;
 constexpr std::uint32_t kInstallPauseMs = 1000;
-constexpr std::uint32_t kFailureTextQuietMs = 50;
 constexpr std::uint8_t kInstallLine[] = {'b', 'i', 'o', 's', '1', 13, 0};
 
 }  // namespace

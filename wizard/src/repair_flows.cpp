@@ -110,6 +110,18 @@ void endRepair(Form1& form, bool succeeded, const QString& failureText) {
     form.Flow_controler(form.Disconnect_Act() ? 1 : 3);
 }
 
+// The open-file dialog in the program's folder with `filter`; then the
+// status shows that the choice is being checked (also after a cancel).
+// Returns the full path; `bareName` receives the bare name.
+QString chooseFile(Form1& form, const QString& filter, QString& bareName) {
+    form.CommonDialog1->InitDir = QString::fromStdString(executableFolder());
+    form.CommonDialog1->Filter = filter;
+    form.CommonDialog1->ShowOpen();
+    bareName = form.CommonDialog1->FileTitle();
+    form.setPanel(2, form.modeCode() + QStringLiteral(" File Checking ..."));
+    return form.CommonDialog1->FileName();
+}
+
 }  // namespace
 
 void Form1::ComUploadOS_Click() { endRepair(*this, doUploadOS(), QStringLiteral("OS Upgrade Failed!!")); }
@@ -120,12 +132,7 @@ bool Form1::doUploadOS() {
     bool result = false;
     disableRepairButtons(*this);
 
-    CommonDialog1->InitDir = QString::fromStdString(executableFolder());
-    CommonDialog1->Filter = kImageFilter;
-    CommonDialog1->ShowOpen();
-    const QString imagePath = CommonDialog1->FileName();
-    osImageTitle_ = CommonDialog1->FileTitle();
-    setPanel(2, modeCode_ + QStringLiteral(" File Checking ..."));
+    const QString imagePath = chooseFile(*this, kImageFilter, osImageTitle_);
 
     if (imagePath.isEmpty() || osImageTitle_.isEmpty()) {
         MsgBox(QStringLiteral("Can not find OS Image file for repairing!!"));
@@ -158,12 +165,7 @@ bool Form1::doUpload() {
     killWinTemp(hexFileName_);
     disableRepairButtons(*this);
 
-    CommonDialog1->InitDir = QString::fromStdString(executableFolder());
-    CommonDialog1->Filter = kPackageFilter;
-    CommonDialog1->ShowOpen();
-    const QString packagePath = CommonDialog1->FileName();
-    hexFileName_ = CommonDialog1->FileTitle();
-    setPanel(2, modeCode_ + QStringLiteral(" File Checking ..."));
+    const QString packagePath = chooseFile(*this, kPackageFilter, hexFileName_);
 
     // A bare name of fewer than four characters has no name left once its
     // extension is taken off: refused like a cancelled choice.
