@@ -49,6 +49,7 @@ enum tov_result {
     TOV_OK = 0,
     TOV_ERR_NO_PROMPT = 15,        /* TOV_GetPrompt: no prompt character within the time-out */
     TOV_ERR_LINE_FAILED = 16,      /* TOV_GetPrompt: the port could not be read until the time-out passed */
+    TOV_ERR_NOT_INSTALLED = 39,    /* TOV_Update_Tovrane: "bios1" answered "Please Upload first!": no image installed */
     TOV_ERR_BLOCK_REFUSED = 40,    /* transfer: the controller refused a block three times (NAK) */
     TOV_ERR_BAD_ANSWER = 41,       /* transfer: a block was answered with neither ACK nor NAK */
     TOV_ERR_SILENT = 42,           /* transfer: 5 answer waits of 2 s in a row passed in silence (about 10 s) */
@@ -61,8 +62,11 @@ enum tov_result {
                                       reading or is 4 GiB or larger (nothing sent), or it could not be read
                                       to the size its header gave (the transfer stops at that block) */
     TOV_ERR_ARGUMENT = 49,         /* a null buffer, or a value text longer than TOV_VALUE_MAX_IN; nothing sent */
+    TOV_ERR_INTERNAL = 50,         /* an exception or allocation failure inside the library */
     TOV_ERR_NO_DISK_B = 51,        /* the directory has no "Files in Disk B:" */
     TOV_ERR_NO_TOTAL = 52,         /* the directory has no "Total File number is" */
+    /* 53 is kept free for the file transfer. */
+    TOV_ERR_IMAGE_CRC = 54,        /* TOV_Update_Tovrane: the controller's CRC16 report differs from the image's */
     TOV_ERR_MODEL = 55,            /* the prompt names no supported controller model */
     TOV_ERR_SET_IP = 56,           /* TOV_Set_IP: no "IP=" in a complete reply */
     TOV_ERR_GET_IP = 57,           /* TOV_Get_IP: no "IP=" in a complete reply */
