@@ -4,6 +4,8 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <functional>
 #include <string_view>
 #include <vector>
@@ -19,6 +21,18 @@
 
 using namespace std::chrono;
 using testing_support::ComMapping;
+
+// While set, every allocation on this thread fails: what an export does when
+// memory runs out. Other threads (the simulator's) allocate as usual.
+thread_local bool t_fail_allocations = false;
+
+void* operator new(std::size_t size) {
+    if (t_fail_allocations) throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -117,6 +131,33 @@ TEST_F(Controller, TextAfterThePromptEndsAtTheSettleTimeWithTheExportsOwnCode) {
         EXPECT_LT(took, 400ms);
     }
     EXPECT_STREQ(value, "old");
+}
+
+// An exception inside an export never reaches the caller: 50 with its text
+// (libuart: its failure code); the exports without a code never allocate.
+TEST_F(Controller, AllocationFailureStaysInsideTheLibraries) {
+    char value[TOV_VALUE_SIZE] = "", gateway[] = "10.0.0.254";
+    const uint8_t bytes[] = {'1', '2', '3'};
+    MakeCRC16Table();
+    uint16_t codes[6] = {};
+    t_fail_allocations = true;
+    // Commands past the short-string size, so that building the line allocates.
+    codes[0] = TOV_Set_Gateway(kPort, gateway, big);
+    codes[1] = TOV_Set_DiskSize(kPort, 1024, 3072, big);
+    codes[2] = Send_Cmd(kPort, "a line longer than sixteen", 0);
+    codes[3] = TOV_Get_Dll_Version();
+    codes[4] = GetCRC16(bytes, 3);
+    codes[5] = MakeCRC16Table();
+    TOV_IsGetErrorString(50, value);
+    t_fail_allocations = false;
+    EXPECT_EQ(codes[0], TOV_ERR_INTERNAL);
+    EXPECT_EQ(codes[1], TOV_ERR_INTERNAL);
+    EXPECT_STREQ(big, "\r\n(null) Error!, Code:50, ");
+    EXPECT_EQ(codes[2], UART_ERR_READ);
+    EXPECT_TRUE(sim.received_lines().empty() || sim.received_lines().back() == " ");
+    EXPECT_EQ(codes[3], 0x0111);
+    EXPECT_EQ(codes[4], 0x9752);
+    EXPECT_STREQ(value, "");
 }
 
 // 15 files on each disk make a listing of about 1.6 KB: read whole. Past
