@@ -56,19 +56,22 @@ extern "C" {
 enum tov_result {
     TOV_OK = 0,
     TOV_ERR_NO_PROMPT = 15,        /* TOV_GetPrompt: no prompt character within the time-out */
-    TOV_ERR_LINE_FAILED = 16,      /* TOV_GetPrompt: the port could not be read until the time-out passed */
+    TOV_ERR_LINE_FAILED = 16,      /* TOV_GetPrompt: the line hung up or the port is not open (at once),
+                                      or reading kept failing until the time-out passed */
     TOV_ERR_NOT_INSTALLED = 39,    /* TOV_Update_Tovrane: "bios1" answered "Please Upload first!": no image installed */
     TOV_ERR_BLOCK_REFUSED = 40,    /* transfer: the controller refused a block three times (NAK) */
     TOV_ERR_BAD_ANSWER = 41,       /* transfer: a block was answered with neither ACK nor NAK */
-    TOV_ERR_SILENT = 42,           /* transfer: 5 answer waits of 2 s in a row passed in silence (about 10 s) */
+    TOV_ERR_SILENT = 42,           /* transfer: 5 answer waits of 2 s in a row passed in silence for a data
+                                      block (about 10 s), or one for the header (never sent twice) */
     TOV_ERR_WINDOW = 43,           /* transfer: the progress window could not be created */
     TOV_ERR_LOAD_FAILED = 44,      /* TOV_Load_File: the transfer failed and no deletion followed */
     TOV_ERR_NO_FILE = 45,          /* transfer: the file to send does not exist (a block of length 0 is sent instead) */
     TOV_ERR_BAD_REPLY = 46,        /* the reply does not end as expected or lacks the expected text */
     TOV_ERR_TRANSFER_LINE = 47,    /* transfer: reading the answer to a block failed (line hung up or closed); ends at once */
-    TOV_ERR_FILE_UNREADABLE = 48,  /* transfer: the file exists but is no regular file, cannot be opened for
-                                      reading or is 4 GiB or larger (nothing sent), or it could not be read
-                                      to the size its header gave (the transfer stops at that block) */
+    TOV_ERR_FILE_UNREADABLE = 48,  /* the file exists but is no regular file, cannot be opened for reading
+                                      or is 4 GiB or larger: refused before the load or upload command, with
+                                      nothing sent; or, during a transfer, it could not be read to the size
+                                      its header gave (the transfer stops at that block) */
     TOV_ERR_ARGUMENT = 49,         /* a null buffer, or a value text longer than TOV_VALUE_MAX_IN; nothing sent */
     TOV_ERR_INTERNAL = 50,         /* an exception or allocation failure inside the library */
     TOV_ERR_NO_DISK_B = 51,        /* the directory has no "Files in Disk B:" */
@@ -97,15 +100,18 @@ TOV_API uint16_t TOV_Get_Dll_Version(void);
 /*
  * Send a carriage return and wait for the prompt character. The time-out
  * bounds the silence between bytes, so other bytes keep it waiting.
- * 0 when the prompt arrived, 15 after timeout_ms of silence, 16 when the port
- * could not be read (not open, hung up) until timeout_ms had passed.
+ * 0 when the prompt arrived, 15 after timeout_ms of silence, 16 at once when
+ * the line has hung up or the port is not open, or when reading kept failing
+ * otherwise until timeout_ms had passed.
  */
 TOV_API uint16_t TOV_GetPrompt(uint8_t port, uint16_t timeout_ms, uint8_t prompt);
 
 /* Writes nothing: `text` is left exactly as it was. */
 TOV_API void TOV_IsGetErrorString(uint16_t code, char* text);
 
-/* ---- CRC-16/XMODEM ---- */
+/* ---- CRC-16/XMODEM ----
+ * The controller checks every transfer block with this CRC, and after an
+ * upload reports the CRC of the whole image it took ("CRC16=XXXX"). */
 
 /* Builds the table once; the result carries no meaning. */
 TOV_API uint16_t MakeCRC16Table(void);
@@ -133,6 +139,26 @@ TOV_API uint16_t GetCRC16(const uint8_t* data, uint32_t count);
  * File"): Yes empties the disk with TOV_Del_All_Files (its nonzero result is
  * returned) and starts the download again from the load command, asking again
  * if need be; No gives 44. 49 for a null reply buffer, with nothing sent.
+ * 48, with nothing sent (no load command): the file exists but is no regular
+ * file, cannot be opened, or is 4 GiB or larger. A file that does not exist
+ * is sent as a block of length 0 after the load command (the controller's
+ * "no file") and gives 44.
+ * Transfer rules (also TOV_Update_Tovrane):
+ * - A header is never sent twice: when its answer times out (2 s), the
+ *   controller may already wait for content. The attempt ends, the controller
+ *   is brought back to its prompt (below) and the download starts over from
+ *   its command, once; a second header time-out is a failed transfer. A data
+ *   block whose answer times out is sent again (5 times at most); should the
+ *   controller have taken it already, it finishes one block early, which ends
+ *   the transfer as failed (its closing text seen before the next block goes
+ *   out, or that text in place of the next block's answer).
+ * - Before a failed transfer is returned the controller is brought back to
+ *   its prompt: when what it printed ends with ">" at once; otherwise the line
+ *   is left quiet until the controller gives up waiting for a block and shows
+ *   ">" (it restarts that wait on every byte), which a carriage return then
+ *   confirms. That wait is bounded by 15 s, with "Waiting for the controller
+ *   ..." in the "Load Process" window's status line. Result codes and error
+ *   texts are unchanged by it.
  */
 TOV_API uint16_t TOV_Load_File(uint8_t port, const char* path, char disk, const char* target_name,
                                int32_t mode, char* reply);
@@ -157,6 +183,13 @@ TOV_API uint16_t TOV_Del_All_Files(uint8_t port, char disk, char* reply);
  * (40..48) while the error text names 100; otherwise 0, the reply holding the
  * answer to "bios1" (an answer of exactly 50 characters ending with the prompt
  * shows "Please Upload first!"). 49 for a null reply buffer, with nothing sent.
+ * 48, before "upload" is sent, for an image that cannot be sent (as in
+ * TOV_Load_File); the header and recovery rules of TOV_Load_File apply.
+ * A report holding "CRC16=" and exactly four hex digits (either case) is
+ * compared with the CRC-16/XMODEM of the image sent: a different value shows
+ * "Load receive error", a line break and "CRC16=XXXX, file CRC16=YYYY", and
+ * gives 54 (error text without a command) before "bios1" is sent. A report
+ * without such a value goes on as before.
  */
 TOV_API uint16_t TOV_Update_Tovrane(uint8_t port, const char* image_path, char* reply);
 

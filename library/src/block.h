@@ -92,6 +92,10 @@ std::size_t fill_data_block(Block& block, std::span<const std::uint8_t> data);
 // until the end of the file or an error); returns the number read.
 std::size_t ReadDataBlock(Block& block, std::FILE* file);
 
+// CRC-16/XMODEM carried on over `data` (start with 0): the CRC of a whole
+// file, block by block, as the controller reports it after an upload.
+std::uint16_t crc16_update(std::uint16_t crc, std::span<const std::uint8_t> data);
+
 std::uint16_t block_length(const Block& block);
 std::uint16_t block_crc(const Block& block);
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "block.h"
 #include "tovrane.h"
 
 namespace {
@@ -38,3 +39,15 @@ extern "C" TOV_API uint16_t GetCRC16(const uint8_t* data, uint32_t count) {
     }
     return crc;
 }
+
+namespace tovrane {
+
+std::uint16_t crc16_update(std::uint16_t crc, std::span<const std::uint8_t> data) {
+    MakeCRC16Table();
+    for (const std::uint8_t byte : data) {
+        crc = static_cast<std::uint16_t>(g_table[((crc >> 8) ^ byte) & 0xFFu] ^ (crc << 8));
+    }
+    return crc;
+}
+
+}  // namespace tovrane

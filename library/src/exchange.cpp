@@ -130,8 +130,13 @@ static uint16_t getprompt_export(uint8_t port, uint16_t timeout_ms, uint8_t prom
         } else if (n == 0) {
             if (tick_ms() > deadline) return TOV_ERR_NO_PROMPT;
         } else {
-            // A port that keeps failing must not hold the caller for ever.
-            if (tick_ms() > deadline) return TOV_ERR_LINE_FAILED;
+            // A line that hung up or a port that is not open will not answer:
+            // no point waiting. A port that keeps failing otherwise must not
+            // hold the caller for ever either.
+            if (n == -static_cast<std::int32_t>(UART_ERR_HANGUP) ||
+                n == -static_cast<std::int32_t>(UART_ERR_NOT_OPEN) || tick_ms() > deadline) {
+                return TOV_ERR_LINE_FAILED;
+            }
             tovrane::pause_ms(1);
         }
         if (++reads >= kPromptReadsBeforePause) {

@@ -1,9 +1,11 @@
 // File download (TOV_Load_File) and deleting a disk's files (TOV_Del_All_Files).
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "exchange.h"
 #include "guard.h"
+#include "recovery.h"
 #include "reply_parse.h"
 #include "tovrane.h"
 #include "transfer.h"
@@ -20,6 +22,7 @@ constexpr std::uint32_t kLoadTimeoutMs = 2400;
 constexpr std::uint32_t kLoadRawTimeoutMs = 1400;
 constexpr std::uint32_t kLineReadTimeoutMs = 200;
 constexpr std::uint32_t kDeleteTimeoutMs = 3000;
+constexpr int kHeaderRestarts = 1;
 
 void clear_text(char* reply) { std::memset(reply, 0, std::strlen(reply)); }
 
@@ -60,10 +63,21 @@ extern "C" TOV_API uint16_t TOV_Load_File(uint8_t port, const char* path, char d
 static uint16_t load_file_export(uint8_t port, const char* path, char disk,
                                           const char* target_name, int32_t mode, char* reply) {
     if (reply == nullptr) return TOV_ERR_ARGUMENT;
+    const std::string file_name = SplitPath(path != nullptr ? path : "").file_name();
+    // A header that met silence is never sent twice: the download starts over
+    // from its command, once.
+    int header_restarts = kHeaderRestarts;
     // Every pass asks the user before deleting, so the user bounds this loop.
     for (;;) {
         ui::Ui& ui = ui::active_ui();
         ui.remember_owner();
+
+        // A file that cannot be sent is refused before the controller is asked to wait for one.
+        SourceFile source = open_source(path);
+        if (source.state == SourceFile::State::kUnusable) {
+            format_error_text(reply, nullptr, TOV_ERR_FILE_UNREADABLE);
+            return TOV_ERR_FILE_UNREADABLE;
+        }
 
         const char* command = nullptr;
         std::uint32_t timeout_ms = kLoadTimeoutMs;
@@ -90,8 +104,12 @@ static uint16_t load_file_export(uint8_t port, const char* path, char disk,
         }
         clear_text(reply);
 
-        if (SendFile(port, path, target_name) != TOV_OK) {
+        TransferReport report;
+        if (SendFile(port, source, path, target_name, report) != TOV_OK) {
             take_answer(port, reply, kFailureTextQuietMs);
+            const Recovery back = back_to_prompt(port, reply, ui, report.window, file_name);
+            report.window.reset();
+            if (report.header_unanswered && back.at_prompt && header_restarts-- > 0) continue;
             if (parse::reports_no_space(reply) &&
                 ui.ask_yes_no("Delete all files!!", "Delete File")) {
                 if (const std::uint16_t d = TOV_Del_All_Files(port, disk, reply); d != TOV_OK) {

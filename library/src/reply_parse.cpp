@@ -351,6 +351,26 @@ bool upload_report_ok(std::string_view reply) {
     return reply.find("CRC16=") != std::string_view::npos || ends_with(reply, '>');
 }
 
+std::optional<std::uint16_t> reported_crc16(std::string_view reply) {
+    constexpr std::string_view kKey = "CRC16=";
+    const std::size_t at = reply.find(kKey);
+    if (at == std::string_view::npos) return std::nullopt;
+    const std::string_view digits = reply.substr(at + kKey.size());
+    auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::uint16_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (i >= digits.size() || hex(digits[i]) < 0) return std::nullopt;
+        value = static_cast<std::uint16_t>((value << 4) | hex(digits[i]));
+    }
+    if (digits.size() > 4 && hex(digits[4]) >= 0) return std::nullopt;
+    return value;
+}
+
 bool is_no_image_answer(std::string_view reply) { return reply.size() == 50 && ends_with(reply, '>'); }
 
 }  // namespace tovrane::parse

@@ -176,6 +176,10 @@ bool ready_for_file(std::string_view reply);
 bool reports_no_space(std::string_view reply);
 // The report after an OS image upload is acceptable: it holds "CRC16=" or ends with ">".
 bool upload_report_ok(std::string_view reply);
+// The CRC-16 that the report after an upload gives for the image: the first
+// "CRC16=" followed by exactly four hexadecimal digits (either case); nothing
+// when there is no such value (a fifth digit makes it none).
+std::optional<std::uint16_t> reported_crc16(std::string_view reply);
 // The answer to "bios1" when no image was uploaded: exactly 50 characters ending with ">".
 bool is_no_image_answer(std::string_view reply);
 

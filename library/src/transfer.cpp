@@ -1,8 +1,11 @@
 #include "transfer.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -30,11 +33,6 @@ constexpr std::int32_t kFirmwareMode = 3;
 constexpr std::uint32_t kFirmwareHeaderPauseMs = 50;
 constexpr std::uint64_t kLargestFile = 0xFFFFFFFFull;  // the header's size field is 32 bits
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
 // The header record for the opened file: its size and its last-write time as
 // MS-DOS fields of local time.
 HeaderRecord header_for(const struct stat& st, std::string_view name) {
@@ -59,6 +57,20 @@ void show_status(ui::ProgressWindow* window, std::string_view text) {
     if (window != nullptr) window->set_status(text);
 }
 
+// After a block may have been taken twice the controller can finish one block
+// early and print its closing text right behind that ACK. Any byte waiting
+// before the next block goes out means it has left its receive mode: the next
+// block would reach its console as typed input, so the transfer stops.
+// Read_Raw waits up to 1 ms for the byte.
+std::uint16_t check_unasked_text(std::uint8_t port, ui::ProgressWindow* window) {
+    std::uint8_t byte = 0;
+    const std::int32_t got = Read_Raw(port, &byte, 1);
+    if (got < 0) return TOV_ERR_TRANSFER_LINE;
+    if (got == 0) return TOV_OK;
+    show_status(window, "NO NAK or ACK");
+    return TOV_ERR_BAD_ANSWER;
+}
+
 }  // namespace
 
 std::uint32_t last_block_count() { return g_last_block_count; }
@@ -73,7 +85,33 @@ std::uint32_t take_answer(std::uint8_t port, char* reply, std::uint32_t quiet_ms
     return n;
 }
 
-std::uint16_t SendBlock(std::uint8_t port, ui::ProgressWindow* window, std::uint32_t block_number) {
+SourceFile open_source(const char* path) {
+    SourceFile source;
+    if (path == nullptr || *path == '\0') return source;
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        source.state = (errno == ENOENT || errno == ENOTDIR) ? SourceFile::State::kMissing
+                                                             : SourceFile::State::kUnusable;
+        return source;
+    }
+    source.state = SourceFile::State::kUnusable;
+    if (::fstat(fd, &source.st) != 0 || !S_ISREG(source.st.st_mode) ||
+        static_cast<std::uint64_t>(source.st.st_size) > kLargestFile) {
+        ::close(fd);
+        return source;
+    }
+    source.file.reset(::fdopen(fd, "rb"));
+    if (!source.file) {
+        ::close(fd);
+        return source;
+    }
+    source.state = SourceFile::State::kReady;
+    return source;
+}
+
+std::uint16_t SendBlock(std::uint8_t port, ui::ProgressWindow* window, std::uint32_t block_number,
+                        bool resend_on_silence, bool* resent_after_silence) {
     AnswerTracker tracker;
     for (;;) {
         const std::uint16_t sent =
@@ -98,7 +136,11 @@ std::uint16_t SendBlock(std::uint8_t port, ui::ProgressWindow* window, std::uint
             verdict = tracker.on_read_failure();
         } else if (got == 0) {
             show_status(window, "Receive Time Out!!");
+            if (!resend_on_silence) return TOV_ERR_SILENT;
             verdict = tracker.on_timeout();
+            if (verdict == AnswerTracker::Verdict::kResend && resent_after_silence != nullptr) {
+                *resent_after_silence = true;
+            }
         } else {
             verdict = tracker.on_byte(answer);
             if (verdict == AnswerTracker::Verdict::kFailed) {
@@ -121,59 +163,81 @@ std::uint16_t SendBlock(std::uint8_t port, ui::ProgressWindow* window, std::uint
     }
 }
 
-std::uint16_t SendFile(std::uint8_t port, const char* path, const char* target_name) {
+std::uint16_t SendFile(std::uint8_t port, SourceFile& source, const char* path,
+                       const char* target_name, TransferReport& report) {
     ui::Ui& ui = ui::active_ui();
     ui.remember_owner();
     MakeCRC16Table();
 
-    const std::string path_text = path != nullptr ? path : "";
-    const PathParts parts = SplitPath(path_text);
-    const std::string file_name = parts.file_name();
+    const std::string file_name = SplitPath(path != nullptr ? path : "").file_name();
 
-    struct stat st {};
-    if (path == nullptr || ::stat(path, &st) != 0) {
+    if (source.state == SourceFile::State::kMissing) {
         // The controller waits for a file: it gets a block of length 0 instead.
+        // Sent once: should its answer be lost, a second one would reach the
+        // console, which is back at its prompt, as typed input.
         build_no_file_block(g_block);
         ui.message("File no found!!");
-        SendBlock(port, nullptr, 0);
+        SendBlock(port, nullptr, 0, /*resend_on_silence=*/false);
         return TOV_ERR_NO_FILE;
     }
-
-    File file(S_ISREG(st.st_mode) ? std::fopen(path, "rb") : nullptr);
-    if (!file || ::fstat(fileno(file.get()), &st) != 0 ||
-        static_cast<std::uint64_t>(st.st_size) > kLargestFile) {
-        return TOV_ERR_FILE_UNREADABLE;
-    }
+    if (source.state != SourceFile::State::kReady) return TOV_ERR_FILE_UNREADABLE;
 
     const bool named = target_name != nullptr && *target_name != '\0';
-    const HeaderRecord record = header_for(st, named ? std::string_view(target_name) : file_name);
+    const HeaderRecord record =
+        header_for(source.st, named ? std::string_view(target_name) : file_name);
     BuildHeaderBlock(g_block, record);
     g_header_size = record.size;
-    if (const std::uint16_t r = SendBlock(port, nullptr, 0); r != TOV_OK) return r;
+    // A header whose answer was lost may have been taken: sent again, the
+    // controller would store it as the file's first content.
+    if (const std::uint16_t r = SendBlock(port, nullptr, 0, /*resend_on_silence=*/false);
+        r != TOV_OK) {
+        report.header_unanswered = r == TOV_ERR_SILENT;
+        return r;
+    }
 
     if (g_last_load_mode == kFirmwareMode) pause_ms(kFirmwareHeaderPauseMs);
 
     const std::uint32_t blocks = data_block_count(record.size);
     g_last_block_count = blocks;
 
-    std::unique_ptr<ui::ProgressWindow> window = ui.open_progress(file_name);
-    if (!window) {
+    report.window = ui.open_progress(file_name);
+    if (!report.window) {
         ui.message("The block Dialog build Failure!!");
         return TOV_ERR_WINDOW;
     }
+    ui::ProgressWindow* window = report.window.get();
 
+    std::uint16_t crc = 0;
+    bool maybe_taken_twice = false;
     std::uint32_t remaining = record.size;
     for (std::uint32_t n = 1; n <= blocks; ++n) {
         const std::size_t expected = remaining < kPayloadSize ? remaining : kPayloadSize;
         // A file that shrinks, grows or fails to read while it goes out would
         // reach the controller different from its header: stop instead.
-        if (ReadDataBlock(g_block, file.get()) != expected || std::ferror(file.get()) != 0) {
+        if (ReadDataBlock(g_block, source.file.get()) != expected ||
+            std::ferror(source.file.get()) != 0) {
             return TOV_ERR_FILE_UNREADABLE;
         }
         remaining -= static_cast<std::uint32_t>(expected);
-        if (const std::uint16_t r = SendBlock(port, window.get(), n); r != TOV_OK) return r;
+        if (maybe_taken_twice) {
+            if (const std::uint16_t r = check_unasked_text(port, window); r != TOV_OK) return r;
+        }
+        if (const std::uint16_t r = SendBlock(port, window, n, true, &maybe_taken_twice);
+            r != TOV_OK) {
+            return r;
+        }
+        crc = crc16_update(crc, std::span<const std::uint8_t>(g_block.data() + kPayloadOffset,
+                                                              expected));
     }
+    report.content_crc = crc;
+    report.window.reset();
     return TOV_OK;
+}
+
+std::uint16_t SendFile(std::uint8_t port, const char* path, const char* target_name) {
+    SourceFile source = open_source(path);
+    TransferReport report;
+    return SendFile(port, source, path, target_name, report);
 }
 
 }  // namespace tovrane

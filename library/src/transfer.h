@@ -2,7 +2,11 @@
 // each answered by ACK or NAK, with the "Load Process" window meanwhile.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 
 #include "block.h"
 
@@ -15,19 +19,57 @@ class ProgressWindow;
 // Time allowed for the answer to a block before it is sent again.
 inline constexpr std::uint32_t kAnswerWaitMs = 2000;
 
-// Sends `path`'s content to the controller, which has accepted a load command.
-// The header names the file by `target_name`'s last component, or by the
-// path's file name when target_name is null or empty. Returns 0 when every
-// block was acknowledged; 40, 41, 42 or 47 from a block; 43 without a window;
-// 45 when the file does not exist (a block of length 0 is sent in place of the
-// header); 48 when it exists but cannot be read, or is 4 GiB or larger
-// (nothing sent), or it cannot be read to its end while it is sent.
-// The content is read from `path` itself; the current directory is never changed.
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// The file a transfer sends, opened and checked before any command goes out,
+// so that a file that cannot be sent leaves the line untouched.
+struct SourceFile {
+    enum class State {
+        kMissing,   // does not exist: the no-file block goes in place of the header
+        kUnusable,  // no regular file, cannot be opened, or 4 GiB or larger (48)
+        kReady,
+    };
+    State state = State::kMissing;
+    File file;
+    struct stat st {};
+};
+SourceFile open_source(const char* path);
+
+// What a transfer leaves for its caller besides the result code.
+struct TransferReport {
+    // Block 0 met silence: the controller may have taken it and be waiting
+    // for content, so it was not sent again (the caller starts over).
+    bool header_unanswered = false;
+    // CRC-16/XMODEM of every content byte sent (meaningful after success).
+    std::uint16_t content_crc = 0;
+    // After a failure the window stays open for the wait that follows.
+    std::unique_ptr<ui::ProgressWindow> window;
+};
+
+// Sends `source` to the controller, which has accepted a load command.
+// The header names the file by `target_name`'s last component, or by
+// `path`'s file name when target_name is null or empty. Returns 0 when every
+// block was acknowledged; 40, 41, 42 or 47 from a block (42 at once when the
+// header's answer times out: a header is never sent twice); 43 without a
+// window; 45 when the file does not exist (a block of length 0 is sent in
+// place of the header); 48 when the source is unusable (nothing sent) or
+// cannot be read to its end while it is sent. The current directory is never
+// changed.
+std::uint16_t SendFile(std::uint8_t port, SourceFile& source, const char* path,
+                       const char* target_name, TransferReport& report);
+// The same, opening `path` itself.
 std::uint16_t SendFile(std::uint8_t port, const char* path, const char* target_name);
 
 // Sends the module's block buffer as block `block_number` and waits for its
-// answer (see AnswerTracker). `window` may be null (block 0, the no-file block).
-std::uint16_t SendBlock(std::uint8_t port, ui::ProgressWindow* window, std::uint32_t block_number);
+// answer (see AnswerTracker). `window` may be null (block 0, the no-file
+// block). With resend_on_silence false a time-out ends it at once with 42;
+// `resent_after_silence` (may be null) is set when the block went out again
+// after a time-out, so the controller may have taken it twice.
+std::uint16_t SendBlock(std::uint8_t port, ui::ProgressWindow* window, std::uint32_t block_number,
+                        bool resend_on_silence = true, bool* resent_after_silence = nullptr);
 
 // The number of data blocks of the most recent transfer that opened its window.
 std::uint32_t last_block_count();

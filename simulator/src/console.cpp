@@ -67,7 +67,7 @@ std::optional<Millis> Console::next_due() const {
   std::optional<Millis> due;
   if (!steps_.empty()) due = steps_.front().due;
   if (mode_ == Mode::transfer) {
-    const Millis deadline = transfer_.last_activity + kTransferTimeoutMs;
+    const Millis deadline = transfer_.last_activity + options_.transfer_timeout_ms;
     due = due ? std::min(*due, deadline) : deadline;
   }
   return due;
@@ -80,7 +80,7 @@ std::optional<Millis> Console::next_output_due() const {
 
 void Console::advance(Millis now) {
   now_ = std::max(now_, now);
-  if (mode_ == Mode::transfer && now_ >= transfer_.last_activity + kTransferTimeoutMs) {
+  if (mode_ == Mode::transfer && now_ >= transfer_.last_activity + options_.transfer_timeout_ms) {
     // The sender went away: drop the partial file and go back to the prompt.
     assembler_.reset();
     transfer_ = Transfer{};

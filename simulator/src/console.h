@@ -32,7 +32,7 @@ class Console {
   static constexpr std::size_t kMaxLine = 512;              // longer lines are cut
   static constexpr Millis kBootPauseMs = 100;
   static constexpr Millis kInstallPauseMs = 300;
-  static constexpr Millis kTransferTimeoutMs = 10000;        // no block for this long: transfer abandoned
+  static constexpr Millis kTransferTimeoutMs = 10000;        // default of SimulatorOptions::transfer_timeout_ms
   static constexpr Millis kStreamIntervalMs = 20;
   static constexpr std::size_t kMaxImage = 16u << 20;        // upload refuses larger images
   static constexpr std::size_t kMaxPendingBytes = 4u << 20;  // replies beyond this backlog are dropped
@@ -56,7 +56,10 @@ class Console {
   // Set once a fault asks for the line to be hung up; the driver then closes it.
   bool hang_up_requested() const { return hang_up_; }
 
-  void set_faults(const Faults& faults) { faults_ = faults; }
+  void set_faults(const Faults& faults) {
+    faults_ = faults;
+    lost_acks_ = 0;
+  }
   const Faults& faults() const { return faults_; }
   const SimulatorOptions& options() const { return options_; }
   void set_model(std::string model) { options_.model = std::move(model); }
@@ -125,6 +128,7 @@ class Console {
   bool accept_data(const BlockBytes& block);
   void finish_transfer();
   void answer(std::uint8_t byte, bool hang_up_after = false);
+  bool chance(double rate);
 
   SimulatorOptions options_;
   Faults faults_;
@@ -147,6 +151,7 @@ class Console {
   bool image_in_memory_ = false;
   bool image_installed_ = false;
   bool hang_up_ = false;
+  int lost_acks_ = 0;  // ACKs of faults_.lose_ack_block dropped since the faults were set
   std::uint64_t boots_ = 0;
   std::deque<std::pair<Millis, std::string>> lines_;
 };

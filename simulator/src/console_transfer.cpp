@@ -22,20 +22,30 @@ void Console::answer(std::uint8_t byte, bool hang_up_after) {
   if (hang_up_after && !steps_.empty()) steps_.back().hang_up = true;
 }
 
+bool Console::chance(double rate) {
+  return rate > 0.0 && std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < rate;
+}
+
 void Console::take_block(const BlockBytes& block) {
   if (faults_.silent) return;  // a silent controller answers no block, and waits for it again
   ++transfer_.tries;
   const int n = transfer_.block;
   if (n == faults_.swallow_block && transfer_.tries <= faults_.swallow_times) return;
+  if (chance(faults_.swallow_rate)) return;
   if (n == faults_.other_byte_block) return answer(faults_.other_byte);
   const std::size_t max_length = n == 0 ? kHeaderLength : kPayloadSize;
   if (check_block(block, max_length) != BlockCheck::good) return answer(kNak);
   if (n == faults_.nak_block && transfer_.tries <= faults_.nak_times) return answer(kNak);
-  if (faults_.nak_rate > 0.0 && std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < faults_.nak_rate)
-    return answer(kNak);
+  if (chance(faults_.nak_rate)) return answer(kNak);
   if (!(n == 0 ? accept_header(block) : accept_data(block))) return;
   if (blocks_.size() < kMaxRecordedBlocks) blocks_.push_back(block);
-  answer(kAck, n == faults_.hangup_after_block);
+  // A lost answer: the block is taken as usual, only its ACK never reaches the sender.
+  bool lose = chance(faults_.lose_ack_rate);
+  if (n == faults_.lose_ack_block && lost_acks_ < faults_.lose_ack_times) {
+    ++lost_acks_;
+    lose = true;
+  }
+  if (!lose) answer(kAck, n == faults_.hangup_after_block);
   transfer_.block = n + 1;
   transfer_.tries = 0;
   if (transfer_.data.size() == transfer_.header.size) finish_transfer();

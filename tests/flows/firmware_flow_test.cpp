@@ -304,6 +304,26 @@ private slots:
         QVERIFY(b.tempIsEmpty());
     }
 
+    // A member that fails leaves the controller waiting for a block; the
+    // library brings it back to its prompt, so the final "reset" restarts it.
+    void resetAfterAFailedMemberRestartsTheController() {
+        auto options = Bench::defaults();
+        options.transfer_timeout_ms = 3000;
+        Bench b(options);
+        QVERIFY(b.toStep3());
+        Package p;
+        p.members = {{"tq318.exe", randomBytes(1000, 21)}};
+        tq318::Faults f;
+        f.nak_block = 1;
+        f.nak_times = 1000;
+        b.sim.set_faults(f);
+        const auto boots = b.sim.boot_count();
+        QVERIFY(runRepair(b, p.build(b.files.path(), "tq318.hex")));
+        QCOMPARE(b.h.dialogs->messages, std::vector<QString>{"Firmware Upgrade Failed!!"});
+        QVERIFY(b.sim.wait_for_line("reset", 2000ms));
+        QCOMPARE(b.sim.boot_count(), boots + 1);
+    }
+
     void namesThatLeaveTheWorkFolderRefuseThePackage() {
         for (const char* bad : {"../evil", "/tmp/evil", "sub/evil", "..", "sub\\evil"}) {
             Bench b;

@@ -80,6 +80,26 @@ private slots:
         QVERIFY(!b.sim.image_installed());
         QVERIFY(b.h->Frame_Step1->isEnabled());
     }
+
+    // The controller reports a CRC16 that is not the image's: nothing is
+    // installed, and the repair fails.
+    void imageCrcMismatchIsNeverInstalled() {
+        Bench b;
+        QVERIFY(b.toStep3());
+        tq318::Faults f;
+        f.upload_report = "\r\nImage received, 700 bytes, CRC16=0000\r\nTQ318-5314A>";
+        b.sim.set_faults(f);
+        write_file(b.files / "crc.img", randomBytes(700, 13));
+        b.h.dialogs->fileAnswers.push_back(QString::fromStdString((b.files / "crc.img").string()));
+        QTest::mouseClick(b.h->ComUploadOS, Qt::LeftButton);
+        QCOMPARE(b.boxes.texts.size(), std::size_t(1));
+        QVERIFY2(b.boxes.texts[0].startsWith("Load receive error\nCRC16=0000, file CRC16="), qPrintable(b.boxes.texts[0]));
+        QCOMPARE(b.h.dialogs->messages, std::vector<QString>{"OS Upgrade Failed!!"});
+        QVERIFY(b.sim.wait_for_line("reset", 2000ms));
+        const auto lines = b.lines();
+        QVERIFY(std::find(lines.begin(), lines.end(), "bios1") == lines.end());
+        QVERIFY(!b.sim.image_installed());
+    }
 };
 
 int runOsFlowTests(int argc, char** argv) {

@@ -172,6 +172,24 @@ TEST_F(Tovctl, BadArgumentsAreUsageErrorsWithNothingSent) {
     EXPECT_EQ(run(TOVCTL_PATH, {"ip"}).status, 2);  // no --port
 }
 
+// A trace that cannot be written: --trace is a usage error with nothing sent;
+// UART_TRACE is reported once and the command still runs.
+TEST_F(Tovctl, UnwritableTraceIsNeverSilent) {
+    const std::string nowhere = "/nonexistent-dir/trace.txt";
+    sim_.clear_received_lines();
+    Result r = tov({"--trace", nowhere, "mask"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("usage: tovctl"), r.err.npos) << r.err;
+    EXPECT_TRUE(sim_.received_lines().empty());
+    r = run(TOVCTL_PATH, {"--port", sim_.device_path(), "mask"}, {"UART_TRACE=" + nowhere});
+    sim_.wait_for_slave(false, 2s);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string report = "UART_TRACE=" + nowhere;
+    const auto at = r.err.find(report);
+    EXPECT_NE(at, r.err.npos) << r.err;
+    EXPECT_EQ(r.err.find(report, at + 1), r.err.npos) << r.err;
+}
+
 TEST_F(Tovctl, HelpOnEverySubcommand) {
     for (const std::string sub : {"ip", "mask", "gateway", "com", "disksize", "dir", "free", "ver", "prompt", "load",
                                   "del-all", "update-os", "ports"}) {

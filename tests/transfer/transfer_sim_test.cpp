@@ -15,7 +15,9 @@
 #include <fstream>
 #include <optional>
 
+#include "block.h"
 #include "exchange.h"
+#include "recovery.h"
 #include "tovrane.h"
 #include "tq318/simulator.h"
 #include "transfer.h"
@@ -212,13 +214,76 @@ TEST_P(NaksThenAck, Succeed) {
 }
 INSTANTIATE_TEST_SUITE_P(TimeOuts, NaksThenAck, ::testing::Values(0, 1));
 
-TEST_F(SimTransfer, ThreeNaksFailTheDownloadWith44) {
+// After three NAKs the controller still waits for the block; the library stays
+// silent until it gives up and shows its prompt, so the next command is answered.
+TEST_F(SimTransfer, ThreeNaksFailTheDownloadWith44AndLeaveTheControllerAtItsPrompt) {
+    start({.transfer_timeout_ms = 3000});
     sim_->set_faults({.nak_block = 1, .nak_times = 3});
+    const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(load(make_file("nak3.bin", pattern(1000, 3))), TOV_ERR_LOAD_FAILED);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 4500ms);
     EXPECT_STREQ(reply_, "\r\n(null) Error!, Code:44, ");
-    EXPECT_EQ(ui_.statuses, std::vector<std::string>{"time Error"});
+    EXPECT_EQ(ui_.statuses, (std::vector<std::string>{"time Error", std::string(tovrane::kAwaitingPromptStatus)}));
+    EXPECT_EQ(ui_.closed, 1);
     EXPECT_TRUE(ui_.questions.empty());
+    EXPECT_EQ(tovrane::exchange(kPort, "ver", reply_, 1500, '>'), 0) << reply_;
 }
+
+// Lost answers: the block arrived and was stored, only its ACK went missing.
+// A load may fail, but it never reports success with a file stored wrong, and
+// afterwards the controller answers at once. A header is never sent twice:
+// the download starts over from "load", once.
+struct LostAnswer { const char* name; tq318::Faults faults; std::uint16_t code; int load_lines; };
+void PrintTo(const LostAnswer& f, std::ostream* os) { *os << f.name; }
+using LostAnswers = SimParam<LostAnswer>;
+TEST_P(LostAnswers, NeverSucceedWithAWrongFile) {
+    const LostAnswer& f = GetParam();
+    start({.transfer_timeout_ms = 3000});
+    sim_->set_faults(f.faults);
+    const auto content = pattern(1000, 31);  // last block 232 bytes: a header taken as content would fit
+    const std::uint16_t r = load(make_file("lost.bin", content));
+    EXPECT_EQ(r, f.code) << reply_;
+    if (r == 0) {
+        EXPECT_EQ(stored('a', "lost.bin"), content);
+    }
+    sim_->set_faults({});
+    const auto lines = sim_->received_lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "load"), f.load_lines);
+    // Nothing of the file reached the console as typed input (an empty line
+    // is the carriage return that confirms the prompt).
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const auto& l) { return !l.empty(); }), f.load_lines);
+    EXPECT_EQ(tovrane::exchange(kPort, "ver", reply_, 1500, '>'), 0) << reply_;
+}
+INSTANTIATE_TEST_SUITE_P(
+    Faults, LostAnswers,
+    ::testing::Values(LostAnswer{"header_ack_once", {.lose_ack_block = 0, .lose_ack_times = 1}, 0, 2},
+                      LostAnswer{"header_ack_twice", {.lose_ack_block = 0, .lose_ack_times = 2}, TOV_ERR_LOAD_FAILED, 2},
+                      LostAnswer{"data_ack", {.lose_ack_block = 2, .lose_ack_times = 1}, TOV_ERR_LOAD_FAILED, 1},
+                      LostAnswer{"block_lost_twice", {.swallow_block = 3, .swallow_times = 2}, 0, 1},
+                      LostAnswer{"naks_only", {.nak_block = 0, .nak_times = 2}, 0, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Every check on the file runs before the command: 48 and nothing on the line.
+using RefusedSource = SimParam<std::tuple<const char*, bool>>;  // kind, through the update
+TEST_P(RefusedSource, SendsNothing) {
+    const auto& [kind, through_update] = GetParam();
+    const fs::path p = dir_ / (std::string(kind) + ".img");
+    if (std::string(kind) == "fifo") {
+        ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
+    } else if (std::string(kind) == "directory") {
+        fs::create_directory(p);
+    } else {
+        std::ofstream(p).close();
+        fs::resize_file(p, std::uintmax_t{1} << 32);  // sparse: 4 GiB
+    }
+    sim_->clear_received_lines();
+    EXPECT_EQ(through_update ? update(p.string()) : load(p.string()), TOV_ERR_FILE_UNREADABLE);
+    EXPECT_STREQ(reply_, "\r\n(null) Error!, Code:48, ");
+    EXPECT_TRUE(sim_->received_lines().empty());
+    EXPECT_TRUE(ui_.opened.empty());
+}
+INSTANTIATE_TEST_SUITE_P(Kinds, RefusedSource,
+                         ::testing::Combine(::testing::Values("fifo", "directory", "sparse4g"), ::testing::Bool()));
 
 struct Failure { tq318::Faults faults; std::uint16_t code; long timeouts; std::chrono::milliseconds within; };
 void PrintTo(const Failure& f, std::ostream* os) { *os << "code " << f.code; }
@@ -344,6 +409,42 @@ INSTANTIATE_TEST_SUITE_P(Faults, FailedUpdate,
                                                          "\r\n(null) Error!, Code:100, ", {}},
                                            UpdateFailure{{.upload_report = "\r\nImage lost"}, TOV_ERR_BAD_REPLY,
                                                          "\r\n(null) Error!, Code:46, ", {"Load receive error"}}));
+
+// The report's CRC16 is compared with the image's CRC-16/XMODEM: a different
+// one ends the update with 54 before "bios1"; a value that is not exactly four
+// hex digits is not a value, and the update goes on.
+struct CrcReport { const char* name; std::string report; std::uint16_t code; std::vector<std::string> shown; };
+void PrintTo(const CrcReport& f, std::ostream* os) { *os << f.name; }
+using ImageCrc = SimParam<CrcReport>;
+TEST_P(ImageCrc, InstallsOnlyWhatTheControllerTookRight) {
+    const CrcReport& f = GetParam();
+    if (!f.report.empty()) sim_->set_faults({.upload_report = f.report});
+    EXPECT_EQ(update(make_file("os.img", pattern(600, 18))), f.code) << reply_;
+    EXPECT_EQ(ui_.messages, f.shown);
+    EXPECT_EQ(received_line("bios1"), f.code == 0);
+    EXPECT_EQ(sim_->image_installed(), f.code == 0);
+    if (f.code != 0) {
+        EXPECT_STREQ(reply_, "\r\n(null) Error!, Code:54, ");
+    }
+    EXPECT_EQ(ui_.cursor_depth, 0);
+}
+std::string crc_hex(const Bytes& b, bool lower) {
+    char text[8];
+    std::snprintf(text, sizeof text, lower ? "%04x" : "%04X", tovrane::crc16_update(0, b));
+    return text;
+}
+const std::string kReportHead = "\r\nImage received, 600 bytes, CRC16=";
+const std::string kReportTail = "\r\nTQ318-5314A>";
+INSTANTIATE_TEST_SUITE_P(
+    Reports, ImageCrc,
+    ::testing::Values(
+        CrcReport{"matching", "", 0, {}},
+        CrcReport{"matching_lower_case", kReportHead + crc_hex(pattern(600, 18), true) + kReportTail, 0, {}},
+        CrcReport{"differing", kReportHead + "07d4" + kReportTail, TOV_ERR_IMAGE_CRC,
+                  {"Load receive error\nCRC16=07d4, file CRC16=" + crc_hex(pattern(600, 18), false)}},
+        CrcReport{"five_digits", kReportHead + "07D40" + kReportTail, 0, {}},
+        CrcReport{"three_digits", kReportHead + "07D" + kReportTail, 0, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Only an answer of exactly 50 characters ending with the prompt asks for an
 // upload; an answer ending with "." that nothing follows is kept.

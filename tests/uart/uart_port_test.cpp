@@ -50,6 +50,11 @@ TEST(UartOpen, DefaultMappingIsTtyS) {
     ASSERT_EQ(Uart_Device_Path(3, path, sizeof path), UART_OK);
     EXPECT_STREQ(path, "/dev/ttyS2");
     EXPECT_EQ(Uart_Device_Path(0, path, sizeof path), UART_ERR_BAD_PORT);
+    // Set but empty names no device: no fallback to /dev/ttyS2.
+    ComMapping empty(3, "");
+    EXPECT_EQ(Uart_Device_Path(3, path, sizeof path), UART_ERR_NO_DEVICE);
+    EXPECT_STREQ(path, "");
+    EXPECT_EQ(Open_Com(3, 115200, 8, 0, 0), UART_ERR_NO_DEVICE);
 }
 
 TEST(UartOpen, NotATerminalIsAConfigurationError) {

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -695,6 +696,14 @@ private:
     std::uint8_t port_;
 };
 
+// Empty when `file` can be appended to (it is created if need be), else why not.
+std::string trace_unwritable(const std::string& file) {
+    std::FILE* f = std::fopen(file.c_str(), "a");
+    if (f == nullptr) return std::strerror(errno);
+    std::fclose(f);
+    return {};
+}
+
 int run(int argc, char** argv) {
     const std::vector<Subcommand> subs = subcommands();
     Options options;
@@ -738,6 +747,16 @@ int run(int argc, char** argv) {
         return kExitOk;
     }
     if (const std::string e = sub->check(sub_args); !e.empty()) return usage_error(e, sub, subs);
+    // A transcript that was asked for and cannot be written must not be lost in silence.
+    if (!options.trace.empty()) {
+        if (const std::string e = trace_unwritable(options.trace); !e.empty()) {
+            return usage_error("--trace " + options.trace + ": " + e, sub, subs);
+        }
+    } else if (const char* t = std::getenv("UART_TRACE"); t != nullptr && *t != '\0') {
+        if (const std::string e = trace_unwritable(t); !e.empty()) {
+            std::fprintf(stderr, "tovctl: UART_TRACE=%s: %s; no trace is recorded\n", t, e.c_str());
+        }
+    }
 
     Context ctx{options, sub->name};
     if (!sub->needs_port) return sub->run(ctx, sub_args);

@@ -6,7 +6,11 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "form1.h"
 
@@ -22,11 +26,23 @@ void onSignal(int) {
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 
+// A trace that was asked for and cannot be written is said once, at start.
+void reportUnwritableTrace() {
+    const char* name = std::getenv("UART_TRACE");
+    if (name == nullptr || *name == '\0') return;
+    if (std::FILE* f = std::fopen(name, "a"); f != nullptr) {
+        std::fclose(f);
+        return;
+    }
+    std::fprintf(stderr, "Pelorim: UART_TRACE=%s: %s; no trace is recorded\n", name, std::strerror(errno));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pelorim"));
+    reportUnwritableTrace();
 
     pelorim::Form1 window(pelorim::Form1::Services{});
 

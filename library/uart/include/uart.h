@@ -3,6 +3,8 @@
  *
  * A port is named by its COM number N (1..255). Port N is the device named
  * by the environment variable UART_COM<N> when it is set, else /dev/ttyS<N-1>.
+ * A UART_COM<N> that is set but empty names no device: Open_Com gives
+ * UART_ERR_NO_DEVICE (there is no fallback to /dev/ttyS<N-1>).
  * The layer keeps one open descriptor per port number; callers hold no handle.
  *
  * Every function runs on the caller's thread and never blocks longer than the
@@ -137,7 +139,8 @@ UART_API uint16_t Send_Raw(uint8_t port, const void* bytes, uint16_t count);
  */
 UART_API int32_t Read_Raw(uint8_t port, void* buffer, uint32_t max_count);
 
-/* Uart_Device_Path: the device path port N maps to, written into `path` (capacity bytes). 0 or UART_ERR_BAD_PORT. */
+/* Uart_Device_Path: the device path port N maps to, written into `path` (capacity bytes).
+ * 0, UART_ERR_BAD_PORT, or UART_ERR_NO_DEVICE (path "") for a set but empty UART_COM<N>. */
 UART_API uint16_t Uart_Device_Path(uint8_t port, char* path, uint32_t capacity);
 
 #ifdef __cplusplus

@@ -7,8 +7,9 @@
 
 namespace uart {
 
-// Port N (1..255) is the device named by UART_COM<N> when set and not empty,
-// else /dev/ttyS<N-1>. Port 0 maps to nothing.
+// Port N (1..255) is the device named by UART_COM<N> when set, else
+// /dev/ttyS<N-1>. A set but empty UART_COM<N> gives "" (no such device).
+// Port 0 maps to nothing.
 std::optional<std::string> device_path_for(std::uint8_t port);
 
 }  // namespace uart

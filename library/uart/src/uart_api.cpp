@@ -76,6 +76,7 @@ UART_API uint16_t Open_Com(uint8_t port, uint32_t baud, uint8_t data_bits, uint8
         if (g_ports[port]) return UART_ERR_BUSY;
         const auto path = uart::device_path_for(port);
         if (!path) return UART_ERR_BAD_PORT;
+        if (path->empty()) return UART_ERR_NO_DEVICE;
         uart::trace::start_from_environment();
         uint16_t code = UART_OK;
         g_ports[port] = SerialDevice::open(*path, {baud, data_bits, parity, stop_bits}, code);
@@ -187,7 +188,7 @@ UART_API uint16_t Uart_Device_Path(uint8_t port, char* path, uint32_t capacity) 
         const auto mapped = uart::device_path_for(port);
         if (!mapped) return UART_ERR_BAD_PORT;
         std::snprintf(path, capacity, "%s", mapped->c_str());
-        return UART_OK;
+        return mapped->empty() ? static_cast<uint16_t>(UART_ERR_NO_DEVICE) : static_cast<uint16_t>(UART_OK);
     });
 }
 

@@ -41,7 +41,8 @@ struct SimulatorOptions {
   bool boot_on_start = false;                  // play the boot sequence when start() runs
   bool udp = false;                            // "ver" says Tovrane_UDP
   std::string probe_data = "50";               // "inp 30a" answers data=<probe_data>
-  std::uint64_t seed = 1;                      // seeds the fault RNG (garbage bytes, NAK rate)
+  std::uint64_t seed = 1;                      // seeds the fault RNG (garbage bytes, NAK, loss rates)
+  std::uint32_t transfer_timeout_ms = 10000;   // no byte for this long while receiving a file: it gives up
 };
 
 // Fault knobs: all off by default; settable at any time from another thread.
@@ -57,6 +58,10 @@ struct Faults {
   double nak_rate = 0.0;                 // NAK any good block with this probability (seeded)
   int swallow_block = -1;                // send no answer to block n, the first swallow_times tries
   int swallow_times = 0;
+  int lose_ack_block = -1;               // store block n but drop its ACK (the answer is lost, not the block),
+  int lose_ack_times = 0;                //   the first lose_ack_times times since the faults were set
+  double lose_ack_rate = 0.0;            // the same for any stored block, with this probability (seeded)
+  double swallow_rate = 0.0;             // discard any block unanswered with this probability (seeded): it never arrived
   int other_byte_block = -1;             // answer block n with other_byte instead of ACK
   std::uint8_t other_byte = 'X';
   int hangup_after_block = -1;           // close the pty master right after acknowledging block n
