@@ -5,6 +5,7 @@
 // A library result other than 0 makes the run a failure; the controller is
 // still sent "reset" so that it restarts into repair mode for another try.
 #include <algorithm>
+#include <cstring>
 #include <chrono>
 #include <optional>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "cab_extract.h"
 #include "member_list.h"
 #include "modbus_crc.h"
+#include "read_back.h"
 #include "regular_file.h"
 #include "sha256.h"
 #include "tq318/repair/engine.h"
@@ -100,6 +102,8 @@ private:
     bool authenticate(std::vector<uint8_t>& record);
     bool prepareDevice(const std::vector<uint8_t>& record);
     void download();
+    bool verify();
+    bool listIsSound() const;
 
     const FirmwareRequest& request_;
     FrontEnd& fe_;
@@ -129,6 +133,11 @@ void FirmwareRun::runSteps() {
 }
 
 bool FirmwareRun::unpack() {
+    // A FIFO, a device or a folder is refused before it is opened for reading.
+    if (!isReadableRegularFile(request_.packagePath)) {
+        show("HEX file Error !!");
+        return false;
+    }
     workDir_ = pelorim::WorkFolder::create(request_.packageBareName);
     if (workDir_) extract(request_.listName);
     if (!workDir_ || !isReadableRegularFile(memberPath(request_.listName))) {
@@ -146,24 +155,54 @@ bool FirmwareRun::unpack() {
     // package may be, refuse the package before anything else is unpacked.
     bool listIsSafe = lines_.size() <= pelorim::CabLimits{}.max_members;
     for (const auto& line : lines_) listIsSafe = listIsSafe && !pelorim::is_unsafe_member_name(line);
-    if (listIsSafe) {
-        for (const auto& line : lines_) {
-            if (line.empty()) continue;
-            extract(line);
-            MemberRecord member;
-            member.name = line;
-            if (const auto hash = sha256OfFile(memberPath(line))) {
-                member.sha256 = *hash;
-                std::error_code error;
-                member.size = std::filesystem::file_size(memberPath(line), error);
-            }
-            outcome_.members.push_back(std::move(member));
+    // Every listed member must unpack whole, and every name sent must be one
+    // the controller's listing can show back: the package is checked whole
+    // before the device is touched.
+    listIsSafe = listIsSafe && listIsSound();
+    for (const auto& line : lines_) {
+        if (!listIsSafe) break;
+        if (line.empty()) continue;
+        if (!extract(line)) {
+            listIsSafe = false;
+            break;
         }
+        MemberRecord member;
+        member.name = line;
+        const auto hash = sha256OfFile(memberPath(line));
+        std::error_code error;
+        member.size = std::filesystem::file_size(memberPath(line), error);
+        if (!hash || error) {
+            listIsSafe = false;
+            break;
+        }
+        member.sha256 = *hash;
+        outcome_.members.push_back(std::move(member));
     }
     if (!listIsSafe || !isReadableRegularFile(memberPath(request_.recordName)) ||
         !isReadableRegularFile(memberPath(programName_))) {
         show("HEX File Error !!");
         return false;
+    }
+    return true;
+}
+
+// Names that reach the controller: none may hold a blank or a control
+// character (its listing separates words by blanks), and no two different
+// lines may be stored under the same name. The record is not sent.
+bool FirmwareRun::listIsSound() const {
+    std::vector<std::pair<std::string, const std::string*>> stored;
+    for (const auto& line : lines_) {
+        if (line.empty() || line == request_.recordName) continue;
+        const std::string name = storedName(line);
+        if (name.empty()) return false;
+        for (const char c : name) {
+            const auto u = static_cast<unsigned char>(c);
+            if (u <= 0x20 || u == 0x7F) return false;
+        }
+        for (const auto& [other, otherLine] : stored) {
+            if (other == name && *otherLine != line) return false;
+        }
+        stored.emplace_back(name, &line);
     }
     return true;
 }
@@ -258,18 +297,51 @@ void FirmwareRun::download() {
             if (code != 0) everyLoadSucceeded = false;
             advance();
         }
-        result = everyLoadSucceeded;
+        // Only what the controller lists proves the download.
+        const bool listed = everyLoadSucceeded && verify();
+        result = listed;
 
         fe_.status("Reseting...");
         sendLine("reset");
         if (result) {
             outcome_.result = Outcome::Result::Verified;
             show("Upgrade Successed.");
+        } else if (everyLoadSucceeded) {
+            show(verifyFailureText(outcome_.verification.lines));
         }
     } catch (const std::exception&) {
     } catch (const ConsoleUnavailable&) {
     }
     if (result) outcome_.result = Outcome::Result::Verified;
+}
+
+// One "dir" after the last download: every member sent must be listed with
+// its size where it had to land, and nothing else may remain on either disk.
+bool FirmwareRun::verify() {
+    fe_.status("Verifying ...");
+    Verification& v = outcome_.verification;
+    v.attempted = true;
+    std::vector<char> listing(kReplyBufferSize, '\0');
+    const uint16_t code = console_.listDirectory(request_.port, listing.data(), listing.size());
+    v.listingCode = code;
+    Listing parsed;
+    if (code == 0) {
+        parsed = parseListing(std::string_view(listing.data(), strnlen(listing.data(), listing.size())));
+    }
+    const uint16_t unreadable = code != 0 ? code : parsed.code;
+    if (unreadable != 0) {
+        v.lines = {"listing unreadable (code " + std::to_string(unreadable) + ")"};
+        return false;
+    }
+    std::vector<SentFile> sent;
+    for (const auto& member : outcome_.members) {
+        if (member.sent) sent.push_back({member.name, member.size});
+    }
+    const std::optional<char> disk =
+        outcome_.loadMode == kLoadModeFirmware ? std::nullopt : std::optional<char>(outcome_.disk);
+    v.lines = compareListing(parsed, sent, disk);
+    v.passed = v.lines.empty();
+    return v.passed;
 }
 
 }  // namespace

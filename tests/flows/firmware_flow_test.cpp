@@ -245,7 +245,7 @@ private slots:
         QVERIFY(b.tempIsEmpty());
     }
 
-    void failedFreeSpaceProbeSendsMembersAsFirmware() {
+    void failedFreeSpaceProbeSendsMembersAsFirmwareAndCannotVerify() {
         Bench b;
         QVERIFY(b.toStep3());
         tq318::Faults f;
@@ -253,7 +253,10 @@ private slots:
         b.sim.set_faults(f);
         const Package p = standardPackage();
         QVERIFY(runRepair(b, p.build(b.files.path(), "tq318.hex")));
-        QCOMPARE(b.h.dialogs->messages, std::vector<QString>{"Upgrade Successed."});
+        // The listing that would prove the download cannot be read either: never a pass.
+        QCOMPARE(b.h.dialogs->messages.size(), std::size_t(2));
+        QVERIFY(b.h.dialogs->messages[0].startsWith("Firmware verify failure.\r\nlisting unreadable (code "));
+        QCOMPARE(b.h.dialogs->messages[1], QStringLiteral("Firmware Upgrade Failed!!"));
         QCOMPARE(loadLines(b.lines()), std::vector<std::string>(4, "loadfirmware"));
         QCOMPARE(b.sim.files('a').size(), p.members.size());
     }

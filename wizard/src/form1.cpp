@@ -22,6 +22,7 @@
 #include "engine_bridge.h"
 #include "tq318/repair/engine.h"
 #include "runtime_error.h"
+#include "work_folder.h"
 
 namespace pelorim {
 
@@ -41,6 +42,7 @@ constexpr int kStatusBarHeight = 345;
 constexpr uint32_t kBaudRate = 115200;
 
 void defaultTerminate(int exitCode) {
+    remove_live_work_folders();
     std::fflush(nullptr);
     std::_Exit(exitCode);
 }
@@ -293,6 +295,9 @@ void Form1::endProgram(int exitCode) {
     if (ended_) return;
     ended_ = true;
     Timer1->stop();
+    // A repair's work folder goes first, explicitly: the program ends with
+    // _Exit, and no destructor runs.
+    remove_live_work_folders();
     terminate_(exitCode);
 }
 
