@@ -11,6 +11,13 @@
  * it holds the console's reply as NUL-terminated text (at most 1000
  * characters); on failure the library overwrites it with an error text of the
  * form "<command> Error!, Code:<n>, " or "\r\n(null) Error!, Code:<n>, ".
+ * TOV_Dir_Tovrane and TOV_Get_FreeSize need TOV_DIR_REPLY_MIN bytes instead,
+ * so that a whole listing fits.
+ *
+ * No exception leaves the library: an exception or allocation failure inside
+ * an export gives 50 (TOV_ERR_INTERNAL) with the error text in the reply
+ * buffer. The exports that return no code (TOV_Get_Dll_Version,
+ * TOV_IsGetErrorString, MakeCRC16Table, GetCRC16) neither allocate nor throw.
  *
  * All exports run on the caller's thread, block it until the console has
  * answered or the time-outs have passed, and are not reentrant: one call at
@@ -34,8 +41,9 @@ extern "C" {
 
 /* Buffer sizes, terminator included. A longer word from the device is cut to fit. */
 #define TOV_REPLY_MIN 1001        /* every reply buffer */
+#define TOV_DIR_REPLY_MIN 2048    /* reply buffer of TOV_Dir_Tovrane and TOV_Get_FreeSize */
 #define TOV_VALUE_SIZE 16         /* IP address, mask and gateway value buffers */
-#define TOV_VALUE_MAX_IN 44       /* longest value text accepted by the set forms */
+#define TOV_VALUE_MAX_IN 43       /* longest value text accepted by the set forms ("gateway " + 43 + NUL fits the console's 52) */
 #define TOV_FREE_TEXT_SIZE 32     /* free-space text */
 #define TOV_MODEL_SIZE 32         /* model text of TOV_Get_Tovrane_Version */
 #define TOV_FLASH_SIZE 32         /* flash memory text of TOV_Get_Tovrane_Version */
@@ -208,6 +216,11 @@ TOV_API uint16_t TOV_Get_DiskSize(uint8_t port, int32_t* size_a, int32_t* size_b
 /* ---- Queries ---- */
 
 /*
+ * REPLY BUFFER: TOV_DIR_REPLY_MIN (2048) bytes, not TOV_REPLY_MIN: the whole
+ * listing of both disks is collected into it (up to 2047 characters); a
+ * longer listing gives 11 (the uart layer's "too long") with the error text
+ * "dir Error!, Code:11, ".
+ *
  * List disk `disk` ('b'/'B' disk B, anything else disk A) with "dir"
  * (1000 ms, sent once more if the first exchange fails). Each array must hold
  * TOV_DIR_MAX_ENTRIES pointers to buffers of TOV_DIR_WORD_SIZE bytes
@@ -215,7 +228,8 @@ TOV_API uint16_t TOV_Get_DiskSize(uint8_t port, int32_t* size_a, int32_t* size_b
  * skipped. Entry i is found by its label "i)" in the disk's section: its
  * first three words (each cut to TOV_DIR_WORD_SIZE - 1 characters; "" when
  * the reply ends first) and, as decimal text, the up to 5 hex digits that
- * stand 41 characters after the ")" ("" when there is no hex digit there).
+ * stand 41 characters after the ")", blanks before them skipped but never
+ * past the end of the entry's line ("" when there is no hex digit there).
  * An entry whose label is missing is skipped and its buffers left untouched.
  * *count receives the count the device reports, capped at
  * TOV_DIR_MAX_ENTRIES; entries past 99 are never looked for or written.
@@ -229,6 +243,10 @@ TOV_API uint16_t TOV_Dir_Tovrane(uint8_t port, char disk, int32_t* count, char**
                                  char* reply);
 
 /*
+ * REPLY BUFFER: TOV_DIR_REPLY_MIN (2048) bytes, as for TOV_Dir_Tovrane: the
+ * whole listing is collected before disk B's free space behind it is read;
+ * a longer listing gives 11 with the error text "dir Error!, Code:11, ".
+ *
  * Free space of disk `disk` as the console prints it (the word after
  * "Free space"), into TOV_FREE_TEXT_SIZE bytes, cut to fit. "dir", 3000 ms.
  * 46 when the reply does not end with ">" or has no "Free space": the reply
@@ -251,7 +269,9 @@ TOV_API uint16_t TOV_Get_FreeSize(uint8_t port, char disk, char* free_text, char
  * sets *port_probe_flag to 1 when "data=" is followed by "50", else 0, and to
  * 1 whenever the model text is "q-5312ax" or "KX2000" (any case); a failed
  * probe leaves the flag and its error text in `reply`, and never changes the
- * result. Any null output: 49, nothing sent.
+ * result. Any null output: 49, nothing sent. 50 for a failure inside the
+ * library: like the other codes it cannot be told from a version number by
+ * the result alone, only by the build date not being written.
  */
 TOV_API int32_t TOV_Get_Tovrane_Version(uint8_t port, char* model, char* build_date, char* flash,
                                         int32_t* port_probe_flag, char* reply);

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "guard.h"
 #include "tovrane.h"
 #include "uart.h"
 
@@ -45,11 +46,11 @@ void format_error_text(char* reply, const char* command, std::uint32_t code) {
 }
 
 std::uint16_t exchange(std::uint8_t port, std::string_view command, char* reply,
-                       std::uint32_t timeout_ms, char end_char) {
+                       std::uint32_t timeout_ms, char end_char, std::uint32_t capacity) {
     const std::string text(command);
     std::uint16_t scratch = 0;
     const std::uint16_t r =
-        Exchange_Cmd(port, text.c_str(), reply, kReplyCapacity, timeout_ms, 0, &scratch, end_char);
+        Exchange_Cmd(port, text.c_str(), reply, capacity, timeout_ms, 0, &scratch, end_char);
     if (r != 0) format_error_text(reply, text.c_str(), r);
     return r;
 }
@@ -108,7 +109,13 @@ extern "C" TOV_API uint16_t TOV_Get_Dll_Version(void) { return kDllVersion; }
 
 extern "C" TOV_API void TOV_IsGetErrorString(uint16_t /*code*/, char* /*text*/) {}
 
+static uint16_t getprompt_export(uint8_t port, uint16_t timeout_ms, uint8_t prompt);
+
 extern "C" TOV_API uint16_t TOV_GetPrompt(uint8_t port, uint16_t timeout_ms, uint8_t prompt) {
+    return tovrane::guarded<uint16_t>(nullptr, [&] { return getprompt_export(port, timeout_ms, prompt); });
+}
+
+static uint16_t getprompt_export(uint8_t port, uint16_t timeout_ms, uint8_t prompt) {
     using tovrane::tick_ms;
     const std::uint8_t cr = 13;
     Send_Raw(port, &cr, 1);

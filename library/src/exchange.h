@@ -10,6 +10,8 @@ namespace tovrane {
 // What the library hands the uart layer as a reply buffer's capacity:
 // 1000 characters and the terminator (TOV_REPLY_MIN).
 inline constexpr std::uint32_t kReplyCapacity = 1001;
+// The directory exports' reply buffers take a whole listing: TOV_DIR_REPLY_MIN.
+inline constexpr std::uint32_t kDirReplyCapacity = 2048;
 // The most that a raw read takes into a reply buffer.
 inline constexpr std::uint32_t kRawReadMax = 1000;
 
@@ -20,9 +22,10 @@ inline constexpr char kQuestionChar = '?';
 
 // Sends `command` and collects the reply into `reply`. On a nonzero uart code
 // the reply buffer receives the error text with the command and the code is
-// returned unchanged.
+// returned unchanged. `capacity` is the reply buffer's size, terminator included.
 std::uint16_t exchange(std::uint8_t port, std::string_view command, char* reply,
-                       std::uint32_t timeout_ms, char end_char);
+                       std::uint32_t timeout_ms, char end_char,
+                       std::uint32_t capacity = kReplyCapacity);
 
 // True when the NUL-terminated text is non-empty and its last character is `c`.
 bool ends_with_char(const char* text, char c);

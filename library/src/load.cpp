@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "exchange.h"
+#include "guard.h"
 #include "reply_parse.h"
 #include "tovrane.h"
 #include "transfer.h"
@@ -24,7 +25,13 @@ void clear_text(char* reply) { std::memset(reply, 0, std::strlen(reply)); }
 
 }  // namespace
 
+static uint16_t del_all_files_export(uint8_t port, char disk, char* reply);
+
 extern "C" TOV_API uint16_t TOV_Del_All_Files(uint8_t port, char disk, char* reply) {
+    return tovrane::guarded<uint16_t>(reply, [&] { return del_all_files_export(port, disk, reply); });
+}
+
+static uint16_t del_all_files_export(uint8_t port, char disk, char* reply) {
     if (reply == nullptr) return TOV_ERR_ARGUMENT;
     const char* command = parse::is_disk_b(disk) ? "delb" : "del";
     if (const std::uint16_t r = exchange(port, command, reply, kDeleteTimeoutMs, kQuestionChar);
@@ -42,7 +49,15 @@ extern "C" TOV_API uint16_t TOV_Del_All_Files(uint8_t port, char disk, char* rep
     return TOV_OK;
 }
 
+static uint16_t load_file_export(uint8_t port, const char* path, char disk,
+                                          const char* target_name, int32_t mode, char* reply);
+
 extern "C" TOV_API uint16_t TOV_Load_File(uint8_t port, const char* path, char disk,
+                                          const char* target_name, int32_t mode, char* reply) {
+    return tovrane::guarded<uint16_t>(reply, [&] { return load_file_export(port, path, disk, target_name, mode, reply); });
+}
+
+static uint16_t load_file_export(uint8_t port, const char* path, char disk,
                                           const char* target_name, int32_t mode, char* reply) {
     if (reply == nullptr) return TOV_ERR_ARGUMENT;
     // Every pass asks the user before deleting, so the user bounds this loop.

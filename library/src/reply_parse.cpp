@@ -245,7 +245,12 @@ DirListing parse_dir(std::string_view reply, bool disk_b) {
         entry.second = read_word(rest, rest);
         entry.third = read_word(rest, rest);
         const std::size_t close_paren = pos + label.size() - 1;
-        const std::string_view field = from_offset(section, close_paren + kSizeFieldOffset);
+        // The size field stays inside the entry's own line: blanks before it
+        // are skipped (a right-aligned field), a line end never is.
+        std::string_view line = section.substr(close_paren);
+        line = line.substr(0, line.find_first_of("\r\n"));
+        std::string_view field = from_offset(line, kSizeFieldOffset);
+        field.remove_prefix(std::min(field.find_first_not_of(" \t"), field.size()));
         std::uint32_t size = 0;
         std::size_t digits = 0;
         for (; digits < kSizeFieldDigits && digits < field.size(); ++digits) {

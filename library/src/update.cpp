@@ -4,6 +4,7 @@
 
 #include "block.h"
 #include "exchange.h"
+#include "guard.h"
 #include "reply_parse.h"
 #include "tovrane.h"
 #include "transfer.h"
@@ -21,7 +22,13 @@ constexpr std::uint8_t kInstallLine[] = {'b', 'i', 'o', 's', '1', 13, 0};
 
 }  // namespace
 
+static uint16_t update_tovrane_export(uint8_t port, const char* image_path, char* reply);
+
 extern "C" TOV_API uint16_t TOV_Update_Tovrane(uint8_t port, const char* image_path, char* reply) {
+    return tovrane::guarded<uint16_t>(reply, [&] { return update_tovrane_export(port, image_path, reply); });
+}
+
+static uint16_t update_tovrane_export(uint8_t port, const char* image_path, char* reply) {
     if (reply == nullptr) return TOV_ERR_ARGUMENT;
     if (const std::uint16_t r = exchange(port, "upload", reply, kUploadTimeoutMs, kFileReadyChar);
         r != TOV_OK) {

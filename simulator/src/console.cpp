@@ -2,6 +2,7 @@
 #include "console.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 #include "console_text.h"
@@ -203,6 +204,12 @@ void Console::check_password(const std::string& line) {
 void Console::confirm_delete(const std::string& line) {
   mode_ = Mode::command;
   const std::string answer = trim(line);
+  std::string word = answer;
+  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (std::find(faults_.mute_commands.begin(), faults_.mute_commands.end(), word) !=
+      faults_.mute_commands.end()) {
+    return;  // the answer taken, never answered
+  }
   if (answer == "Y" || answer == "y") {
     disk(delete_disk_).erase_all();
     reply("\r\nAll files deleted");

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -127,10 +128,11 @@ TEST_F(Scripted, NetworkSettings) {
         {TOV_Set_Gateway, "10.0.0.254", kPrompt, "\r\nGateway=10.0.0.254" + kPrompt, 0, "10.0.0.254",
          "gateway 10.0.0.254", 800, 1000},
         {TOV_Set_Gateway, longest, kPrompt, ip, TOV_ERR_SET_GATEWAY, longest, "gateway " + longest, 800, 1000,
-         kErr + "60, "},  // the longest accepted text goes out whole
+         kErr + "60, "},  // the longest accepted text goes out whole, and fits the console's 52 bytes
         {TOV_Get_IP, "", kPrompt, "\r\nIP=" + std::string(40, '7') + kPrompt, 0, std::string(TOV_VALUE_SIZE - 1, '7'),
          "ip", 1000, 1000},
     };
+    EXPECT_LE(("gateway " + longest).size() + 1, 52u);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row& row = rows[i];
         SCOPED_TRACE(i);
@@ -153,26 +155,34 @@ TEST_F(Scripted, ArgumentsRefusedWithNothingSent) {
     Guarded model, date, flash;
     int32_t n = 0;
     DirBuffers b;
-    const std::vector<std::function<int32_t()>> calls{
-        [&] { return TOV_Set_IP(7, too_long.data(), r()); },
-        [&] { return TOV_Set_IP(7, with_cr, r()); },
-        [&] { return TOV_Get_IP(7, nullptr, r()); },
-        [&] { return TOV_Get_Mask(7, value, nullptr); },
-        [&] { return TOV_Get_COM(7, 1, &n, nullptr, &n, &n, r()); },
-        [&] { return TOV_Set_COM(7, 1, 9600, 8, 13, 1, r()); },     // a control character as parity
-        [&] { return TOV_Set_COM(7, 1, 9600, 8, 0x100, 1, r()); },  // parity letter NUL
+    // Each export writes its own error text; with a null reply nothing is written anywhere.
+    const std::string err = kErr + "49, ", none = "untouched";
+    const std::vector<std::pair<std::function<int32_t()>, std::string>> calls{
+        {[&] { return TOV_Set_IP(7, too_long.data(), r()); }, err},
+        {[&] { return TOV_Set_IP(7, with_cr, r()); }, err},
+        {[&] { return TOV_Get_IP(7, nullptr, r()); }, err},
+        {[&] { return TOV_Get_Mask(7, value, nullptr); }, none},
+        {[&] { return TOV_Get_COM(7, 1, &n, nullptr, &n, &n, r()); }, err},
+        {[&] { return TOV_Set_COM(7, 1, 9600, 8, 13, 1, r()); }, err},     // a control character as parity
+        {[&] { return TOV_Set_COM(7, 1, 9600, 8, 0x100, 1, r()); }, err},  // parity letter NUL
         // A line that would not fit the 52-byte command buffer is refused, not cut.
-        [&] { return TOV_Set_COM(7, INT32_MIN, INT32_MIN, INT32_MIN, 0, INT32_MIN, r()); },
-        [&] { return b.dir('a', nullptr, r()); },
-        [&] { return TOV_Dir_Tovrane(7, 'a', &n, nullptr, b.p[1].data(), b.p[2].data(), b.p[3].data(), r()); },
-        [&] { return TOV_Get_Tovrane_Version(7, model.b.data(), date.b.data(), flash.b.data(), nullptr, r()); },
-        [&] { return TOV_Get_Tovrane_Version(7, model.b.data(), date.b.data(), flash.b.data(), &n, nullptr); },
+        {[&] { return TOV_Set_COM(7, INT32_MIN, INT32_MIN, INT32_MIN, 0, INT32_MIN, r()); }, err},
+        {[&] { return b.dir('a', nullptr, r()); }, err},
+        {[&] { return TOV_Dir_Tovrane(7, 'a', &n, nullptr, b.p[1].data(), b.p[2].data(), b.p[3].data(), r()); }, err},
+        {[&] { return b.dir('a', &n, nullptr); }, none},
+        {[&] { return TOV_Get_FreeSize(7, 'a', nullptr, r()); }, err},
+        {[&] { return TOV_Get_FreeSize(7, 'a', value, nullptr); }, none},
+        {[&] { return TOV_Del_All_Files(7, 'a', nullptr); }, none},
+        {[&] { return TOV_Get_Tovrane_Version(7, model.b.data(), date.b.data(), flash.b.data(), nullptr, r()); }, err},
+        {[&] { return TOV_Get_Tovrane_Version(7, model.b.data(), date.b.data(), flash.b.data(), &n, nullptr); }, none},
     };
     for (std::size_t i = 0; i < calls.size(); ++i) {
+        SCOPED_TRACE(i);
         arm({kPrompt, "\r\nIP=1.1.1.1" + kPrompt});
-        EXPECT_EQ(calls[i](), TOV_ERR_ARGUMENT) << i;
-        EXPECT_TRUE(sent.empty()) << i;
-        EXPECT_EQ(i == 0 ? text() : kErr + "49, ", kErr + "49, ");
+        std::snprintf(r(), reply.size(), "%s", none.c_str());
+        EXPECT_EQ(calls[i].first(), TOV_ERR_ARGUMENT);
+        EXPECT_TRUE(sent.empty());
+        EXPECT_EQ(text(), calls[i].second);
     }
 }
 

@@ -108,6 +108,20 @@ TEST(Dir, SizeFieldEdges) {
     EXPECT_EQ(l.entries[2]->size, 0xFFFFFu);
 }
 
+TEST(Dir, SizeFieldStaysOnTheEntrysLine) {
+    // A right-aligned field; a short line followed by text that would stand at
+    // offset 41; blanks then the line end, with digits on the next line.
+    const std::string filler(60, 'A');
+    const std::string reply = "Total File number is 3 " + entry_line(0, "a.bin", "   1A2") + "1) short\r\n" + filler +
+                              "\r\n" + entry_line(2, "c.bin", "  ") + "ABC" + kPrompt;
+    const p::DirListing l = p::parse_dir(reply, false);
+    ASSERT_EQ(l.code, 0);
+    ASSERT_TRUE(l.entries[0] && l.entries[1] && l.entries[2]);
+    EXPECT_EQ(l.entries[0]->size, 0x1A2u);
+    EXPECT_FALSE(l.entries[1]->size);
+    EXPECT_FALSE(l.entries[2]->size);
+}
+
 TEST(FreeSpace, Codes) {
     const std::string listing = "\r\nFiles in Disk A:\r\nFree space: 7" + kPrompt;
     const std::pair<std::string, std::uint16_t> rows[] = {{listing.substr(0, listing.size() - 1), 46},

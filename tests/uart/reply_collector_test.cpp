@@ -68,20 +68,39 @@ TEST(ReplyCollector, CompleteReplyEndsAfterSettleTime) {
     EXPECT_LT(src.now_ms(), 12u + 15u + 10u);
 }
 
-TEST(ReplyCollector, TextAfterPromptWithinSettleFailsLastCharacterCheck) {
-    ScriptedSource src({{10, "\r\nok\r\nX>"}, {20, " more"}});
-    char buf[1001];
-    const auto r = uart::collect_reply(src, buf, until('>', 200));
-    EXPECT_EQ(r.code, UART_ERR_TIMEOUT);
-    EXPECT_STREQ(buf, "\r\nok\r\nX> more");
-}
-
-TEST(ReplyCollector, PromptInsideTextDoesNotEndTheReply) {
-    ScriptedSource src({{5, "a>b"}, {40, "c>"}});
-    char buf[64];
-    const auto r = uart::collect_reply(src, buf, until('>', 500));
-    EXPECT_EQ(r.code, UART_OK);
-    EXPECT_STREQ(buf, "a>bc>");
+// Once the end character has arrived anywhere, the reply is handed over at the
+// first settle-time silence (or at the time-out) with code 0; the caller checks
+// the last character itself. Without the end character it is a time-out.
+TEST(ReplyCollector, EndCharacterAnywhereEndsAtTheFirstSettle) {
+    std::vector<ScriptedSource::Chunk> trickle{{10, "ok>"}};
+    for (std::uint64_t t = 20; t < 400; t += 10) trickle.push_back({t, "."});
+    struct Case {
+        const char* name;
+        std::vector<ScriptedSource::Chunk> chunks;
+        std::uint16_t code;
+        std::string text;  // empty: not compared
+        std::uint64_t done_from, done_to;
+    } cases[] = {
+        {"text after the prompt", {{10, "\r\nok\r\nX>"}, {20, " more"}}, UART_OK,
+         "\r\nok\r\nX> more", 20 + 15, 20 + 15 + 10},
+        {"prompt inside, later prompt after a silence", {{5, "a>b"}, {40, "c>"}}, UART_OK, "a>b",
+         5 + 15, 5 + 15 + 10},
+        {"trickle after the prompt never settles", trickle, UART_OK, "", 200, 210},
+        {"no end character at all", {{10, "abc"}, {30, "def"}}, UART_ERR_TIMEOUT, "abcdef", 200,
+         210},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedSource src(c.chunks);
+        char buf[1001];
+        const auto r = uart::collect_reply(src, buf, until('>', 200));
+        EXPECT_EQ(r.code, c.code);
+        if (!c.text.empty()) {
+            EXPECT_EQ(std::string(buf), c.text);
+        }
+        EXPECT_GE(src.now_ms(), c.done_from);
+        EXPECT_LE(src.now_ms(), c.done_to);
+    }
 }
 
 TEST(ReplyCollector, SilentLineTimesOutWithEmptyText) {

@@ -36,7 +36,7 @@ constexpr int kExitUsage = 2;
 constexpr int kExitPort = 3;
 
 constexpr std::uint32_t kBaud = 115200;
-constexpr std::size_t kReplySize = 2048;
+constexpr std::size_t kReplySize = TOV_DIR_REPLY_MIN;
 
 struct Options {
     std::string port;

@@ -6,7 +6,10 @@
  * The layer keeps one open descriptor per port number; callers hold no handle.
  *
  * Every function runs on the caller's thread and never blocks longer than the
- * time-out it is given (plus the settle time below). None of them throws.
+ * time-out it is given (plus the settle time below). None of them throws: an
+ * unexpected failure inside the layer (out of memory, for one) gives
+ * UART_ERR_OPEN_FAILED from Open_Com, UART_ERR_READ from the others that return
+ * a code, 0 bytes from Send_Raw and -UART_ERR_READ from Read_Raw.
  *
  * Tracing: when the environment variable UART_TRACE names a file when a port
  * is opened, every byte sent and received on any port is appended to it with
@@ -54,12 +57,13 @@ enum uart_result {
  * Capacities. UART_TEXT_CAPACITY is what Receive_Cmd may write, terminator
  * included: the wizard passes buffers of exactly that size.
  * The reply functions below take the capacity from the caller; the Tovrane
- * library passes 1001 (1000 characters and the terminator).
+ * library passes 1001 (1000 characters and the terminator), and 2048 for its
+ * directory listings.
  */
 #define UART_TEXT_CAPACITY 2048
 
 /* Timing, in milliseconds. */
-#define UART_SETTLE_MS 15   /* quiet time after the end character before a reply counts as complete */
+#define UART_SETTLE_MS 15   /* quiet time after the last byte (once the end character came) that completes a reply */
 #define UART_RAW_WAIT_MS 1  /* longest wait of Read_Raw for a first byte */
 
 /*
@@ -93,12 +97,14 @@ UART_API uint16_t Receive_Cmd(uint8_t port, char* buffer, uint16_t timeout_ms, i
 
 /*
  * Exchange_Cmd: send `command` as one console line (text and carriage return),
- * then collect the reply into `reply` (capacity bytes, terminator included)
- * until `end_char` has arrived and the line has then stayed quiet for
- * UART_SETTLE_MS, or until timeout_ms has passed since the send.
- * Result: 0 when the reply's last character is end_char; UART_ERR_TIMEOUT
- * otherwise (the text received so far stays in `reply`); UART_ERR_TOO_LONG when
- * the reply was cut at capacity-1 characters. Input waiting before the call is
+ * then collect the reply into `reply` (capacity bytes, terminator included).
+ * Once `end_char` has arrived anywhere in the reply, collection ends at the
+ * first silence of UART_SETTLE_MS after the last byte (or when timeout_ms has
+ * passed since the send) and the result is 0, with everything the console
+ * printed after end_char kept: the caller checks whether the reply's last
+ * character is end_char. When end_char never arrived: UART_ERR_TIMEOUT at
+ * timeout_ms (the text received so far stays in `reply`). UART_ERR_TOO_LONG
+ * when the reply was cut at capacity-1 characters. Input waiting before the call is
  * dropped first. `reply` is always NUL-terminated. flag: pass 0; scratch may be null.
  */
 UART_API uint16_t Exchange_Cmd(uint8_t port, const char* command, char* reply, uint32_t capacity,

@@ -31,16 +31,15 @@ CollectResult collect_reply(ByteSource& source, std::span<char> buffer, const Co
     const std::uint64_t deadline = start + req.timeout_ms;
     std::uint64_t last_byte_at = 0;
     bool any = false;
-
-    auto ends_with_end = [&] {
-        return req.end_char && length > 0 && buffer[length - 1] == *req.end_char;
-    };
+    // The end character has arrived somewhere in the reply; whatever the
+    // console prints after it is collected until the line settles.
+    bool seen_end = false;
 
     for (;;) {
         const std::uint64_t now = source.now_ms();
         // Decide whether the reply is complete.
         if (any && now - last_byte_at >= req.settle_ms) {
-            if (!req.end_char || ends_with_end()) break;
+            if (!req.end_char || seen_end) break;
         }
         if (!req.end_char && any && now - start >= req.timeout_ms + req.max_quiet_collect_ms) {
             break;  // a trickle that never settles
@@ -63,6 +62,11 @@ CollectResult collect_reply(ByteSource& source, std::span<char> buffer, const Co
         if (r.count == 0) continue;
         const std::size_t fits = std::min(r.count, room - length);
         std::copy_n(chunk, fits, reinterpret_cast<std::uint8_t*>(buffer.data()) + length);
+        const std::span<const std::uint8_t> taken(chunk, fits);
+        if (req.end_char &&
+            std::ranges::find(taken, static_cast<std::uint8_t>(*req.end_char)) != taken.end()) {
+            seen_end = true;
+        }
         length += fits;
         buffer[length] = '\0';
         any = true;
@@ -76,7 +80,7 @@ CollectResult collect_reply(ByteSource& source, std::span<char> buffer, const Co
     buffer[length] = '\0';
     result.length = length;
     if (req.end_char) {
-        result.code = ends_with_end() ? UART_OK : UART_ERR_TIMEOUT;
+        result.code = seen_end ? UART_OK : UART_ERR_TIMEOUT;
     } else {
         result.code = length > 0 ? UART_OK : UART_ERR_TIMEOUT;
     }

@@ -53,111 +53,142 @@ uint16_t collect(SerialDevice& device, char* reply, uint32_t capacity, uint32_t 
     return r.code;
 }
 
+// Runs an export's body so that no exception leaves the layer: anything
+// thrown (allocation failure, a mutex error) becomes the export's failure value.
+template <class Result, class Body>
+Result guarded(Result failure, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return failure;
+    }
+}
+
 }  // namespace
 
 extern "C" {
 
 UART_API uint16_t Open_Com(uint8_t port, uint32_t baud, uint8_t data_bits, uint8_t parity,
                            uint8_t stop_bits) {
-    std::lock_guard lock(g_mutex);
-    if (port == 0) return UART_ERR_BAD_PORT;
-    if (g_ports[port]) return UART_ERR_BUSY;
-    const auto path = uart::device_path_for(port);
-    if (!path) return UART_ERR_BAD_PORT;
-    uart::trace::start_from_environment();
-    uint16_t code = UART_OK;
-    g_ports[port] = SerialDevice::open(*path, {baud, data_bits, parity, stop_bits}, code);
-    uart::trace::note(*path, "open COM" + std::to_string(port) + " -> " + std::to_string(code));
-    return g_ports[port] ? static_cast<uint16_t>(UART_OK) : code;
+    return guarded<uint16_t>(UART_ERR_OPEN_FAILED, [&]() -> uint16_t {
+        std::lock_guard lock(g_mutex);
+        if (port == 0) return UART_ERR_BAD_PORT;
+        if (g_ports[port]) return UART_ERR_BUSY;
+        const auto path = uart::device_path_for(port);
+        if (!path) return UART_ERR_BAD_PORT;
+        uart::trace::start_from_environment();
+        uint16_t code = UART_OK;
+        g_ports[port] = SerialDevice::open(*path, {baud, data_bits, parity, stop_bits}, code);
+        uart::trace::note(*path, "open COM" + std::to_string(port) + " -> " + std::to_string(code));
+        return g_ports[port] ? static_cast<uint16_t>(UART_OK) : code;
+    });
 }
 
 UART_API uint16_t Close_Com(uint8_t port) {
-    std::lock_guard lock(g_mutex);
-    if (!g_ports[port]) return UART_ERR_NOT_OPEN;
-    uart::trace::note(g_ports[port]->path(), "close COM" + std::to_string(port));
-    g_ports[port].reset();
-    return UART_OK;
+    return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
+        std::lock_guard lock(g_mutex);
+        if (!g_ports[port]) return UART_ERR_NOT_OPEN;
+        uart::trace::note(g_ports[port]->path(), "close COM" + std::to_string(port));
+        g_ports[port].reset();
+        return UART_OK;
+    });
 }
 
 UART_API uint16_t Send_Cmd(uint8_t port, const char* text, int16_t /*flag*/) {
-    std::lock_guard lock(g_mutex);
-    SerialDevice* device = port_device(port);
-    if (device == nullptr) return UART_ERR_NOT_OPEN;
-    if (text == nullptr) return UART_ERR_BAD_ARGUMENT;
-    return send_line(*device, text);
+    return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
+        std::lock_guard lock(g_mutex);
+        SerialDevice* device = port_device(port);
+        if (device == nullptr) return UART_ERR_NOT_OPEN;
+        if (text == nullptr) return UART_ERR_BAD_ARGUMENT;
+        return send_line(*device, text);
+    });
 }
 
 UART_API uint16_t Receive_Cmd(uint8_t port, char* buffer, uint16_t timeout_ms, int16_t /*flag*/,
                               uint16_t* scratch) {
-    std::lock_guard lock(g_mutex);
-    if (buffer == nullptr) return UART_ERR_BAD_ARGUMENT;
-    buffer[0] = '\0';
-    SerialDevice* device = port_device(port);
-    if (device == nullptr) return UART_ERR_NOT_OPEN;
-    return collect(*device, buffer, UART_TEXT_CAPACITY, timeout_ms, std::nullopt, scratch);
+    return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
+        std::lock_guard lock(g_mutex);
+        if (buffer == nullptr) return UART_ERR_BAD_ARGUMENT;
+        buffer[0] = '\0';
+        SerialDevice* device = port_device(port);
+        if (device == nullptr) return UART_ERR_NOT_OPEN;
+        return collect(*device, buffer, UART_TEXT_CAPACITY, timeout_ms, std::nullopt, scratch);
+    });
 }
 
 UART_API uint16_t Exchange_Cmd(uint8_t port, const char* command, char* reply, uint32_t capacity,
                                uint32_t timeout_ms, int16_t /*flag*/, uint16_t* scratch,
                                char end_char) {
-    std::lock_guard lock(g_mutex);
-    if (reply == nullptr || capacity == 0 || command == nullptr) return UART_ERR_BAD_ARGUMENT;
-    reply[0] = '\0';
-    SerialDevice* device = port_device(port);
-    if (device == nullptr) return UART_ERR_NOT_OPEN;
-    device->discard_waiting();
-    if (const uint16_t code = send_line(*device, command); code != UART_OK) return code;
-    return collect(*device, reply, capacity, timeout_ms, end_char, scratch);
+    return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
+        std::lock_guard lock(g_mutex);
+        if (reply == nullptr || capacity == 0 || command == nullptr) return UART_ERR_BAD_ARGUMENT;
+        reply[0] = '\0';
+        SerialDevice* device = port_device(port);
+        if (device == nullptr) return UART_ERR_NOT_OPEN;
+        device->discard_waiting();
+        if (const uint16_t code = send_line(*device, command); code != UART_OK) return code;
+        return collect(*device, reply, capacity, timeout_ms, end_char, scratch);
+    });
 }
 
 UART_API uint16_t Read_Reply(uint8_t port, char* reply, uint32_t capacity, uint32_t timeout_ms,
                              int16_t /*flag*/, uint16_t* scratch) {
-    std::lock_guard lock(g_mutex);
-    if (reply == nullptr || capacity == 0) return UART_ERR_BAD_ARGUMENT;
-    reply[0] = '\0';
-    SerialDevice* device = port_device(port);
-    if (device == nullptr) return UART_ERR_NOT_OPEN;
-    return collect(*device, reply, capacity, timeout_ms, std::nullopt, scratch);
+    return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
+        std::lock_guard lock(g_mutex);
+        if (reply == nullptr || capacity == 0) return UART_ERR_BAD_ARGUMENT;
+        reply[0] = '\0';
+        SerialDevice* device = port_device(port);
+        if (device == nullptr) return UART_ERR_NOT_OPEN;
+        return collect(*device, reply, capacity, timeout_ms, std::nullopt, scratch);
+    });
 }
 
 UART_API uint16_t Read_Until(uint8_t port, char* reply, uint32_t capacity, uint32_t timeout_ms,
                              int16_t /*flag*/, uint16_t* scratch, char end_char) {
-    std::lock_guard lock(g_mutex);
-    if (reply == nullptr || capacity == 0) return UART_ERR_BAD_ARGUMENT;
-    reply[0] = '\0';
-    SerialDevice* device = port_device(port);
-    if (device == nullptr) return UART_ERR_NOT_OPEN;
-    return collect(*device, reply, capacity, timeout_ms, end_char, scratch);
+    return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
+        std::lock_guard lock(g_mutex);
+        if (reply == nullptr || capacity == 0) return UART_ERR_BAD_ARGUMENT;
+        reply[0] = '\0';
+        SerialDevice* device = port_device(port);
+        if (device == nullptr) return UART_ERR_NOT_OPEN;
+        return collect(*device, reply, capacity, timeout_ms, end_char, scratch);
+    });
 }
 
 UART_API uint16_t Send_Raw(uint8_t port, const void* bytes, uint16_t count) {
-    std::lock_guard lock(g_mutex);
-    SerialDevice* device = port_device(port);
-    if (device == nullptr || bytes == nullptr) return 0;
-    uint16_t code = UART_OK;
-    return static_cast<uint16_t>(
-        device->write_all(std::span(static_cast<const std::uint8_t*>(bytes), count), kWriteStallMs,
-                          code));
+    return guarded<uint16_t>(0, [&]() -> uint16_t {
+        std::lock_guard lock(g_mutex);
+        SerialDevice* device = port_device(port);
+        if (device == nullptr || bytes == nullptr) return 0;
+        uint16_t code = UART_OK;
+        return static_cast<uint16_t>(
+            device->write_all(std::span(static_cast<const std::uint8_t*>(bytes), count), kWriteStallMs,
+                              code));
+    });
 }
 
 UART_API int32_t Read_Raw(uint8_t port, void* buffer, uint32_t max_count) {
-    std::lock_guard lock(g_mutex);
-    SerialDevice* device = port_device(port);
-    if (device == nullptr) return -static_cast<int32_t>(UART_ERR_NOT_OPEN);
-    if (buffer == nullptr) return -static_cast<int32_t>(UART_ERR_BAD_ARGUMENT);
-    if (max_count == 0) return 0;
-    const uart::ReadResult r =
-        device->read_some(std::span(static_cast<std::uint8_t*>(buffer), max_count), UART_RAW_WAIT_MS);
-    if (r.error != 0) return -static_cast<int32_t>(r.error);
-    return static_cast<int32_t>(r.count);
+    return guarded<int32_t>(-static_cast<int32_t>(UART_ERR_READ), [&]() -> int32_t {
+        std::lock_guard lock(g_mutex);
+        SerialDevice* device = port_device(port);
+        if (device == nullptr) return -static_cast<int32_t>(UART_ERR_NOT_OPEN);
+        if (buffer == nullptr) return -static_cast<int32_t>(UART_ERR_BAD_ARGUMENT);
+        if (max_count == 0) return 0;
+        const uart::ReadResult r =
+            device->read_some(std::span(static_cast<std::uint8_t*>(buffer), max_count), UART_RAW_WAIT_MS);
+        if (r.error != 0) return -static_cast<int32_t>(r.error);
+        return static_cast<int32_t>(r.count);
+    });
 }
 
 UART_API uint16_t Uart_Device_Path(uint8_t port, char* path, uint32_t capacity) {
-    if (path == nullptr || capacity == 0) return UART_ERR_BAD_ARGUMENT;
-    const auto mapped = uart::device_path_for(port);
-    if (!mapped) return UART_ERR_BAD_PORT;
-    std::snprintf(path, capacity, "%s", mapped->c_str());
-    return UART_OK;
+    return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
+        if (path == nullptr || capacity == 0) return UART_ERR_BAD_ARGUMENT;
+        const auto mapped = uart::device_path_for(port);
+        if (!mapped) return UART_ERR_BAD_PORT;
+        std::snprintf(path, capacity, "%s", mapped->c_str());
+        return UART_OK;
+    });
 }
 
 }  // extern "C"

@@ -62,7 +62,7 @@ struct Faults {
   int hangup_after_block = -1;           // close the pty master right after acknowledging block n
   std::optional<std::string> bios1_answer;   // replace the whole answer to "bios1"
   std::optional<std::string> upload_report;  // replace the whole report after an upload
-  std::vector<std::string> mute_commands;    // command words (lower case) taken but never answered
+  std::vector<std::string> mute_commands;    // command words (lower case) taken but never answered; also the answer to "del"'s question ("y")
   std::string store_short_name;              // a file of this stored name keeps store_short_by fewer bytes,
   std::size_t store_short_by = 0;            // while "saved" reports the size received
 };
