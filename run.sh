@@ -8,7 +8,7 @@ ROOT=$PWD
 JOBS=$(nproc)
 
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgtest-dev libgmock-dev
-          libmspack-dev gcab libboost-dev libserialport-dev lrzsz socat xvfb xauth
+          libmspack-dev libssl-dev gcab libboost-dev libserialport-dev lrzsz socat xvfb xauth
           fonts-liberation2)
 
 install_missing() {

@@ -99,8 +99,10 @@ static uint16_t update_tovrane_export(uint8_t port, const char* image_path, char
         take_answer(port, reply, 0);
         switch (bios1_followup(reply)) {
             case Bios1Followup::kPleaseUpload:
+                // The controller holds no image to install: not a success.
                 ui.message("Please Upload first!");
-                break;
+                format_error_text(reply, nullptr, TOV_ERR_NOT_INSTALLED);
+                return TOV_ERR_NOT_INSTALLED;
             case Bios1Followup::kReadAgain:
                 take_answer(port, reply, 0, /*keep_when_empty=*/true);
                 break;

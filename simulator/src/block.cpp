@@ -52,7 +52,7 @@ bool valid_file_name(std::string_view name) {
   if (name.empty() || name.size() > kMaxNameLength || name == "." || name == "..") return false;
   return std::all_of(name.begin(), name.end(), [](char c) {
     const auto u = static_cast<unsigned char>(c);
-    return u > 0x20 && u < 0x7F && c != '/' && c != '\\';
+    return u > 0x20 && u != 0x7F && c != '/' && c != '\\';  // 8-bit bytes 0x80-0xFF allowed
   });
 }
 

@@ -119,6 +119,8 @@ void Console::finish_transfer() {
   StoredFile file;
   file.name = done.header.name;
   file.data = std::move(done.data);
+  if (!faults_.store_short_name.empty() && file.name == faults_.store_short_name)
+    file.data.resize(file.data.size() - std::min(faults_.store_short_by, file.data.size()));
   file.year = static_cast<std::uint16_t>(std::min(done.header.year_offset + 1980, 65535));
   file.month = done.header.month;
   file.day = done.header.day;

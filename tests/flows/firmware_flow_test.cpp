@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include "flow_support.h"
@@ -82,6 +83,21 @@ std::vector<std::string> loadLines(const std::vector<std::string>& lines) {
 bool shown(const std::vector<QString>& history, const QString& text) {
     return std::find(history.begin(), history.end(), text) != history.end();
 }
+
+// gcab keeps only plain names: a member is packed under a placeholder of the
+// same length and renamed in the archive's bytes (the CAB checksums cover the
+// data, not the names). False unless the placeholder occurs exactly once.
+bool renameMember(const fs::path& archive, const std::string& placeholder, const std::string& name) {
+    std::string bytes = read_file(archive);
+    const std::string key = placeholder + '\0';
+    const std::size_t at = bytes.find(key);
+    if (at == std::string::npos || bytes.find(key, at + 1) != std::string::npos || name.size() != placeholder.size())
+        return false;
+    bytes.replace(at, name.size(), name);
+    write_file(archive, bytes);
+    return true;
+}
+
 
 }  // namespace
 
@@ -245,7 +261,7 @@ private slots:
         QVERIFY(b.tempIsEmpty());
     }
 
-    void failedFreeSpaceProbeSendsMembersAsFirmware() {
+    void failedFreeSpaceProbeSendsMembersAsFirmwareAndCannotVerify() {
         Bench b;
         QVERIFY(b.toStep3());
         tq318::Faults f;
@@ -253,7 +269,10 @@ private slots:
         b.sim.set_faults(f);
         const Package p = standardPackage();
         QVERIFY(runRepair(b, p.build(b.files.path(), "tq318.hex")));
-        QCOMPARE(b.h.dialogs->messages, std::vector<QString>{"Upgrade Successed."});
+        // The listing that would prove the download cannot be read either: never a pass.
+        QCOMPARE(b.h.dialogs->messages.size(), std::size_t(2));
+        QVERIFY(b.h.dialogs->messages[0].startsWith("Firmware verify failure.\r\nlisting unreadable (code "));
+        QCOMPARE(b.h.dialogs->messages[1], QStringLiteral("Firmware Upgrade Failed!!"));
         QCOMPARE(loadLines(b.lines()), std::vector<std::string>(4, "loadfirmware"));
         QCOMPARE(b.sim.files('a').size(), p.members.size());
     }
@@ -325,22 +344,171 @@ private slots:
     }
 
     void namesThatLeaveTheWorkFolderRefuseThePackage() {
-        for (const char* bad : {"../evil", "/tmp/evil", "sub/evil", "..", "sub\\evil"}) {
+        for (const std::string bad : {"../evil", "/tmp/evil", "sub/evil", "..", "sub\\evil"}) {
             Bench b;
             QVERIFY(b.toStep3());
+            std::string placeholder = bad;
+            std::replace_if(placeholder.begin(), placeholder.end(), [](char c) { return c == '/' || c == '\\' || c == '.'; }, 'q');
             Package p = standardPackage();
-            p.members.push_back({"evil", "planted"});
-            std::string list = "tq318.exe\r\n";
-            list += bad;
-            list += "\r\nauth.key\r\n";
-            p.list = list;
-            QVERIFY(runRepair(b, p.build(b.files.path(), "tq318.hex")));
+            p.members.push_back({placeholder, "planted"});
+            p.list = "tq318.exe\r\n" + bad + "\r\nauth.key\r\n";
+            const fs::path archive = p.build(b.files.path(), "tq318.hex");
+            QVERIFY2(renameMember(archive, placeholder, bad), bad.c_str());  // the archive really holds the name
+            QVERIFY(runRepair(b, archive));
             QCOMPARE(b.h.dialogs->messages,
                      (std::vector<QString>{"HEX File Error !!", "Firmware Upgrade Failed!!"}));
             QVERIFY(b.lines().empty());
-            QVERIFY2(b.tempIsEmpty(), bad);
+            QVERIFY2(b.tempIsEmpty(), bad.c_str());  // nothing beside the work folder either
+            QVERIFY(!fs::exists(b.temp.path().parent_path() / "evil") ||
+                    read_file(b.temp.path().parent_path() / "evil") != "planted");
             QVERIFY(!fs::exists("/tmp/evil") || read_file("/tmp/evil") != "planted");
         }
+    }
+
+    void packagesThatCannotBeVerifiedAreRefusedBeforeTheDeviceIsTouched() {
+        struct Case {
+            const char* what;
+            std::vector<std::pair<std::string, std::string>> extra;  // packed besides the standard members
+            std::string listed;                                       // list lines besides the standard ones
+            bool damageWebBin = false;
+        };
+        const std::vector<Case> cases = {
+            {"trailing blank", {{"web2.bin ", "x"}}, "web2.bin \r\n"},
+            {"missing from the cabinet", {}, "gone.bin\r\n"},
+            {"damaged member", {}, "", true},
+            {"same stored name", {{"A_web_file.bin", "one"}, {"web_file.bin", "two"}},
+             "A_web_file.bin\r\nweb_file.bin\r\n"},
+            {"line of blanks", {}, "   \r\n"},
+        };
+        for (const Case& c : cases) {
+            Bench b;
+            QVERIFY(b.toStep3());
+            Package p = standardPackage();
+            p.compress = false;  // the damage lands in a member's stored bytes
+            std::string list = "tq318.exe\r\nweb.bin\r\ncfg.dat\r\nempty.txt\r\n";
+            for (const auto& member : c.extra) p.members.push_back(member);
+            p.list = list + c.listed + "auth.key\r\n";
+            const fs::path archive = p.build(b.files.path(), "tq318.hex");
+            QVERIFY(!archive.empty());
+            if (c.damageWebBin) {
+                // web.bin's entry claims more bytes than its folder holds: it cannot unpack whole.
+                std::string bytes = read_file(archive);
+                const std::size_t at = bytes.find(std::string("web.bin") + '\0');
+                QVERIFY(at != std::string::npos && at >= 16);
+                const std::uint32_t claimed = 40000;
+                for (int i = 0; i < 4; ++i) bytes[at - 16 + i] = static_cast<char>((claimed >> (8 * i)) & 0xFF);
+                write_file(archive, bytes);
+            }
+            QVERIFY(runRepair(b, archive));
+            QVERIFY2(b.h.dialogs->messages ==
+                         (std::vector<QString>{"HEX File Error !!", "Firmware Upgrade Failed!!"}), c.what);
+            QVERIFY2(b.lines().empty(), c.what);
+            QVERIFY2(b.tempIsEmpty(), c.what);
+        }
+    }
+
+    void latin1MemberIsSentAndVerified() {
+        Bench b;
+        QVERIFY(b.toStep3());
+        const std::string name = "caf\xe9.bin";
+        Package p = standardPackage();
+        p.members.push_back({"cafq.bin", randomBytes(300, 7)});
+        p.list = "tq318.exe\r\nweb.bin\r\ncfg.dat\r\nempty.txt\r\n" + name + "\r\nauth.key\r\n";
+        const fs::path archive = p.build(b.files.path(), "tq318.hex");
+        QVERIFY(renameMember(archive, "cafq.bin", name));
+        QVERIFY(runRepair(b, archive));
+        QCOMPARE(b.h.dialogs->messages, std::vector<QString>{"Upgrade Successed."});
+        const auto stored = b.sim.files('a');
+        QVERIFY(std::any_of(stored.begin(), stored.end(), [&](const auto& f) {
+            return f.name == name && f.data == bytesOf(p.members.back().second);
+        }));
+    }
+
+    void controllerHoldingOtherThanWasSentFailsNamingTheFile() {
+        struct Case {
+            const char* what;
+            std::function<void(Bench&)> arrange;
+            std::uint32_t diskAKib;
+            bool answerYes;
+            std::vector<std::pair<std::string, std::string>> members;  // empty: the standard ones
+            std::vector<QString> lines;                                // expected in the message
+        };
+        const std::vector<Case> cases = {
+            {"del lost", [](Bench& b) {
+                 b.sim.put_file('a', tq318::StoredFile{"old.bin", {1, 2, 3}});
+                 tq318::Faults f;
+                 f.mute_commands = {"del"};
+                 b.sim.set_faults(f);
+             }, 4096, false, {}, {"old.bin: left over"}},
+            {"stored short", [](Bench& b) {
+                 tq318::Faults f;
+                 f.store_short_name = "web.bin";
+                 f.store_short_by = 1;
+                 b.sim.set_faults(f);
+             }, 4096, false, {}, {"web.bin: size 699, expected 700"}},
+            {"full disk emptied", [](Bench&) {}, 16, true,
+             {{"tq318.exe", randomBytes(5000, 1)}, {"a.bin", randomBytes(6000, 2)}, {"b.bin", randomBytes(6000, 3)}},
+             {"tq318.exe: missing", "a.bin: missing"}},
+        };
+        for (const Case& c : cases) {
+            auto options = Bench::defaults();
+            options.disk_a_kib = c.diskAKib;
+            Bench b(options);
+            QVERIFY(b.toStep3());
+            b.boxes.answerYes = c.answerYes;
+            c.arrange(b);
+            Package p = standardPackage();
+            if (!c.members.empty()) p.members = c.members;
+            QVERIFY(runRepair(b, p.build(b.files.path(), "tq318.hex")));
+            const auto& messages = b.h.dialogs->messages;
+            QVERIFY2(messages.size() == 2, c.what);
+            QString expected = QStringLiteral("Firmware verify failure.");
+            for (const QString& line : c.lines) expected += "\r\n" + line;
+            QCOMPARE(messages[0], expected);
+            QCOMPARE(messages[1], QStringLiteral("Firmware Upgrade Failed!!"));
+            QVERIFY(shown(b.h.panel2History, "Verifying ..."));
+            QVERIFY(b.sim.wait_for_line("reset", 2000ms));  // the controller restarts for another try
+            QVERIFY(b.tempIsEmpty());
+        }
+    }
+
+    void twentyMembersAreVerifiedWithOneListingAfterTheLoads() {
+        Bench b;
+        QVERIFY(b.toStep3());
+        Package p;
+        p.members.push_back({"tq318.exe", randomBytes(3000, 1)});
+        for (int i = 1; i < 20; ++i) p.members.push_back({"member" + std::to_string(i) + ".bin", randomBytes(100 + i, i)});
+        QVERIFY(runRepair(b, p.build(b.files.path(), "tq318.hex")));
+        QCOMPARE(b.h.dialogs->messages, std::vector<QString>{"Upgrade Successed."});
+        QVERIFY(b.sim.wait_for_line("reset", 2000ms));
+        const auto lines = b.lines();
+        const auto lastLoad = std::find(lines.rbegin(), lines.rend(), std::string("load"));
+        QVERIFY(lastLoad != lines.rend());
+        const auto afterLoads = std::vector<std::string>(lastLoad.base(), lines.end());
+        QCOMPARE(afterLoads, (std::vector<std::string>{"dir", "reset"}));
+        QCOMPARE(b.sim.files('a').size(), std::size_t(20));
+    }
+
+    void exitDuringTheChecksumLeavesNoWorkFolder() {
+        Bench b;
+        QVERIFY(b.toStep3());
+        Package p = standardPackage();
+        p.members[0].second = randomBytes(8 << 20, 5);  // summing takes many 10 ms slices
+        p.compress = false;
+        bool folderGoneAtExit = false;
+        bool exited = false;
+        QObject::connect(b.h.form.get(), &pelorim::Form1::panelChanged, b.h.form.get(), [&](int panel, const QString& text) {
+            if (panel != 2 || text != QStringLiteral("MS File Checking...")) return;
+            QTimer::singleShot(0, b.h.form.get(), [&] {  // runs at the checksum's first yield
+                QTest::mouseClick(b.h->ComExit, Qt::LeftButton);
+                exited = !b.h.exits.empty();
+                folderGoneAtExit = b.tempIsEmpty();  // checked before anything else runs
+            });
+        });
+        QVERIFY(runRepair(b, p.build(b.files.path(), "tq318.hex")));
+        QVERIFY(exited);
+        QVERIFY(folderGoneAtExit);
+        QVERIFY(b.lines().empty());
     }
 
     void corruptedArchiveFailsCleanly() {

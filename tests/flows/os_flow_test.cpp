@@ -3,6 +3,8 @@
 #include <QComboBox>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "flow_support.h"
@@ -38,6 +40,39 @@ private slots:
         QCOMPARE(b.h.dialogs->messages, (std::vector<QString>{"File not found !!", "OS Upgrade Failed!!"}));
         QVERIFY(b.lines().empty());
         QCOMPARE(b.h->osImageTitle(), QStringLiteral("gone.img"));
+    }
+
+    void noImageToInstallIsAFailure() {
+        Bench b;
+        QVERIFY(b.toStep3());
+        std::string answer = "\r\nNo OS image in memory, please upload it first";
+        answer.resize(49, ' ');
+        tq318::Faults f;
+        f.bios1_answer = answer + ">";  // the 50-character form
+        b.sim.set_faults(f);
+        write_file(b.files / "tq318.img", randomBytes(700, 12));
+        b.h.dialogs->fileAnswers.push_back(QString::fromStdString((b.files / "tq318.img").string()));
+        QTest::mouseClick(b.h->ComUploadOS, Qt::LeftButton);
+        QCOMPARE(b.boxes.texts, std::vector<QString>{"Please Upload first!"});
+        QCOMPARE(b.h.dialogs->messages, std::vector<QString>{"OS Upgrade Failed!!"});
+    }
+
+    void fifoAsImageOrPackageIsRefusedAtOnce() {
+        for (const bool image : {true, false}) {
+            Bench b;
+            QVERIFY(b.toStep3());
+            const fs::path fifo = b.files / (image ? "tq318.img" : "tq318.hex");
+            QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+            b.h.dialogs->fileAnswers.push_back(QString::fromStdString(fifo.string()));
+            const auto start = std::chrono::steady_clock::now();
+            QTest::mouseClick(image ? b.h->ComUploadOS : b.h->ComUpload, Qt::LeftButton);
+            QVERIFY(std::chrono::steady_clock::now() - start < 1s);
+            QCOMPARE(b.h.dialogs->messages,
+                     image ? (std::vector<QString>{"File not found !!", "OS Upgrade Failed!!"})
+                           : (std::vector<QString>{"HEX file Error !!", "Firmware Upgrade Failed!!"}));
+            QVERIFY(b.lines().empty());
+            QVERIFY(b.tempIsEmpty());
+        }
     }
 
     void successfulUpdateEndsWithReset() {

@@ -457,8 +457,9 @@ using Bios1Answer = SimParam<std::pair<std::string, bool>>;
 TEST_P(Bios1Answer, AsksForAnUploadOnlyAtFifty) {
     const auto& [answer, asks] = GetParam();
     sim_->set_faults({.bios1_answer = answer});
-    EXPECT_EQ(update(make_file("os.img", pattern(300, 21))), 0);
-    EXPECT_EQ(reply_, answer);
+    // No image to install is a failure with its code, never a success.
+    EXPECT_EQ(update(make_file("os.img", pattern(300, 21))), asks ? TOV_ERR_NOT_INSTALLED : 0);
+    EXPECT_EQ(std::string(reply_), asks ? std::string("\r\n(null) Error!, Code:39, ") : answer);
     EXPECT_EQ(ui_.messages, asks ? std::vector<std::string>{"Please Upload first!"} : std::vector<std::string>{});
 }
 INSTANTIATE_TEST_SUITE_P(Lengths, Bios1Answer,

@@ -85,7 +85,7 @@ public:
     BoundFunction<uint16_t(uint8_t, char*, uint16_t, int16_t, uint16_t*)> Receive_Cmd{library_, "Receive_Cmd"};
 };
 
-// The four console-library exports the repair flows call.
+// The console-library exports the repair flows call.
 class TovraneLibrary {
 public:
     explicit TovraneLibrary(std::string name) : library_(std::move(name)) {}
@@ -101,6 +101,8 @@ public:
     BoundFunction<uint16_t(uint8_t, const char*, char, const char*, int32_t, char*)> TOV_Load_File{
         library_, "TOV_Load_File"};
     BoundFunction<uint16_t(uint8_t, const char*, char*)> TOV_Update_Tovrane{library_, "TOV_Update_Tovrane"};
+    BoundFunction<uint16_t(uint8_t, char, int32_t*, char**, char**, char**, char**, char*)> TOV_Dir_Tovrane{
+        library_, "TOV_Dir_Tovrane"};
 };
 
 // Folder of the running executable, without a trailing "/"; empty if unknown.

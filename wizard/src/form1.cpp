@@ -19,7 +19,10 @@
 #include <thread>
 
 #include "bas_common.h"
+#include "engine_bridge.h"
+#include "tq318/repair/engine.h"
 #include "runtime_error.h"
+#include "work_folder.h"
 
 namespace pelorim {
 
@@ -37,21 +40,11 @@ constexpr int kClientHeight = 7035;
 constexpr int kStatusBarHeight = 345;
 
 constexpr uint32_t kBaudRate = 115200;
-constexpr std::size_t kReceiveBufferSize = 2048;
 
 void defaultTerminate(int exitCode) {
+    remove_live_work_folders();
     std::fflush(nullptr);
     std::_Exit(exitCode);
-}
-
-// Text of a receive buffer: up to the first NUL, 8-bit characters.
-QString bufferText(const std::array<char, kReceiveBufferSize>& buffer) {
-    const auto end = std::find(buffer.begin(), buffer.end(), '\0');
-    return QString::fromLatin1(buffer.data(), static_cast<qsizetype>(end - buffer.begin()));
-}
-
-bool bufferStartsWith(const std::array<char, kReceiveBufferSize>& buffer, std::string_view key) {
-    return std::equal(key.begin(), key.end(), buffer.begin());
 }
 
 }  // namespace
@@ -302,6 +295,9 @@ void Form1::endProgram(int exitCode) {
     if (ended_) return;
     ended_ = true;
     Timer1->stop();
+    // A repair's work folder goes first, explicitly: the program ends with
+    // _Exit, and no destructor runs.
+    remove_live_work_folders();
     terminate_(exitCode);
 }
 
@@ -398,40 +394,29 @@ bool Form1::doRepair() {
         ~Running() { --depth; }
     } running(detectionDepth_);
 
-    std::array<char, kReceiveBufferSize> buffer;
-    buffer.fill(' ');
-    const uint64_t closesAtStart = closeCount_;
-    const QByteArray password = loginPassword_.toLatin1();
+    // The wait ends when the banner arrives, and also when the port it polls
+    // has been closed (a nested "Disonnect") or the program ends: polling a
+    // closed port could never find the banner.
+    class Waiting final : public WindowFrontEnd {
+    public:
+        Waiting(Form1& form, const uint64_t& closes) : WindowFrontEnd(form), closes_(closes), atStart_(closes) {}
+        bool keepWaiting() override { return !form_.programEnded() && closes_ == atStart_; }
+        void detected(std::string_view, std::string_view modeCode) override {
+            form_.modeCode_ = QString::fromLatin1(modeCode.data(), static_cast<qsizetype>(modeCode.size()));
+        }
 
-    // The loop ends when the banner arrives, and also when the port it polls
-    // has been closed (a nested "Disonnect" or EXIT): polling a closed port
-    // could never find the banner.
-    while (!ended_ && closeCount_ == closesAtStart) {
-        uint16_t scratch = 1;
-        // A poll that stores nothing (a failed read) must not leave the last
-        // poll's text looking like new input, e.g. a second "password:".
-        buffer[0] = '\0';
-        uart_->Receive_Cmd(static_cast<uint8_t>(comPortNo_), buffer.data(), 1, 0, &scratch);
-        // A poll that received nothing leaves panel 2 alone, so that the wait
-        // count of the timer tick stays readable between polls.
-        if (const QString text = bufferText(buffer); !text.isEmpty()) setPanel(2, text);
-        if (bufferStartsWith(buffer, "password:")) {
-            setPanel(2, QStringLiteral("login ..."));
-            uart_->Send_Cmd(static_cast<uint8_t>(comPortNo_), password.constData(), 0);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-            QCoreApplication::processEvents();
-            QCoreApplication::processEvents();
-            continue;
-        }
-        if (bufferStartsWith(buffer, "HALVERN Tovrane")) {
-            modeCode_ = bufferText(buffer).mid(20, 2);  // characters 21 and 22
-            setPanel(2, modeCode_ + QStringLiteral(" Master Mode..."));
-            Flow_controler(3);
-            return true;
-        }
-        QCoreApplication::processEvents();
-    }
-    return false;
+    private:
+        const uint64_t& closes_;
+        const uint64_t atStart_;
+    } frontEnd(*this, closeCount_);
+    BoundConsole console(*uart_, *tovrane_);
+    const auto detection = tq318::repair::detect(
+        tq318::repair::DetectionRequest{static_cast<uint8_t>(comPortNo_), loginPassword_.toLatin1().toStdString(),
+                                        std::nullopt},
+        frontEnd, console);
+    if (!detection.found) return false;
+    Flow_controler(3);
+    return true;
 }
 
 // The repair flows (ComUploadOS_Click, ComUpload_Click, doUploadOS,

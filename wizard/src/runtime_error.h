@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tq318/repair/console.h"
+
 namespace pelorim {
 
 class RuntimeError : public std::runtime_error {
@@ -13,8 +15,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A shared library or one of its functions could not be bound.
-class BindError : public RuntimeError {
+// A shared library or one of its functions could not be bound. The repair
+// engine sees it as its console being unavailable.
+class BindError : public RuntimeError, public tq318::repair::ConsoleUnavailable {
 public:
     using RuntimeError::RuntimeError;
 };

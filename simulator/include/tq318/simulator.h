@@ -68,6 +68,8 @@ struct Faults {
   std::optional<std::string> bios1_answer;   // replace the whole answer to "bios1"
   std::optional<std::string> upload_report;  // replace the whole report after an upload
   std::vector<std::string> mute_commands;    // command words (lower case) taken but never answered; also the answer to "del"'s question ("y")
+  std::string store_short_name;              // a file of this stored name keeps store_short_by fewer bytes,
+  std::size_t store_short_by = 0;            // while "saved" reports the size received
 };
 
 // One COM port setting of the controller, as "setcom" shows it.

@@ -1,5 +1,8 @@
 #include "work_folder.h"
 
+#include <mutex>
+#include <set>
+
 #include <stdlib.h>
 
 #include <cstdlib>
@@ -21,6 +24,28 @@ fs::path temp_folder() {
     return ec ? fs::path("/tmp") : p;
 }
 
+namespace {
+// Every folder alive in this process, so that an end by _Exit (which runs no
+// destructor) can still remove them first.
+std::mutex& live_mutex() {
+    static std::mutex m;
+    return m;
+}
+std::set<fs::path>& live_folders() {
+    static std::set<fs::path> folders;
+    return folders;
+}
+}  // namespace
+
+void remove_live_work_folders() {
+    const std::lock_guard lock(live_mutex());
+    for (const auto& path : live_folders()) {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    live_folders().clear();
+}
+
 std::optional<WorkFolder> WorkFolder::create(std::string_view package_bare_name) {
     std::string stem(package_bare_name.size() > 4
                          ? package_bare_name.substr(0, package_bare_name.size() - 4)
@@ -30,6 +55,8 @@ std::optional<WorkFolder> WorkFolder::create(std::string_view package_bare_name)
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (::mkdtemp(buffer.data()) == nullptr) return std::nullopt;  // mode 0700
+    const std::lock_guard lock(live_mutex());
+    live_folders().insert(fs::path(buffer.data()));
     return WorkFolder(fs::path(buffer.data()));
 }
 
@@ -53,6 +80,10 @@ void WorkFolder::remove() {
     std::error_code ec;
     // remove_all deletes symbolic links themselves and never descends through them.
     fs::remove_all(path_, ec);
+    {
+        const std::lock_guard lock(live_mutex());
+        live_folders().erase(path_);
+    }
     path_.clear();
 }
 

@@ -13,6 +13,10 @@ namespace pelorim {
 // The folder for temporary files: TEMP, else TMPDIR, else the platform's.
 std::filesystem::path temp_folder();
 
+// Removes every work folder this process still holds (before an end by
+// _Exit, which runs no destructor).
+void remove_live_work_folders();
+
 class WorkFolder {
 public:
     // Creates <temp>/<stem>.XXXXXX, where stem is the package's bare name

@@ -1,0 +1,56 @@
+// What a repair or a detection leaves for the front end and a repair record.
+// Names and texts are bytes as they came from the package or the console.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tq318::repair {
+
+struct MemberRecord {
+    std::string name;                  // the list line, bytes
+    uint64_t size = 0;                 // of the unpacked file
+    std::string sha256;                // lower-case hex of the unpacked file
+    bool sent = false;                 // a download was attempted
+    std::optional<uint16_t> loadCode;  // TOV_Load_File's result when sent
+};
+
+struct Verification {
+    bool attempted = false;
+    bool passed = false;
+    std::optional<uint16_t> listingCode;  // the "dir" exchange's result
+    std::vector<std::string> lines;       // "<name>: missing" ... as shown
+};
+
+struct Outcome {
+    enum class Result {
+        Verified,   // success proven by the controller
+        Failed,     // the front end shows failureText()
+        Abandoned   // the program ended during the run: nothing more to show
+    };
+    Result result = Result::Failed;
+    bool succeeded() const { return result == Result::Verified; }
+
+    std::string path;                 // package or image, bytes
+    std::string sha256;               // of that file ("" when it could not be read)
+    std::vector<MemberRecord> members;   // firmware: every non-empty list line, list order
+    char disk = 0;                    // firmware: the disk selector used
+    int loadMode = -1;                // firmware: 0 normal, 3 "loadfirmware"; -1 not reached
+    std::optional<uint16_t> updateCode;  // OS repair: TOV_Update_Tovrane's result
+    Verification verification;
+    bool deviceTouched = false;       // a console line was sent
+    std::vector<std::string> messages;   // every message the engine showed, in order
+    // The message a front end shows after a failed run ("Firmware Upgrade
+    // Failed!!" or "OS Upgrade Failed!!"); empty when nothing more is shown.
+    std::string failureText;
+};
+
+struct Detection {
+    bool found = false;
+    std::string banner;    // the reply that began "HALVERN Tovrane"
+    std::string modeCode;  // its characters 21 and 22
+};
+
+}  // namespace tq318::repair

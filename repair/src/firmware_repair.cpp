@@ -1,0 +1,358 @@
+// "(2). Repair Firmware": the package is unpacked into a private work folder,
+// proved with its authentication record, both flash disks are emptied, every
+// listed member is downloaded, and the controller restarts with "reset".
+//
+// A library result other than 0 makes the run a failure; the controller is
+// still sent "reset" so that it restarts into repair mode for another try.
+#include <algorithm>
+#include <cstring>
+#include <chrono>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "auth_record.h"
+#include "cab_extract.h"
+#include "member_list.h"
+#include "modbus_crc.h"
+#include "read_back.h"
+#include "regular_file.h"
+#include "sha256.h"
+#include "tq318/repair/engine.h"
+#include "work_folder.h"
+
+namespace tq318::repair {
+
+namespace {
+
+using pelorim::CrcRegisters;
+using pelorim::CrcTables;
+
+constexpr uint16_t kPromptTimeoutMs = 200;
+constexpr char kPromptChar = '>';
+constexpr std::chrono::milliseconds kConsolePause{1000};
+constexpr std::size_t kReplyBufferSize = 2048;
+constexpr std::size_t kFreeTextSize = 32;
+constexpr int kLoadModeNormal = 0;
+constexpr int kLoadModeFirmware = 3;
+constexpr std::chrono::milliseconds kCrcYieldInterval{10};
+
+// Numbers shown in "File size checking Error !! (<n>)", one per failure that
+// can happen between the record check and the first download.
+enum SizeFailure : int {
+    kProgramUnreadable = 1,      // the program file cannot be opened or read
+    kProgramEmpty = 2,           // the program file holds no byte
+    kSerialLibraryFailed = 4,    // the serial library could not be called for the console lines
+    kConsoleLibraryFailed = 5,   // the console library could not be called for the prompt or free space
+    kUnexpected = 9              // any other run-time failure in that stretch
+};
+
+struct SizeCheckFailure {
+    int number;
+};
+
+const std::string kFailureText = "Firmware Upgrade Failed!!";
+
+std::string authFailureText() {
+    return "Firmware authentication verify failure.\rReturn to utility without upgrade firmware.";
+}
+
+std::string sizeFailureText(int number) {
+    return "File size checking Error !! (" + std::to_string(number) + ")\r\n\r\nUpgrade firmware failed!!";
+}
+
+// One run: the front end, the console and what the record collects.
+class FirmwareRun {
+public:
+    FirmwareRun(const FirmwareRequest& request, FrontEnd& frontEnd, Console& console)
+        : request_(request), fe_(frontEnd), console_(console), tables_(pelorim::makeCrcTables()) {
+        outcome_.path = request.packagePath;
+        outcome_.sha256 = sha256OfFile(request.packagePath).value_or("");
+        programName_ = request.programName.empty() ? programNameFor(request.packageBareName) : request.programName;
+    }
+
+    Outcome run() {
+        runSteps();
+        workDir_.reset();  // clean-up on every path: the work folder and all it holds
+        if (outcome_.result == Outcome::Result::Failed) outcome_.failureText = kFailureText;
+        return std::move(outcome_);
+    }
+
+private:
+    void show(const std::string& text) {
+        outcome_.messages.push_back(text);
+        fe_.message(text);
+    }
+    void advance() { fe_.progress(++barValue_, barMaximum_); }
+    std::filesystem::path memberPath(const std::string& name) const { return workDir_->member(name); }
+    bool extract(const std::string& member) {
+        return pelorim::ExtractFileFromCab(request_.packagePath, "@" + member, memberPath(member).string(), 1, "");
+    }
+    CrcRegisters sum(std::span<const uint8_t> bytes) {
+        return pelorim::modbusCrc(tables_, bytes, pelorim::CrcYield{[this] { fe_.yield(); }, kCrcYieldInterval});
+    }
+    void abandon() { outcome_.result = Outcome::Result::Abandoned; }
+    void sendLine(const char* text) {
+        outcome_.deviceTouched = true;
+        console_.Send_Cmd(request_.port, text, 0);
+    }
+
+    void runSteps();
+    bool unpack();
+    bool authenticate(std::vector<uint8_t>& record);
+    bool prepareDevice(const std::vector<uint8_t>& record);
+    void download();
+    bool verify();
+    bool listIsSound() const;
+
+    const FirmwareRequest& request_;
+    FrontEnd& fe_;
+    Console& console_;
+    CrcTables tables_;
+    std::string programName_;
+    std::optional<pelorim::WorkFolder> workDir_;
+    std::vector<std::string> lines_;
+    int barValue_ = 0;
+    int barMaximum_ = 0;
+    std::vector<char> reply_ = std::vector<char>(kReplyBufferSize, ' ');
+    Outcome outcome_;
+};
+
+void FirmwareRun::runSteps() {
+    reply_.back() = '\0';
+    if (!unpack()) return;
+
+    barMaximum_ = static_cast<int>(lines_.size()) + 3;
+    barValue_ = 1;
+    fe_.progressShown(barValue_, barMaximum_);
+
+    std::vector<uint8_t> record;
+    if (!authenticate(record)) return;
+    if (!prepareDevice(record)) return;
+    download();
+}
+
+bool FirmwareRun::unpack() {
+    // A FIFO, a device or a folder is refused before it is opened for reading.
+    if (!isReadableRegularFile(request_.packagePath)) {
+        show("HEX file Error !!");
+        return false;
+    }
+    workDir_ = pelorim::WorkFolder::create(request_.packageBareName);
+    if (workDir_) extract(request_.listName);
+    if (!workDir_ || !isReadableRegularFile(memberPath(request_.listName))) {
+        show("HEX file Error !!");
+        return false;
+    }
+    fe_.status(request_.modeCode + " File Checking...");
+    fe_.busy();
+
+    const auto listBytes = readRegularFile(memberPath(request_.listName));
+    lines_ = pelorim::split_member_lines(
+        listBytes ? std::string_view(reinterpret_cast<const char*>(listBytes->data()), listBytes->size())
+                  : std::string_view{});
+    // Names that would land outside the work folder, or a list longer than a
+    // package may be, refuse the package before anything else is unpacked.
+    bool listIsSafe = lines_.size() <= pelorim::CabLimits{}.max_members;
+    for (const auto& line : lines_) listIsSafe = listIsSafe && !pelorim::is_unsafe_member_name(line);
+    // Every listed member must unpack whole, and every name sent must be one
+    // the controller's listing can show back: the package is checked whole
+    // before the device is touched.
+    listIsSafe = listIsSafe && listIsSound();
+    for (const auto& line : lines_) {
+        if (!listIsSafe) break;
+        if (line.empty()) continue;
+        if (!extract(line)) {
+            listIsSafe = false;
+            break;
+        }
+        MemberRecord member;
+        member.name = line;
+        const auto hash = sha256OfFile(memberPath(line));
+        std::error_code error;
+        member.size = std::filesystem::file_size(memberPath(line), error);
+        if (!hash || error) {
+            listIsSafe = false;
+            break;
+        }
+        member.sha256 = *hash;
+        outcome_.members.push_back(std::move(member));
+    }
+    if (!listIsSafe || !isReadableRegularFile(memberPath(request_.recordName)) ||
+        !isReadableRegularFile(memberPath(programName_))) {
+        show("HEX File Error !!");
+        return false;
+    }
+    return true;
+}
+
+// Names that reach the controller: none may hold a blank or a control
+// character (its listing separates words by blanks), and no two different
+// lines may be stored under the same name. The record is not sent.
+bool FirmwareRun::listIsSound() const {
+    std::vector<std::pair<std::string, const std::string*>> stored;
+    for (const auto& line : lines_) {
+        if (line.empty() || line == request_.recordName) continue;
+        const std::string name = storedName(line);
+        if (name.empty()) return false;
+        for (const char c : name) {
+            const auto u = static_cast<unsigned char>(c);
+            if (u <= 0x20 || u == 0x7F) return false;
+        }
+        for (const auto& [other, otherLine] : stored) {
+            if (other == name && *otherLine != line) return false;
+        }
+        stored.emplace_back(name, &line);
+    }
+    return true;
+}
+
+bool FirmwareRun::authenticate(std::vector<uint8_t>& record) {
+    const auto bytes = readRegularFile(memberPath(request_.recordName));
+    if (bytes) record.assign(bytes->begin(), bytes->begin() + std::min(bytes->size(), pelorim::kAuthRecordSize));
+    const CrcRegisters recordSum = sum(std::span(record).first(std::min(record.size(), pelorim::kAuthRecordSummed)));
+    advance();
+    if (!pelorim::recordChecksumMatches(record, recordSum)) {
+        show(authFailureText());
+        return false;
+    }
+    return true;
+}
+
+bool FirmwareRun::prepareDevice(const std::vector<uint8_t>& record) {
+    try {
+        const auto program = readRegularFile(memberPath(programName_));
+        if (!program) throw SizeCheckFailure{kProgramUnreadable};
+        if (program->empty()) throw SizeCheckFailure{kProgramEmpty};
+        const CrcRegisters programSum = sum(*program);
+        if (fe_.ended()) {
+            abandon();
+            return false;
+        }
+        if (!pelorim::programChecksumMatches(record, programSum)) {
+            show(authFailureText());
+            return false;
+        }
+        fe_.status("Firmware authentication verify ok.");
+        advance();
+
+        // Both disks are emptied.
+        try {
+            for (const char* line : {"del", "y", "delb", "y"}) {
+                sendLine(line);
+                fe_.pause(kConsolePause);
+            }
+        } catch (const ConsoleUnavailable&) {
+            throw SizeCheckFailure{kSerialLibraryFailed};
+        }
+        fe_.yield();
+        if (fe_.ended()) {
+            abandon();
+            return false;
+        }
+        std::fill(reply_.begin(), reply_.end() - 1, ' ');
+        try {
+            const uint16_t prompt = console_.TOV_GetPrompt(request_.port, kPromptTimeoutMs, kPromptChar);
+            fe_.status("start loading firmware...");
+            advance();
+            if (prompt != 0) return false;
+            outcome_.disk = request_.disk.value_or(request_.modeCode == "MS" ? 'a' : 'b');
+            char freeText[kFreeTextSize] = {};
+            outcome_.loadMode = console_.TOV_Get_FreeSize(request_.port, 0, freeText, reply_.data()) == 0
+                                    ? kLoadModeNormal
+                                    : kLoadModeFirmware;
+        } catch (const ConsoleUnavailable&) {
+            throw SizeCheckFailure{kConsoleLibraryFailed};
+        }
+    } catch (const SizeCheckFailure& failure) {
+        show(sizeFailureText(failure.number));
+        return false;
+    } catch (const std::exception&) {
+        show(sizeFailureText(kUnexpected));
+        return false;
+    }
+    return true;
+}
+
+// A run-time failure from here ends the run silently with the result so far.
+void FirmwareRun::download() {
+    bool result = false;
+    try {
+        std::vector<MemberRecord*> toSend;
+        for (auto& member : outcome_.members) {
+            if (member.name != request_.recordName && isReadableRegularFile(memberPath(member.name)))
+                toSend.push_back(&member);
+        }
+        bool everyLoadSucceeded = true;
+        int index = 0;
+        for (MemberRecord* member : toSend) {
+            const MemberEvent event{member->name, ++index, static_cast<int>(toSend.size()), member->size};
+            fe_.memberStarted(event);
+            const std::string path = memberPath(member->name).string();
+            member->sent = true;
+            const uint16_t code = console_.TOV_Load_File(request_.port, path.c_str(), outcome_.disk, path.c_str(),
+                                                         outcome_.loadMode, reply_.data());
+            member->loadCode = code;
+            fe_.memberFinished(event, code);
+            if (code != 0) everyLoadSucceeded = false;
+            advance();
+        }
+        // Only what the controller lists proves the download.
+        const bool listed = everyLoadSucceeded && verify();
+        result = listed;
+
+        fe_.status("Reseting...");
+        sendLine("reset");
+        if (result) {
+            outcome_.result = Outcome::Result::Verified;
+            show("Upgrade Successed.");
+        } else if (everyLoadSucceeded) {
+            show(verifyFailureText(outcome_.verification.lines));
+        }
+    } catch (const std::exception&) {
+    } catch (const ConsoleUnavailable&) {
+    }
+    if (result) outcome_.result = Outcome::Result::Verified;
+}
+
+// One "dir" after the last download: every member sent must be listed with
+// its size where it had to land, and nothing else may remain on either disk.
+bool FirmwareRun::verify() {
+    fe_.status("Verifying ...");
+    Verification& v = outcome_.verification;
+    v.attempted = true;
+    std::vector<char> listing(kReplyBufferSize, '\0');
+    const uint16_t code = console_.listDirectory(request_.port, listing.data(), listing.size());
+    v.listingCode = code;
+    Listing parsed;
+    if (code == 0) {
+        parsed = parseListing(std::string_view(listing.data(), strnlen(listing.data(), listing.size())));
+    }
+    const uint16_t unreadable = code != 0 ? code : parsed.code;
+    if (unreadable != 0) {
+        v.lines = {"listing unreadable (code " + std::to_string(unreadable) + ")"};
+        return false;
+    }
+    std::vector<SentFile> sent;
+    for (const auto& member : outcome_.members) {
+        if (member.sent) sent.push_back({member.name, member.size});
+    }
+    const std::optional<char> disk =
+        outcome_.loadMode == kLoadModeFirmware ? std::nullopt : std::optional<char>(outcome_.disk);
+    v.lines = compareListing(parsed, sent, disk);
+    v.passed = v.lines.empty();
+    return v.passed;
+}
+
+}  // namespace
+
+std::string programNameFor(const std::string& packageBareName) {
+    return packageBareName.size() < 3 ? packageBareName + "exe"
+                                      : packageBareName.substr(0, packageBareName.size() - 3) + "exe";
+}
+
+Outcome repairFirmware(const FirmwareRequest& request, FrontEnd& frontEnd, Console& console) {
+    return FirmwareRun(request, frontEnd, console).run();
+}
+
+}  // namespace tq318::repair
