@@ -325,7 +325,7 @@ struct RunResult {
     std::string failure;
     // phases, ms (negative: not seen)
     double list = -1, members = -1, checksum = -1, pauses = -1, consoleSpan = -1, freeQuery = -1,
-           downloads = -1, finish = -1, total = -1;
+           downloads = -1, readBack = -1, finish = -1, total = -1;
     int loads = 0;
     int filesSeen = 0;  // files finished in the work folder before the verification
     std::uint32_t baud = 0;
@@ -398,6 +398,7 @@ RunResult runOnce(const std::string& label, std::uint32_t baud, const fs::path& 
     const auto listed = panelTime(child, " File Checking...");
     const auto verified = panelTime(child, "Firmware authentication verify ok.");
     const auto loading = panelTime(child, "start loading firmware...");
+    const auto verifying = panelTime(child, "Verifying ...");
     const auto resetting = panelTime(child, "Reseting...");
     // The last file finished in the work folder before the verification: the
     // end of the members' extraction (the list's last member is auth.key).
@@ -429,7 +430,9 @@ RunResult runOnce(const std::string& label, std::uint32_t baud, const fs::path& 
     result.pauses = span(verified, loading);
     result.consoleSpan = span(del, secondY);
     result.freeQuery = span(loading, firstLoad);
-    result.downloads = span(firstLoad, resetting);
+    // The downloads end where the read-back of the listing begins.
+    result.downloads = span(firstLoad, verifying ? verifying : resetting);
+    result.readBack = span(verifying, resetting);
     result.finish = span(resetting, std::optional<double>(child.done));
     result.total = child.done - child.clicked;
 
@@ -548,6 +551,7 @@ int main(int argc, char** argv) {
                    ? cell(100.0 * static_cast<double>(r.payload) / (r.downloads / 1000.0) / (r.baud / 10.0))
                    : std::string("-");
     });
+    line("read-back: one \"dir\" and the compare (ms)", [](const RunResult& r) { return cell(r.readBack); });
     line("reset, message, disconnect (ms)", [](const RunResult& r) { return cell(r.finish); });
     line("TOTAL click -> return (ms)", [](const RunResult& r) { return cell(r.total); });
     line("peak RSS before the click (KiB)", [](const RunResult& r) { return std::to_string(r.hwmBefore); });
