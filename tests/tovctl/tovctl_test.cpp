@@ -1,32 +1,26 @@
 // The built tovctl program end to end: spawned as a child process against the
 // simulated controller running in this test process.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <chrono>
 #include <string>
 #include <vector>
 
 #include "mini_json.h"
+#include "spawn.h"
 #include "temp_dir.h"
 #include "tq318/simulator.h"
 #include "uart.h"
 
-extern char** environ;
-
 namespace {
 
 using namespace std::chrono_literals;
-using Args = std::vector<std::string>;
+using tovctl_test::Args;
 using testing_support::read_file;
 using testing_support::TempDir;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
+struct Result : tovctl_test::Result {
     void expect_json(const mini_json::Flat& want) const {  // the --json output must parse
         const auto j = mini_json::parse(out);
         ASSERT_TRUE(j) << "not JSON: " << out;
@@ -34,34 +28,16 @@ struct Result {
     }
 };
 
-// Runs `program` with `args`; `env` entries ("NAME=value") are added for the child.
 Result run(const std::string& program, const Args& args, const Args& env = {}) {
-    TempDir dir;
-    const std::string out = (dir / "out").string(), err = (dir / "err").string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
-    Args all{program}, envs(env);
-    all.insert(all.end(), args.begin(), args.end());
-    for (char** e = environ; *e != nullptr; ++e) envs.emplace_back(*e);
-    std::vector<char*> argv, envp;
-    for (auto& a : all) argv.push_back(a.data());
-    for (auto& e : envs) envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    int ws = 0;
-    if (spawned != 0 || ::waitpid(pid, &ws, 0) != pid) return {};
-    return {WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), read_file(out), read_file(err)};
+    return {tovctl_test::run(program, args, env)};
 }
 
 class Tovctl : public ::testing::Test {
 protected:
-    void SetUp() override { sim_.start(); }
+    void SetUp() override {
+        ::setenv("XDG_STATE_HOME", state_.path().c_str(), 1);  // records of this test stay in its folder
+        sim_.start();
+    }
     // tovctl on the simulator's port; waits until the child has let go of it.
     Result tov(Args args) {
         args.insert(args.begin(), {"--port", sim_.device_path()});
@@ -69,6 +45,7 @@ protected:
         sim_.wait_for_slave(false, 2s);
         return r;
     }
+    TempDir state_;
     tq318::Simulator sim_;
 };
 
