@@ -166,9 +166,12 @@ public:
         const auto now = Clock::now();
         if (!force && now - drawn_ < 100ms) return;
         drawn_ = now;
-        if (drawn_lines_ > 0) std::printf("\x1b[%zuA", drawn_lines_);
-        for (const Child& c : children_) std::printf("\r\x1b[K%s\n", line_of(c).c_str());
-        drawn_lines_ = children_.size();
+        std::vector<std::string> lines;
+        for (const Child& c : children_) lines.push_back(line_of(c));
+        if (lines == shown_) return;  // nothing new to draw
+        if (!shown_.empty()) std::printf("\x1b[%zuA", shown_.size());
+        for (const auto& line : lines) std::printf("\r\x1b[K%s\n", line.c_str());
+        shown_ = std::move(lines);
         std::fflush(stdout);
     }
 
@@ -206,7 +209,7 @@ private:
     std::vector<Child>& children_;
     Style style_;
     Clock::time_point drawn_{};
-    std::size_t drawn_lines_ = 0;
+    std::vector<std::string> shown_;  // the lines on the screen
 };
 
 // Reads what a child wrote; false at the end of the file.

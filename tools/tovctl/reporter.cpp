@@ -88,8 +88,8 @@ void Reporter::draw_live(bool force) {
         left = text;
     }
     char text[256];
-    std::snprintf(text, sizeof text, "\r\x1b[K[%d/%d] %.40s  %s of %s  %s/s  %s left", member_ ? member_->index : 0,
-                  member_ ? member_->count : 0, member_ ? utf8(member_->name).c_str() : "",
+    std::snprintf(text, sizeof text, "\r\x1b[K[%d/%d] %.40s  %s of %s  %s/s  %s left", shown_.index, shown_.count,
+                  utf8(shown_.name).c_str(),
                   human_bytes(done).c_str(), human_bytes(static_cast<double>(total_bytes_)).c_str(),
                   human_bytes(rate).c_str(), left.c_str());
     std::fputs(text, stdout);
@@ -99,6 +99,8 @@ void Reporter::draw_live(bool force) {
 
 void Reporter::status(std::string_view text) {
     if (style_ == Style::Json) return event(Json{{"event", "status"}, {"text", utf8(text)}});
+    // " File Checking..." when no mode code is known: no blank before it on the screen.
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
     line(utf8(text));
 }
 
@@ -128,6 +130,7 @@ void Reporter::detected(std::string_view banner, std::string_view mode_code) {
 void Reporter::member_started(const tq318::repair::MemberEvent& member) {
     if (!first_start_) first_start_ = Clock::now();
     member_ = member;
+    shown_ = member;
     block_ = blocks_ = 0;
     if (style_ == Style::Json) {
         return event(Json{{"event", "member_started"},

@@ -48,7 +48,8 @@ private:
     Style style_;
     std::uint64_t total_bytes_ = 0;
     std::uint64_t finished_bytes_ = 0;     // members done
-    std::optional<tq318::repair::MemberEvent> member_;
+    std::optional<tq318::repair::MemberEvent> member_;   // the download under way
+    tq318::repair::MemberEvent shown_;                   // the one the live line names
     std::uint32_t block_ = 0, blocks_ = 0;
     std::optional<Clock::time_point> first_start_;
     Clock::time_point last_drawn_{};
