@@ -246,3 +246,52 @@ TEST_F(TovctlRepair, OnFullDiskAnswersTheLibrarysQuestion) {
         }
     }
 }
+
+// wait prints the mode code of the banner after a power restart; no restart: exit 1 at the time-out.
+TEST_F(TovctlRepair, WaitPrintsTheModeCodeOrTimesOut) {
+    struct Case {
+        int restart_ms;
+        Args args;
+        int status;
+        std::string out;
+    };
+    const std::vector<Case> cases{
+        {50, {"wait", "--timeout", "20"}, 0, "SL\n"},
+        {50, {"--json", "wait"}, 0, "{\"command\":\"wait\",\"ok\":true,\"mode_code\":\"SL\""},
+        {-1, {"wait", "--timeout", "1"}, 1, ""},
+    };
+    for (const Case& c : cases) {
+        sims_.clear();
+        auto options = sim_options();
+        options.password = "quorvelstand83";
+        options.mode_code = "SL";
+        options.restart_after_open_ms = c.restart_ms;
+        tq318::Simulator& sim = add_sim(options);
+        const Result r = tovctl({sim.device_path()}, c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_TRUE(r.out.starts_with(c.out)) << r.out;
+        if (c.status != 0) {
+            EXPECT_NE(r.err.find("no power restart seen within 1 s"), std::string::npos) << r.err;
+        }
+    }
+}
+
+// A repair's usage errors exit 2 and send nothing; the missing --disk says why it is needed.
+TEST_F(TovctlRepair, RepairUsageErrors) {
+    tq318::Simulator& sim = add_sim();
+    const std::string p = package(standard()).string();
+    const std::vector<std::pair<Args, std::string>> cases{
+        {{"repair-firmware", p}, "--disk is required without --wait: the mode code"},
+        {{"repair-firmware", p, "--disk", "c"}, "disk must be a or b"},
+        {{"repair-firmware", p, "--disk", "a", "--on-full-disk", "maybe"}, "answer yes or no"},
+        {{"repair-os"}, "IMAGE is required"},
+        {{"wait", "--timeout", "0"}, "--timeout"},
+    };
+    sim.clear_received_lines();
+    for (const auto& [args, text] : cases) {
+        const Result r = tovctl({sim.device_path()}, args);
+        EXPECT_EQ(r.status, 2) << args[0];
+        EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(sim.received_lines().empty());
+}
