@@ -286,6 +286,8 @@ TEST_F(TovctlRepair, RepairUsageErrors) {
         {{"repair-firmware", p, "--disk", "a", "--on-full-disk", "maybe"}, "answer yes or no"},
         {{"repair-os"}, "IMAGE is required"},
         {{"wait", "--timeout", "0"}, "--timeout"},
+        {{"--port", sim.device_path(), "repair-firmware", p, "--disk", "a"}, "twice"},
+        {{"--port", "COM0", "repair-firmware", p, "--disk", "a"}, "not a COM number"},
     };
     sim.clear_received_lines();
     for (const auto& [args, text] : cases) {

@@ -253,6 +253,16 @@ int run(int argc, char** argv) {
         if (command->port == PortUse::One && options.ports.size() > 1)
             throw UsageError(command->app->get_name() + " takes one --port");
         if (command->port != PortUse::None && options.ports.empty()) throw UsageError("--port is required");
+        if (command->port == PortUse::Several) {
+            // Every port is checked before anything runs; one controller takes one process.
+            for (std::size_t i = 0; i < options.ports.size(); ++i) {
+                std::string error;
+                if (!resolve_port(options.ports[i], error)) throw UsageError(error);
+                for (std::size_t k = 0; k < i; ++k) {
+                    if (options.ports[k] == options.ports[i]) throw UsageError("--port " + options.ports[i] + " twice");
+                }
+            }
+        }
         if (!options.trace.empty()) {
             if (const std::string e = trace_unwritable(options.trace); !e.empty())
                 throw UsageError("--trace " + options.trace + ": " + e);

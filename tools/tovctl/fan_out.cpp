@@ -101,6 +101,7 @@ bool spawn(Child& c, std::size_t number, const std::string& program, const Optio
     c.out = Fd(out[0]);
     c.err = Fd(err[0]);
     if (failed != 0) {
+        c.pid = -1;
         c.note = std::string("could not start: ") + std::strerror(failed);
         c.out.reset();
         c.err.reset();
