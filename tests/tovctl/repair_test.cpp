@@ -297,3 +297,17 @@ TEST_F(TovctlRepair, RepairUsageErrors) {
     }
     EXPECT_TRUE(sim.received_lines().empty());
 }
+
+// A port whose child cannot do its work fails alone; the other is verified.
+TEST_F(TovctlRepair, ChildThatCannotRepairIsAFailureForItsPortAlone) {
+    tq318::Simulator& sim = add_sim();
+    const Result r = tovctl({sim.device_path(), "/dev/ttyNOSUCH0"},
+                            {"repair-firmware", package(standard()).string(), "--disk", "a"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(sim.files('a').size(), 3u);
+    const auto row = r.out.find("\n/dev/ttyNOSUCH0 ");
+    ASSERT_NE(row, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" failed ", row), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("exit 3", row), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("/dev/ttyNOSUCH0: tovctl: cannot open"), std::string::npos) << r.err;
+}
