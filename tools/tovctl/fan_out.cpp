@@ -31,6 +31,7 @@ constexpr std::size_t kLineLimit = 1 << 20;   // one JSON line from a child
 constexpr std::size_t kErrorLimit = 16 << 10; // what is kept of a child's standard error
 constexpr auto kQuietLimit = 120s;            // a child that says nothing this long is stopped
 constexpr auto kKillGrace = 5s;
+constexpr auto kStopGrace = 30s;             // a stopped child may finish its download this long
 
 // A pipe's read end, closed when done.
 struct Fd {
@@ -267,6 +268,7 @@ int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
     Board board(options, children);
     const auto quiet_limit = kQuietLimit + (args.wait ? std::chrono::seconds(args.wait_timeout) : 0s);
     bool stopping = false;
+    Clock::time_point stopped_at{};
     while (true) {
         std::vector<pollfd> fds;
         std::vector<std::pair<Child*, bool>> owners;
@@ -290,10 +292,15 @@ int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
             drain(c, owners[i].second ? c.out : c.err, owners[i].second, board);
         }
         const auto now = Clock::now();
+        // Ctrl-C: every child is asked to stop, and killed if it has not after kStopGrace.
         if (stop_requested() && !stopping) {
             stopping = true;
+            stopped_at = now;
             for (Child& c : children)
                 if (c.running) ::kill(c.pid, SIGTERM);
+        } else if (stopping && now - stopped_at > kStopGrace) {
+            for (Child& c : children)
+                if (c.running) ::kill(c.pid, SIGKILL);
         }
         for (Child& c : children) {
             if (!c.running) continue;
