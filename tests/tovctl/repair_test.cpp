@@ -141,9 +141,11 @@ TEST_F(TovctlRepair, RefusedPackageExitsFourWithNothingSent) {
         EXPECT_EQ(r.status, 4) << args[1] << r.out << r.err;
         EXPECT_NE(r.err.find("refused before the device was touched"), std::string::npos) << r.err;
     }
-    const Result several = tovctl({sim.device_path(), sim.device_path()}, cases[2]);
+    tq318::Simulator& other = add_sim();
+    const Result several = tovctl({sim.device_path(), other.device_path()}, cases[2]);
     EXPECT_EQ(several.status, 4) << several.err;
     EXPECT_TRUE(sim.received_lines().empty());
+    EXPECT_TRUE(other.received_lines().empty());
     EXPECT_TRUE(work_folders_gone());
 }
 
