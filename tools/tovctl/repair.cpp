@@ -178,8 +178,13 @@ int repair_one(const Options& options, const RepairArgs& args, std::uint64_t byt
                         " s)...");
         detection = repair::detect({*port, kConsolePassword, std::chrono::seconds(args.wait_timeout)}, fe, console);
         if (!detection.found) {
-            std::fprintf(stderr, "tovctl %s: no power restart seen within %u s\n", args.command().c_str(),
-                         args.wait_timeout);
+            if (stop_requested()) {
+                std::fprintf(stderr, "tovctl %s: stopped while waiting for the power restart\n",
+                             args.command().c_str());
+            } else {
+                std::fprintf(stderr, "tovctl %s: no power restart seen within %u s\n", args.command().c_str(),
+                             args.wait_timeout);
+            }
             if (options.json)
                 print_json(Json{{"event", "result"}, {"command", args.command()}, {"ok", false},
                                 {"result", stop_requested() ? "abandoned" : "failed"}, {"exit", kExitFailed},
@@ -203,7 +208,11 @@ int run_wait(Context& ctx, unsigned timeout) {
     DirectConsole console;
     const repair::Detection d = repair::detect({ctx.port, kConsolePassword, std::chrono::seconds(timeout)}, fe, console);
     if (!d.found) {
-        std::fprintf(stderr, "tovctl wait: no power restart seen within %u s\n", timeout);
+        if (stop_requested()) {
+            std::fputs("tovctl wait: stopped\n", stderr);
+        } else {
+            std::fprintf(stderr, "tovctl wait: no power restart seen within %u s\n", timeout);
+        }
         if (ctx.options.json) print_json(Json{{"command", "wait"}, {"ok", false}, {"error", "time-out"}});
         return kExitFailed;
     }
