@@ -5,6 +5,10 @@
 //                   rate against eight times the link limit
 //   cost:           CPU time of every tovctl process against the wall time
 //   memory:         peak resident size of each tovctl process
+// Arguments: a count of controllers (default 8); or --flows-package
+// [--unpaced] for one controller repaired after --wait with the package of
+// bench/flows (1 MiB program and 19 members of 4..64 KiB, seed 318), for the
+// wall time beside the wizard's.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -33,7 +37,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 int kControllers = 8;  // argv[1] may give another count, for comparison
-constexpr std::uint32_t kBaud = 115200;
+std::uint32_t kBaud = 115200;
 constexpr int kMembers = 20;
 
 std::string random_bytes(std::size_t n, unsigned seed) {
@@ -62,12 +66,35 @@ std::vector<pid_t> children_of(pid_t pid) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1) kControllers = std::max(1, std::atoi(argv[1]));
+    const bool flows = argc > 1 && std::string(argv[1]) == "--flows-package";
+    if (flows) {
+        kControllers = 1;
+        if (argc > 2 && std::string(argv[2]) == "--unpaced") kBaud = 0;
+    } else if (argc > 1) {
+        kControllers = std::max(1, std::atoi(argv[1]));
+    }
     const fs::path dir = fs::temp_directory_path() / ("repair_cli_bench." + std::to_string(::getpid()));
     fs::create_directories(dir / "members");
     fs::create_directories(dir / "work");
     std::uint64_t payload = 0;
-    for (int i = 0; i < kMembers; ++i) {
+    std::size_t members = kMembers;
+    if (flows) {
+        std::mt19937_64 generator(318);
+        auto add = [&](const std::string& name, std::size_t size) {
+            std::string bytes(size, '\0');
+            for (auto& b : bytes) b = static_cast<char>(generator());
+            std::ofstream(dir / "members" / name, std::ios::binary) << bytes;
+            payload += size;
+        };
+        add("tq318.exe", 1u << 20);
+        std::uniform_int_distribution<std::size_t> sizes(4u << 10, 64u << 10);
+        for (int i = 1; i <= 19; ++i) {
+            char name[16];
+            std::snprintf(name, sizeof name, "part%02d.bin", i);
+            add(name, sizes(generator));
+        }
+    }
+    for (int i = 0; i < kMembers && !flows; ++i) {
         const std::string name = i == 0 ? "tq318.exe" : "member" + std::to_string(i) + ".bin";
         const std::size_t size = i == 0 ? 40000 : 8000;
         std::ofstream(dir / "members" / name, std::ios::binary) << random_bytes(size, static_cast<unsigned>(i + 1));
@@ -84,12 +111,18 @@ int main(int argc, char** argv) {
     for (int i = 0; i < kControllers; ++i) {
         tq318::SimulatorOptions o;
         o.baud = kBaud;
-        o.disk_a_kib = 4096;
+        o.disk_a_kib = flows ? 8192 : 4096;
+        o.disk_b_kib = flows ? 8192 : 3072;
+        o.restart_after_open_ms = flows ? 100 : -1;
         sims.push_back(std::make_unique<tq318::Simulator>(o));
         sims.back()->start();
         argv_text.insert(argv_text.end(), {"--port", sims.back()->device_path()});
     }
-    argv_text.insert(argv_text.end(), {"--json", "repair-firmware", package.string(), "--disk", "a"});
+    if (flows) {
+        argv_text.insert(argv_text.end(), {"--json", "repair-firmware", package.string(), "--wait"});
+    } else {
+        argv_text.insert(argv_text.end(), {"--json", "repair-firmware", package.string(), "--disk", "a"});
+    }
 
     const auto started = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
@@ -130,7 +163,7 @@ int main(int argc, char** argv) {
             if (line == "load") first_load = std::min(first_load, ms);
             if (line == "dir") last_dir = std::max(last_dir, ms);
         }
-        verified += sim->files('a').size() == static_cast<std::size_t>(kMembers) ? 1 : 0;
+        verified += sim->files('a').size() == members ? 1 : 0;
     }
     std::ifstream results(dir / "out.jsonl");
     std::string last, line;
@@ -139,7 +172,7 @@ int main(int argc, char** argv) {
     const double phase = static_cast<double>(last_dir - first_load) / 1000.0;
     const double rate = static_cast<double>(payload) * kControllers / phase;
     const double limit = kControllers * kBaud / 10.0;
-    std::printf("controllers %d at %u baud, %d members, %llu payload bytes each\n", kControllers, kBaud, kMembers,
+    std::printf("controllers %d at %u baud, %zu members, %llu payload bytes each\n", kControllers, kBaud, members,
                 static_cast<unsigned long long>(payload));
     std::printf("tovctl exit %d; %d of %d controllers hold every member; summary ok: %s\n",
                 WIFEXITED(status) ? WEXITSTATUS(status) : -1, verified, kControllers,
