@@ -9,7 +9,7 @@ JOBS=$(nproc)
 
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgtest-dev libgmock-dev
           libmspack-dev libssl-dev gcab libboost-dev libserialport-dev lrzsz socat xvfb xauth
-          fonts-liberation2)
+          fonts-liberation2 libcli11-dev nlohmann-json3-dev)
 
 install_missing() {
   local missing=()

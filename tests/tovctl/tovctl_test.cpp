@@ -1,32 +1,26 @@
 // The built tovctl program end to end: spawned as a child process against the
 // simulated controller running in this test process.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <chrono>
 #include <string>
 #include <vector>
 
 #include "mini_json.h"
+#include "spawn.h"
 #include "temp_dir.h"
 #include "tq318/simulator.h"
 #include "uart.h"
 
-extern char** environ;
-
 namespace {
 
 using namespace std::chrono_literals;
-using Args = std::vector<std::string>;
+using tovctl_test::Args;
 using testing_support::read_file;
 using testing_support::TempDir;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
+struct Result : tovctl_test::Result {
     void expect_json(const mini_json::Flat& want) const {  // the --json output must parse
         const auto j = mini_json::parse(out);
         ASSERT_TRUE(j) << "not JSON: " << out;
@@ -34,34 +28,16 @@ struct Result {
     }
 };
 
-// Runs `program` with `args`; `env` entries ("NAME=value") are added for the child.
 Result run(const std::string& program, const Args& args, const Args& env = {}) {
-    TempDir dir;
-    const std::string out = (dir / "out").string(), err = (dir / "err").string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
-    Args all{program}, envs(env);
-    all.insert(all.end(), args.begin(), args.end());
-    for (char** e = environ; *e != nullptr; ++e) envs.emplace_back(*e);
-    std::vector<char*> argv, envp;
-    for (auto& a : all) argv.push_back(a.data());
-    for (auto& e : envs) envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    int ws = 0;
-    if (spawned != 0 || ::waitpid(pid, &ws, 0) != pid) return {};
-    return {WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), read_file(out), read_file(err)};
+    return {tovctl_test::run(program, args, env)};
 }
 
 class Tovctl : public ::testing::Test {
 protected:
-    void SetUp() override { sim_.start(); }
+    void SetUp() override {
+        ::setenv("XDG_STATE_HOME", state_.path().c_str(), 1);  // records of this test stay in its folder
+        sim_.start();
+    }
     // tovctl on the simulator's port; waits until the child has let go of it.
     Result tov(Args args) {
         args.insert(args.begin(), {"--port", sim_.device_path()});
@@ -69,6 +45,7 @@ protected:
         sim_.wait_for_slave(false, 2s);
         return r;
     }
+    TempDir state_;
     tq318::Simulator sim_;
 };
 
@@ -163,10 +140,12 @@ TEST_F(Tovctl, BadArgumentsAreUsageErrorsWithNothingSent) {
         {"disksize", "5"}, {"disksize", "-1", "2"}, {"dir", "c"}, {"free", "ab"}, {"del-all"}, {"ver", "x"},
         {"load", "/nonexistent/file"}, {"load"}, {"update-os", "/nonexistent/image"}, {"prompt", "--timeout", "0"},
         {"frobnicate"}};
+    // The usage of the subcommand that was meant; an unknown one is named.
     sim_.clear_received_lines();
     for (const auto& args : bad) {
         const Result r = tov(args);
-        EXPECT_TRUE(r.status == 2 && r.err.find("usage: tovctl") != r.err.npos) << args[0] << ": " << r.err;
+        EXPECT_TRUE(r.status == 2 && r.err.find(args[0] == "frobnicate" ? "unknown subcommand frobnicate" : "Usage: tovctl " + args[0]) != r.err.npos)
+            << args[0] << ": " << r.err;
     }
     EXPECT_TRUE(sim_.received_lines().empty());
     EXPECT_EQ(run(TOVCTL_PATH, {"ip"}).status, 2);  // no --port
@@ -179,7 +158,7 @@ TEST_F(Tovctl, UnwritableTraceIsNeverSilent) {
     sim_.clear_received_lines();
     Result r = tov({"--trace", nowhere, "mask"});
     EXPECT_EQ(r.status, 2) << r.err;
-    EXPECT_NE(r.err.find("usage: tovctl"), r.err.npos) << r.err;
+    EXPECT_NE(r.err.find("Usage: tovctl mask"), r.err.npos) << r.err;
     EXPECT_TRUE(sim_.received_lines().empty());
     r = run(TOVCTL_PATH, {"--port", sim_.device_path(), "mask"}, {"UART_TRACE=" + nowhere});
     sim_.wait_for_slave(false, 2s);
@@ -194,7 +173,7 @@ TEST_F(Tovctl, HelpOnEverySubcommand) {
     for (const std::string sub : {"ip", "mask", "gateway", "com", "disksize", "dir", "free", "ver", "prompt", "load",
                                   "del-all", "update-os", "ports"}) {
         const Result r = run(TOVCTL_PATH, {sub, "--help"});
-        EXPECT_TRUE(r.status == 0 && r.out.starts_with("usage: tovctl") && r.out.find(sub) != r.out.npos) << r.out;
+        EXPECT_TRUE(r.status == 0 && r.out.find("Usage: tovctl " + sub) != r.out.npos) << r.out;
     }
     const Result general = run(TOVCTL_PATH, {"--help"});
     EXPECT_TRUE(general.status == 0 && general.out.find("update-os") != general.out.npos) << general.out;

@@ -60,6 +60,8 @@ std::optional<int> com_number_for(const std::string& path) {
     return std::nullopt;
 }
 
+std::string by_id_for(const std::string& device) { return by_id_name(canonical_or_same(device)); }
+
 std::vector<PortInfo> list_ports() {
     std::vector<PortInfo> out;
     sp_port** raw = nullptr;

@@ -1,0 +1,315 @@
+// tovctl's repairs end to end: the built program against simulated
+// controllers on real ptys, with packages made by the kit's package writer.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <sstream>
+
+#include "package_writer.h"
+#include "spawn.h"
+#include "temp_dir.h"
+#include "tq318/simulator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing_support::TempDir;
+using tovctl_test::Args;
+using tovctl_test::Result;
+using Json = nlohmann::json;
+
+std::string random_bytes(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(rng());
+    return s;
+}
+
+std::vector<std::uint8_t> bytes_of(const std::string& s) { return {s.begin(), s.end()}; }
+
+// Every line of `out` as a JSON object; a line that is not one fails the test.
+std::vector<Json> json_lines(const std::string& out) {
+    std::vector<Json> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        Json j = Json::parse(line, nullptr, false);
+        EXPECT_TRUE(j.is_object()) << "not a JSON object: " << line;
+        lines.push_back(std::move(j));
+    }
+    return lines;
+}
+
+tq318::SimulatorOptions sim_options() {
+    tq318::SimulatorOptions o;
+    o.disk_a_kib = 4096;
+    o.disk_b_kib = 4096;
+    return o;
+}
+
+class TovctlRepair : public ::testing::Test {
+protected:
+    void SetUp() override { fs::create_directories(temp_ / "work"); }
+    tq318::Simulator& add_sim(tq318::SimulatorOptions options = sim_options()) {
+        sims_.push_back(std::make_unique<tq318::Simulator>(std::move(options)));
+        sims_.back()->start();
+        return *sims_.back();
+    }
+    // A package of `members` (name, bytes); the program tq318.exe comes first.
+    fs::path package(const std::vector<std::pair<std::string, std::string>>& members,
+                     const std::string& program = "") {
+        const fs::path dir = temp_ / ("members" + std::to_string(++packages_));
+        fs::create_directories(dir);
+        for (const auto& [name, bytes] : members) testing_support::write_file(dir / name, bytes);
+        const fs::path out = temp_ / ("p" + std::to_string(packages_)) / "tq318.hex";
+        fs::create_directories(out.parent_path());
+        EXPECT_EQ(make_package::write_package({dir, out, program, true}), "");
+        return out;
+    }
+    std::vector<std::pair<std::string, std::string>> standard() {
+        return {{"tq318.exe", random_bytes(5000, 1)}, {"web.bin", random_bytes(700, 2)},
+                {"cfg.dat", random_bytes(256, 3)}};
+    }
+    Result tovctl(const Args& ports, Args args) {
+        Args all;
+        for (const auto& p : ports) all.insert(all.end(), {"--port", p});
+        all.insert(all.end(), args.begin(), args.end());
+        // Records and the engine's work folders stay in this test's folder.
+        Result r = tovctl_test::run(TOVCTL_PATH, all,
+                                    {"XDG_STATE_HOME=" + (temp_ / "state").string(), "TEMP=" + (temp_ / "work").string()});
+        for (auto& s : sims_) s->wait_for_slave(false, 2s);
+        return r;
+    }
+    bool work_folders_gone() const { return fs::is_empty(temp_ / "work"); }
+
+    TempDir temp_;
+    std::vector<std::unique_ptr<tq318::Simulator>> sims_;
+    int packages_ = 0;
+};
+
+bool holds(const std::vector<tq318::StoredFile>& files, const std::string& name, const std::string& bytes) {
+    return std::any_of(files.begin(), files.end(),
+                       [&](const auto& f) { return f.name == name && f.data == bytes_of(bytes); });
+}
+
+}  // namespace
+
+TEST_F(TovctlRepair, FirmwareAfterWaitingForThePowerRestartIsVerified) {
+    auto options = sim_options();
+    options.password = "quorvelstand83";
+    options.restart_after_open_ms = 50;
+    options.mode_code = "MS";
+    tq318::Simulator& sim = add_sim(options);
+    sim.put_file('b', tq318::StoredFile{"stale.bin", {1, 2, 3}});
+    const auto members = standard();
+    const Result r = tovctl({sim.device_path()}, {"repair-firmware", package(members).string(), "--wait",
+                                                  "--wait-timeout", "20"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Controller restarted, mode code MS"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Verified: 3 member(s) listed on disk a"), std::string::npos) << r.out;
+    for (const auto& [name, bytes] : members) EXPECT_TRUE(holds(sim.files('a'), name, bytes)) << name;
+    EXPECT_TRUE(sim.files('b').empty());
+    const auto lines = sim.received_lines();
+    EXPECT_EQ(lines.front(), "quorvelstand83");
+    EXPECT_EQ(lines.back(), "reset");
+    EXPECT_TRUE(work_folders_gone());
+}
+
+// Refused before the device was touched: exit 4, not one console line, even with --wait.
+TEST_F(TovctlRepair, RefusedPackageExitsFourWithNothingSent) {
+    tq318::Simulator& sim = add_sim();
+    const fs::path blank = package({{"tq318.exe", random_bytes(900, 4)}, {"my file.bin", "x"}});
+    const fs::path wrong_program = package({{"other.exe", random_bytes(900, 5)}}, "other.exe");
+    fs::create_directories(temp_ / "folder.hex");
+    const std::vector<Args> cases{
+        {"repair-firmware", (temp_ / "missing.hex").string(), "--disk", "a"},
+        {"repair-firmware", (temp_ / "folder.hex").string(), "--wait", "--wait-timeout", "1"},
+        {"repair-firmware", blank.string(), "--disk", "b"},
+        {"--json", "repair-firmware", wrong_program.string(), "--disk", "a"},
+        {"repair-os", (temp_ / "missing.img").string()},
+    };
+    sim.clear_received_lines();
+    for (const Args& args : cases) {
+        const Result r = tovctl({sim.device_path()}, args);
+        EXPECT_EQ(r.status, 4) << args[1] << r.out << r.err;
+        EXPECT_NE(r.err.find("refused before the device was touched"), std::string::npos) << r.err;
+    }
+    tq318::Simulator& other = add_sim();
+    const Result several = tovctl({sim.device_path(), other.device_path()}, cases[2]);
+    EXPECT_EQ(several.status, 4) << several.err;
+    EXPECT_TRUE(sim.received_lines().empty());
+    EXPECT_TRUE(other.received_lines().empty());
+    EXPECT_TRUE(work_folders_gone());
+}
+
+TEST_F(TovctlRepair, LostDeleteFailsNamingTheFileLeftBehind) {
+    tq318::Simulator& sim = add_sim();
+    sim.put_file('a', tq318::StoredFile{"old.bin", {1, 2, 3}});
+    tq318::Faults f;
+    f.mute_commands = {"del"};
+    sim.set_faults(f);
+    const Result r = tovctl({sim.device_path()}, {"repair-firmware", package(standard()).string(), "--disk", "a"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("old.bin: left over"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Firmware Upgrade Failed!!"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Verified"), std::string::npos) << r.out;
+}
+
+TEST_F(TovctlRepair, JsonLinesParseOneByOneAndEndWithTheResult) {
+    tq318::Simulator& sim = add_sim();
+    const auto members = standard();
+    const Result r = tovctl({sim.device_path()},
+                            {"--json", "repair-firmware", package(members).string(), "--disk", "b"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto lines = json_lines(r.out);
+    ASSERT_FALSE(lines.empty());
+    int started = 0;
+    for (const Json& j : lines) started += j.value("event", "") == "member_started" ? 1 : 0;
+    EXPECT_EQ(started, 3);
+    const Json& last = lines.back();
+    EXPECT_EQ(last.value("event", ""), "result");
+    EXPECT_EQ(last.value("result", ""), "verified");
+    EXPECT_EQ(last.value("disk", ""), "b");
+    EXPECT_EQ(last["verification"].value("passed", false), true);
+    ASSERT_EQ(last["members"].size(), 4u);  // the record too, not sent
+    EXPECT_EQ(last["members"][2].value("name", ""), "web.bin");  // the program, then name order
+    EXPECT_EQ(last["members"][2].value("size", 0), 700);
+    for (const auto& [name, bytes] : members) EXPECT_TRUE(holds(sim.files('b'), name, bytes)) << name;
+}
+
+// Four controllers by one command; a silent one fails alone.
+TEST_F(TovctlRepair, FourControllersAtOnce) {
+    for (const int silent : {-1, 2}) {
+        sims_.clear();
+        Args ports;
+        for (int i = 0; i < 4; ++i) ports.push_back(add_sim().device_path());
+        if (silent >= 0) {
+            tq318::Faults f;
+            f.silent = true;
+            sims_[silent]->set_faults(f);
+        }
+        const auto members = standard();
+        const fs::path p = package(members);
+        const Result r = tovctl(ports, {"repair-firmware", p.string(), "--disk", "a"});
+        EXPECT_EQ(r.status, silent >= 0 ? 1 : 0) << r.out << r.err;
+        for (int i = 0; i < 4; ++i) {
+            const bool ok = i != silent;
+            for (const auto& [name, bytes] : members) EXPECT_EQ(holds(sims_[i]->files('a'), name, bytes), ok) << i;
+            // The summary: one row per port with its result.
+            const auto row = r.out.find("\n" + ports[i] + " ");
+            ASSERT_NE(row, std::string::npos) << r.out;
+            const std::string line = r.out.substr(row + 1, r.out.find('\n', row + 1) - row - 1);
+            EXPECT_NE(line.find(ok ? " verified " : " failed "), std::string::npos) << line;
+            if (ok) {
+                EXPECT_NE(line.find(" 3/3 "), std::string::npos) << line;
+            }
+        }
+        // The JSON form: every event names its port; the summary object ends it.
+        if (silent < 0) {
+            const auto lines = json_lines(tovctl(ports, {"--json", "repair-firmware", p.string(), "--disk", "a"}).out);
+            ASSERT_FALSE(lines.empty());
+            for (std::size_t k = 0; k + 1 < lines.size(); ++k) EXPECT_TRUE(lines[k].contains("port")) << lines[k];
+            EXPECT_EQ(lines.back().value("event", ""), "summary");
+            EXPECT_EQ(lines.back().value("ok", false), true);
+            EXPECT_EQ(lines.back()["ports"].size(), 4u);
+        }
+    }
+}
+
+// A disk too small for the package: the library asks "Delete all files!!";
+// --on-full-disk answers it, and yes empties the disk and the loads go on.
+TEST_F(TovctlRepair, OnFullDiskAnswersTheLibrarysQuestion) {
+    for (const std::string answer : {"yes", "no"}) {
+        sims_.clear();
+        auto options = sim_options();
+        options.disk_a_kib = 16;
+        tq318::Simulator& sim = add_sim(options);
+        const std::vector<std::pair<std::string, std::string>> members{
+            {"tq318.exe", random_bytes(5000, 1)}, {"a.bin", random_bytes(6000, 2)}, {"b.bin", random_bytes(6000, 3)}};
+        const Result r = tovctl({sim.device_path()}, {"--json", "repair-firmware", package(members).string(), "--disk",
+                                                      "a", "--on-full-disk", answer});
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        const auto lines = json_lines(r.out);
+        const auto question = std::find_if(lines.begin(), lines.end(),
+                                           [](const Json& j) { return j.value("event", "") == "question"; });
+        ASSERT_NE(question, lines.end()) << r.out;
+        EXPECT_EQ(question->value("answer", ""), answer);
+        EXPECT_EQ(holds(sim.files('a'), "b.bin", members[2].second), answer == "yes") << r.out;
+        if (answer == "yes") {
+            EXPECT_EQ(lines.back()["verification"]["lines"],
+                      (Json{"tq318.exe: missing", "a.bin: missing"}));
+        }
+    }
+}
+
+// wait prints the mode code of the banner after a power restart; no restart: exit 1 at the time-out.
+TEST_F(TovctlRepair, WaitPrintsTheModeCodeOrTimesOut) {
+    struct Case {
+        int restart_ms;
+        Args args;
+        int status;
+        std::string out;
+    };
+    const std::vector<Case> cases{
+        {50, {"wait", "--timeout", "20"}, 0, "SL\n"},
+        {50, {"--json", "wait"}, 0, "{\"command\":\"wait\",\"ok\":true,\"mode_code\":\"SL\""},
+        {-1, {"wait", "--timeout", "1"}, 1, ""},
+    };
+    for (const Case& c : cases) {
+        sims_.clear();
+        auto options = sim_options();
+        options.password = "quorvelstand83";
+        options.mode_code = "SL";
+        options.restart_after_open_ms = c.restart_ms;
+        tq318::Simulator& sim = add_sim(options);
+        const Result r = tovctl({sim.device_path()}, c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_TRUE(r.out.starts_with(c.out)) << r.out;
+        if (c.status != 0) {
+            EXPECT_NE(r.err.find("no power restart seen within 1 s"), std::string::npos) << r.err;
+        }
+    }
+}
+
+// A repair's usage errors exit 2 and send nothing; the missing --disk says why it is needed.
+TEST_F(TovctlRepair, RepairUsageErrors) {
+    tq318::Simulator& sim = add_sim();
+    const std::string p = package(standard()).string();
+    const std::vector<std::pair<Args, std::string>> cases{
+        {{"repair-firmware", p}, "--disk is required without --wait: the mode code"},
+        {{"repair-firmware", p, "--disk", "c"}, "disk must be a or b"},
+        {{"repair-firmware", p, "--disk", "a", "--on-full-disk", "maybe"}, "answer yes or no"},
+        {{"repair-os"}, "IMAGE is required"},
+        {{"wait", "--timeout", "0"}, "--timeout"},
+        {{"--port", sim.device_path(), "repair-firmware", p, "--disk", "a"}, "twice"},
+        {{"--port", "COM0", "repair-firmware", p, "--disk", "a"}, "not a COM number"},
+    };
+    sim.clear_received_lines();
+    for (const auto& [args, text] : cases) {
+        const Result r = tovctl({sim.device_path()}, args);
+        EXPECT_EQ(r.status, 2) << args[0];
+        EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(sim.received_lines().empty());
+}
+
+// A port whose child cannot do its work fails alone; the other is verified.
+TEST_F(TovctlRepair, ChildThatCannotRepairIsAFailureForItsPortAlone) {
+    tq318::Simulator& sim = add_sim();
+    const Result r = tovctl({sim.device_path(), "/dev/ttyNOSUCH0"},
+                            {"repair-firmware", package(standard()).string(), "--disk", "a"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(sim.files('a').size(), 3u);
+    const auto row = r.out.find("\n/dev/ttyNOSUCH0 ");
+    ASSERT_NE(row, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" failed ", row), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("exit 3", row), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("/dev/ttyNOSUCH0: tovctl: cannot open"), std::string::npos) << r.err;
+}

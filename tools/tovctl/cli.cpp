@@ -1,0 +1,295 @@
+// The command line: global options, the subcommand table, checks before the
+// port is opened, and the dispatch. A bad argument sends nothing to the device.
+#include "cli.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "ports.h"
+#include "tovrane.h"
+#include "uart.h"
+
+#ifndef TQ318_KIT_VERSION
+#error "TQ318_KIT_VERSION must be defined by the build"
+#endif
+
+namespace tovctl {
+
+int device_failure(Context& ctx, unsigned code) {
+    const std::string text = one_line(std::string_view(ctx.r(), strnlen(ctx.r(), kReplySize)));
+    const std::string_view meaning = code_meaning(code);
+    std::fprintf(stderr, "tovctl %s: failed with code %u (%.*s): %s\n", ctx.name.c_str(), code,
+                 static_cast<int>(meaning.size()), meaning.data(), text.c_str());
+    if (ctx.options.json) {
+        print_json(Json{{"command", ctx.name},
+                        {"ok", false},
+                        {"code", code},
+                        {"meaning", std::string(meaning)},
+                        {"error", utf8(text)}});
+    }
+    return kExitFailed;
+}
+
+int success(Context& ctx, const Json& j, const std::string& human) {
+    if (ctx.options.json) {
+        print_json(j);
+    } else {
+        std::fputs(human.c_str(), stdout);
+    }
+    return kExitOk;
+}
+
+Json ok_object(const Context& ctx) { return Json{{"command", ctx.name}, {"ok", true}}; }
+
+std::string reply_line(Context& ctx) {
+    std::string_view text(ctx.r(), strnlen(ctx.r(), kReplySize));
+    if (!text.empty() && text.back() == '>') {
+        const auto line_end = text.find_last_of("\r\n");
+        text = line_end == std::string_view::npos ? std::string_view{} : text.substr(0, line_end);
+    }
+    return one_line(text);
+}
+
+std::optional<long long> parse_integer(std::string_view text, long long min, long long max) {
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    std::size_t i = 0;
+    const bool negative = text[0] == '-';
+    if (negative) i = 1;
+    if (i >= text.size()) return std::nullopt;
+    long long value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+    }
+    if (negative) value = -value;
+    if (value < min || value > max) return std::nullopt;
+    return value;
+}
+
+bool is_ipv4(std::string_view text) {
+    int parts = 0;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t dot = text.find('.', start);
+        const std::string_view part = text.substr(start, dot == std::string_view::npos ? text.npos : dot - start);
+        if (part.empty() || part.size() > 3 || part[0] == '-' || !parse_integer(part, 0, 255)) return false;
+        ++parts;
+        if (dot == std::string_view::npos) break;
+        start = dot + 1;
+    }
+    return parts == 4;
+}
+
+std::optional<char> parse_disk(std::string_view text) {
+    if (text == "a" || text == "A") return 'a';
+    if (text == "b" || text == "B") return 'b';
+    return std::nullopt;
+}
+
+std::optional<std::int32_t> parse_parity(std::string_view text) {
+    static constexpr std::string_view kLetters = "neoms";
+    if (text.size() == 1) {
+        const char c = static_cast<char>(text[0] | 0x20);
+        if (const auto pos = kLetters.find(c); pos != std::string_view::npos) return static_cast<std::int32_t>(pos);
+    }
+    if (const auto n = parse_integer(text, 0, 4)) return static_cast<std::int32_t>(*n);
+    return std::nullopt;
+}
+
+bool readable_file(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), R_OK) == 0;
+}
+
+CLI::Validator disk_letter() {
+    return CLI::Validator(
+        [](std::string& value) { return parse_disk(value) ? std::string() : "disk must be a or b: " + value; },
+        "");
+}
+
+CLI::Validator whole_number(long long min, long long max, std::string what) {
+    return CLI::Validator(
+        [min, max, what](std::string& value) {
+            return parse_integer(value, min, max) ? std::string() : "not " + what + ": " + value;
+        },
+        "");
+}
+
+std::optional<std::uint8_t> resolve_port(const std::string& port_text, std::string& error) {
+    std::string_view text = port_text;
+    if (text.size() > 3 && (text.substr(0, 3) == "COM" || text.substr(0, 3) == "com")) text.remove_prefix(3);
+    if (const auto n = parse_integer(text, 1, 255)) return static_cast<std::uint8_t>(*n);
+    if (port_text.empty() || port_text.find('/') == std::string::npos) {
+        error = "not a COM number (1..255) or a device path: " + port_text;
+        return std::nullopt;
+    }
+    if (const auto n = com_number_for(port_text)) {
+        const std::string var = "UART_COM" + std::to_string(*n);
+        if (std::getenv(var.c_str()) != nullptr) return static_cast<std::uint8_t>(*n);
+    }
+    for (int n = 1; n <= 255; ++n) {
+        const std::string var = "UART_COM" + std::to_string(n);
+        if (std::getenv(var.c_str()) == nullptr) {
+            ::setenv(var.c_str(), port_text.c_str(), 1);
+            return static_cast<std::uint8_t>(n);
+        }
+    }
+    error = "every COM number is taken by a UART_COM<N> variable";
+    return std::nullopt;
+}
+
+int open_port(const std::string& port_text, std::uint8_t port) {
+    const std::uint16_t code = Open_Com(port, 115200, 8, 0, 0);
+    if (code == 0) return kExitOk;
+    char path[512] = "";
+    Uart_Device_Path(port, path, sizeof path);
+    const std::string_view meaning = code_meaning(code);
+    std::fprintf(stderr, "tovctl: cannot open %s (COM %u, %s): %.*s (uart code %u)\n", port_text.c_str(), port, path,
+                 static_cast<int>(meaning.size()), meaning.data(), code);
+    if (code == UART_ERR_PERMISSION) {
+        std::fputs("  Your user may not use serial ports. Join the dialout group:\n"
+                   "    sudo usermod -aG dialout $USER\n"
+                   "  then log out and in again.\n",
+                   stderr);
+    } else if (code == UART_ERR_BUSY) {
+        std::fputs("  The port is in use by another program (a terminal, the wizard, another tovctl). Close it first.\n",
+                   stderr);
+    } else if (code == UART_ERR_NO_DEVICE) {
+        std::fputs("  No such device: is the adapter plugged in? 'tovctl ports' lists the serial ports.\n", stderr);
+    }
+    return kExitPort;
+}
+
+namespace {
+
+// Closes the port when the subcommand is done, however it ends.
+class PortSession {
+public:
+    explicit PortSession(std::uint8_t port) : port_(port) {}
+    ~PortSession() { Close_Com(port_); }
+    PortSession(const PortSession&) = delete;
+    PortSession& operator=(const PortSession&) = delete;
+
+private:
+    std::uint8_t port_;
+};
+
+// Empty when `file` can be appended to (it is created if need be), else why not.
+std::string trace_unwritable(const std::string& file) {
+    std::FILE* f = std::fopen(file.c_str(), "a");
+    if (f == nullptr) return std::strerror(errno);
+    std::fclose(f);
+    return {};
+}
+
+int usage_error(const std::string& message, const CLI::App& shown) {
+    // A subcommand's help names the program before it: "Usage: tovctl ip ...".
+    const std::string help = shown.get_parent() != nullptr ? shown.help("tovctl") : shown.help();
+    std::fprintf(stderr, "tovctl: %s\n%s", message.c_str(), help.c_str());
+    return kExitUsage;
+}
+
+}  // namespace
+
+int run(int argc, char** argv) {
+    CLI::App app("Drives a TQ-318 controller's console through the Tovrane library.", "tovctl");
+    app.fallthrough();  // global options also after the subcommand
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "tovctl " TQ318_KIT_VERSION);
+    Options options;
+    app.add_option("--port", options.ports,
+                   "a COM number (7 or COM7; UART_COM<N> names its device, else /dev/ttyS<N-1>)\n"
+                   "or a device path such as /dev/ttyUSB0; repeat it to repair several controllers at once")
+        ->type_name("PORT");
+    app.add_flag("--json", options.json, "print results as JSON (repairs: one object per event)");
+    app.add_option("--trace", options.trace, "record a timestamped transcript of the line in FILE")
+        ->type_name("FILE");
+    app.footer("'tovctl SUBCOMMAND --help' describes one subcommand.\n"
+               "Exit status: 0 success (a repair: verified), 1 device or library failure, 2 usage error,\n"
+               "3 port not opened, 4 package or image refused before the device was touched.");
+
+    Commands commands;
+    add_queries(app, commands);
+    add_transfers(app, commands);
+    add_port_list(app, commands);
+    add_repairs(app, commands, options);
+    add_history(app, commands, options);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        const auto chosen = app.get_subcommands();
+        if (chosen.empty()) {
+            // The first word that is no option's value names the subcommand that was meant.
+            for (int i = 1; i < argc; ++i) {
+                const std::string_view a = argv[i];
+                if (a == "--port" || a == "--trace") {
+                    ++i;
+                } else if (!a.starts_with("-")) {
+                    return usage_error("unknown subcommand " + std::string(a), app);
+                }
+            }
+        }
+        return usage_error(e.what(), chosen.empty() ? app : *chosen.front());
+    }
+    const Command* command = nullptr;
+    for (const auto& c : commands) {
+        if (c.app->parsed()) command = &c;
+    }
+    if (command == nullptr) return usage_error("missing subcommand", app);
+    try {
+        if (command->check) command->check();
+        if (command->port == PortUse::One && options.ports.size() > 1)
+            throw UsageError(command->app->get_name() + " takes one --port");
+        if (command->port != PortUse::None && options.ports.empty()) throw UsageError("--port is required");
+        if (command->port == PortUse::Several) {
+            // Every port is checked before anything runs; one controller takes one process.
+            for (std::size_t i = 0; i < options.ports.size(); ++i) {
+                std::string error;
+                if (!resolve_port(options.ports[i], error)) throw UsageError(error);
+                for (std::size_t k = 0; k < i; ++k) {
+                    if (options.ports[k] == options.ports[i]) throw UsageError("--port " + options.ports[i] + " twice");
+                }
+            }
+        }
+        if (!options.trace.empty()) {
+            if (const std::string e = trace_unwritable(options.trace); !e.empty())
+                throw UsageError("--trace " + options.trace + ": " + e);
+        }
+    } catch (const UsageError& e) {
+        return usage_error(e.what(), *command->app);
+    }
+    // A transcript that was asked for and cannot be written must not be lost in silence.
+    if (options.trace.empty()) {
+        if (const char* t = std::getenv("UART_TRACE"); t != nullptr && *t != '\0') {
+            if (const std::string e = trace_unwritable(t); !e.empty())
+                std::fprintf(stderr, "tovctl: UART_TRACE=%s: %s; no trace is recorded\n", t, e.c_str());
+        }
+    }
+
+    Context ctx{options, command->app->get_name()};
+    // A repair opens its port(s) itself, after the package was checked.
+    if (command->port != PortUse::One) return command->run(ctx);
+
+    std::string error;
+    const auto port = resolve_port(options.ports.front(), error);
+    if (!port) return usage_error(error, *command->app);
+    if (!options.trace.empty()) ::setenv("UART_TRACE", options.trace.c_str(), 1);
+    if (const int status = open_port(options.ports.front(), *port); status != kExitOk) return status;
+    PortSession session(*port);
+    ctx.port = *port;
+    return command->run(ctx);
+}
+
+}  // namespace tovctl

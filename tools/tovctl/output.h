@@ -1,0 +1,25 @@
+// What tovctl prints: JSON objects (device text is Latin-1 bytes, turned into
+// UTF-8 strings), one-line device texts and the meaning of a result code.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <string_view>
+
+namespace tovctl {
+
+using Json = nlohmann::ordered_json;
+
+// Latin-1 bytes as a UTF-8 string: every byte is one character.
+std::string utf8(std::string_view latin1);
+
+// The object on one line of standard output, flushed.
+void print_json(const Json& object);
+
+// One line of device text for a person: line ends and surrounding blanks removed.
+std::string one_line(std::string_view text);
+
+std::string_view code_meaning(unsigned code);
+
+}  // namespace tovctl

@@ -1,0 +1,335 @@
+// wait, repair-firmware and repair-os on one port: the engine driven with a
+// printing front end, the library's UI put in tovctl's hands, and a record of
+// every repair.
+#include "repair.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "direct_console.h"
+#include "history.h"
+#include "ports.h"
+#include "reporter.h"
+#include "tq318/repair/engine.h"
+#include "tq318/repair/record.h"
+#include "uart.h"
+
+namespace tovctl {
+namespace {
+
+namespace repair = tq318::repair;
+using SystemClock = std::chrono::system_clock;
+
+constexpr const char* kConsolePassword = "quorvelstand83";
+constexpr const char* kRecordName = "auth.key";
+
+std::string bare_name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+// A front end that shows nothing: the package check and the wait.
+class QuietFrontEnd final : public repair::FrontEnd {
+public:
+    void message(std::string_view text) override { messages.emplace_back(text); }
+    void pause(std::chrono::milliseconds) override {}
+    bool ended() const override { return stop_requested(); }
+    std::vector<std::string> messages;
+};
+
+repair::Outcome run_engine(const RepairArgs& args, std::uint8_t port, const std::string& mode_code,
+                           repair::FrontEnd& fe, repair::Console& console) {
+    if (!args.firmware) return repair::repairOs({port, args.file}, fe, console);
+    repair::FirmwareRequest request;
+    request.port = port;
+    request.packagePath = args.file;
+    request.packageBareName = bare_name(args.file);
+    request.modeCode = mode_code;
+    if (!args.disk.empty()) request.disk = *parse_disk(args.disk);
+    return repair::repairFirmware(request, fe, console);
+}
+
+const char* result_name(repair::Outcome::Result r) {
+    switch (r) {
+        case repair::Outcome::Result::Verified: return "verified";
+        case repair::Outcome::Result::Abandoned: return "abandoned";
+        default: return "failed";
+    }
+}
+
+Json optional_code(const std::optional<uint16_t>& code) { return code ? Json(*code) : Json(nullptr); }
+
+Json strings(const std::vector<std::string>& list) {
+    Json out = Json::array();
+    for (const auto& s : list) out.push_back(utf8(s));
+    return out;
+}
+
+Json result_json(const RepairArgs& args, const repair::Outcome& o, int status, const repair::Detection& d) {
+    Json members = Json::array();
+    for (const auto& m : o.members) {
+        members.push_back(Json{{"name", utf8(m.name)},
+                               {"size", m.size},
+                               {"sha256", m.sha256},
+                               {"sent", m.sent},
+                               {"load_code", optional_code(m.loadCode)}});
+    }
+    Json j{{"event", "result"},
+           {"command", args.command()},
+           {"ok", o.succeeded()},
+           {"result", result_name(o.result)},
+           {"exit", status},
+           {"path", utf8(o.path)},
+           {"sha256", o.sha256},
+           {"device_touched", o.deviceTouched}};
+    if (d.found) {
+        j["banner"] = utf8(d.banner);
+        j["mode_code"] = utf8(d.modeCode);
+    }
+    if (args.firmware) {
+        j["disk"] = o.disk == 0 ? Json(nullptr) : Json(std::string(1, o.disk));
+        j["load_mode"] = o.loadMode;
+        j["members"] = std::move(members);
+        j["verification"] = Json{{"attempted", o.verification.attempted},
+                                 {"passed", o.verification.passed},
+                                 {"listing_code", optional_code(o.verification.listingCode)},
+                                 {"lines", strings(o.verification.lines)}};
+    } else {
+        j["update_code"] = optional_code(o.updateCode);
+    }
+    j["messages"] = strings(o.messages);
+    j["failure"] = utf8(o.failureText);
+    return j;
+}
+
+std::string result_human(const RepairArgs& args, const repair::Outcome& o) {
+    if (o.succeeded()) {
+        if (!args.firmware) return "Verified: the operating system was installed.";
+        int sent = 0;
+        for (const auto& m : o.members) sent += m.sent ? 1 : 0;
+        return "Verified: " + std::to_string(sent) + " member(s) listed on disk " + std::string(1, o.disk) +
+               " with their sizes.";
+    }
+    if (o.result == repair::Outcome::Result::Abandoned) return "Abandoned: the repair was stopped.";
+    std::string text = "Failed: " + utf8(o.failureText.empty() ? std::string("the repair did not complete")
+                                                                  : one_line(o.failureText));
+    for (const auto& line : o.verification.lines) text += "\n  " + utf8(line);
+    return text;
+}
+
+Style style_for(const Options& options) {
+    if (options.json) return Style::Json;
+    return ::isatty(STDOUT_FILENO) != 0 ? Style::Terminal : Style::Lines;
+}
+
+void write_record(const RepairArgs& args, std::uint8_t port, const repair::Detection& d,
+                  SystemClock::time_point started, const repair::Outcome& o) {
+    repair::RecordContext context;
+    context.frontEnd = "tovctl";
+    context.kind = args.firmware ? "firmware" : "os";
+    context.port = port;
+    char path[512] = "";
+    if (Uart_Device_Path(port, path, sizeof path) == 0) context.device = path;
+    if (!context.device.empty()) context.byId = by_id_for(context.device);
+    if (d.found) {
+        context.banner = d.banner;
+        context.modeCode = d.modeCode;
+    }
+    context.started = started;
+    context.ended = SystemClock::now();
+    // A record that cannot be written never fails the repair.
+    if (const auto error = repair::writeRecord(context, o))
+        std::fprintf(stderr, "tovctl: the repair record was not written: %s\n", error->c_str());
+}
+
+int repair_one(const Options& options, const RepairArgs& args, std::uint64_t bytes_to_send) {
+    std::string error;
+    const auto port = resolve_port(options.ports.front(), error);
+    if (!port) {
+        std::fprintf(stderr, "tovctl: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    if (!options.trace.empty()) ::setenv("UART_TRACE", options.trace.c_str(), 1);
+    if (const int status = open_port(options.ports.front(), *port); status != kExitOk) return status;
+    struct Closer {
+        std::uint8_t port;
+        ~Closer() { Close_Com(port); }
+    } closer{*port};
+
+    const auto started = SystemClock::now();
+    stop_on_signals();
+    Reporter reporter(style_for(options));
+    reporter.set_total_bytes(bytes_to_send);
+    std::optional<bool> answer;
+    if (!args.on_full_disk.empty()) answer = args.on_full_disk == "yes";
+    const bool may_ask = reporter.style() == Style::Terminal && ::isatty(STDIN_FILENO) != 0;
+    LibraryUi ui(reporter, answer, may_ask);
+    tovrane::ui::set_active_ui(&ui);
+    struct UiReset {
+        ~UiReset() { tovrane::ui::set_active_ui(nullptr); }
+    } ui_reset;
+
+    EngineFrontEnd fe(reporter);
+    DirectConsole console;
+    repair::Detection detection;
+    if (args.wait) {
+        reporter.status("Waiting for the controller's power restart (up to " + std::to_string(args.wait_timeout) +
+                        " s)...");
+        detection = repair::detect({*port, kConsolePassword, std::chrono::seconds(args.wait_timeout)}, fe, console);
+        if (!detection.found) {
+            if (stop_requested()) {
+                std::fprintf(stderr, "tovctl %s: stopped while waiting for the power restart\n",
+                             args.command().c_str());
+            } else {
+                std::fprintf(stderr, "tovctl %s: no power restart seen within %u s\n", args.command().c_str(),
+                             args.wait_timeout);
+            }
+            if (options.json)
+                print_json(Json{{"event", "result"}, {"command", args.command()}, {"ok", false},
+                                {"result", stop_requested() ? "abandoned" : "failed"}, {"exit", kExitFailed},
+                                {"failure", "no power restart seen"}});
+            return kExitFailed;
+        }
+    }
+    const repair::Outcome o = run_engine(args, *port, detection.modeCode, fe, console);
+    if (!o.succeeded() && !o.failureText.empty()) fe.message(o.failureText);
+    const int status = o.succeeded()                                                         ? kExitOk
+                       : (!o.deviceTouched && o.result == repair::Outcome::Result::Failed) ? kExitRefused
+                                                                                           : kExitFailed;
+    write_record(args, *port, detection, started, o);
+    reporter.result(result_json(args, o, status, detection), result_human(args, o));
+    return status;
+}
+
+int run_wait(Context& ctx, unsigned timeout) {
+    stop_on_signals();
+    QuietFrontEnd fe;
+    DirectConsole console;
+    const repair::Detection d = repair::detect({ctx.port, kConsolePassword, std::chrono::seconds(timeout)}, fe, console);
+    if (!d.found) {
+        if (stop_requested()) {
+            std::fputs("tovctl wait: stopped\n", stderr);
+        } else {
+            std::fprintf(stderr, "tovctl wait: no power restart seen within %u s\n", timeout);
+        }
+        if (ctx.options.json) print_json(Json{{"command", "wait"}, {"ok", false}, {"error", "time-out"}});
+        return kExitFailed;
+    }
+    Json j = ok_object(ctx);
+    j["mode_code"] = utf8(d.modeCode);
+    j["banner"] = utf8(d.banner);
+    return success(ctx, j, utf8(d.modeCode) + "\n");
+}
+
+CLI::Validator yes_no() {
+    return CLI::Validator(
+        [](std::string& v) { return v == "yes" || v == "no" ? std::string() : "answer yes or no: " + v; }, "");
+}
+
+void add_repair(CLI::App& app, Commands& commands, const Options& options, bool firmware) {
+    auto args = std::make_shared<RepairArgs>();
+    args->firmware = firmware;
+    CLI::App* sub = nullptr;
+    if (firmware) {
+        sub = app.add_subcommand("repair-firmware",
+                                 "the wizard's firmware repair: check and authenticate PACKAGE, empty both disks,\n"
+                                 "download every member, verify the listing, restart the controller");
+        sub->add_option("PACKAGE", args->file, "the firmware package (.hex)")->required();
+        sub->add_option("--disk", args->disk,
+                        "the disk to load to; with --wait the banner's mode code picks it (MS: a, else b)\n"
+                        "unless this overrides it. When the free-space probe fails the controller\n"
+                        "picks the disk itself, as in the wizard.")
+            ->type_name("a|b")
+            ->check(disk_letter());
+        sub->add_option("--on-full-disk", args->on_full_disk,
+                        "the answer to the library's \"Delete all files!!\" question when a disk is full;\n"
+                        "asked on a terminal, else no")
+            ->type_name("yes|no")
+            ->check(yes_no());
+    } else {
+        sub = app.add_subcommand("repair-os", "the wizard's operating-system repair: send IMAGE, install it, restart");
+        sub->add_option("IMAGE", args->file, "the operating-system image")->required();
+    }
+    sub->add_flag("--wait", args->wait, "first wait for the controller's power restart and read its banner");
+    sub->add_option("--wait-timeout", args->wait_timeout, "how long --wait waits (default 300)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1, 86400));
+    sub->footer("Several --port options repair that many controllers at once, one process each.\n"
+                "Exit status: 0 verified, 1 repair failed, 2 usage error, 3 port not opened,\n"
+                "4 refused before the device was touched.");
+    auto check = [args] {
+        if (args->firmware && !args->wait && args->disk.empty())
+            throw UsageError("--disk is required without --wait: the mode code that picks the disk comes only "
+                             "with the banner at a power restart");
+    };
+    auto run = [args, &options](Context&) {
+        const PackageCheck checked = check_package(*args);
+        if (!checked.accepted) return report_refused(options, *args, checked);
+        if (options.ports.size() > 1) return repair_many(options, *args, checked.bytes_to_send);
+        return repair_one(options, *args, checked.bytes_to_send);
+    };
+    commands.push_back({sub, PortUse::Several, check, run});
+}
+
+}  // namespace
+
+std::vector<std::string> RepairArgs::child_args() const {
+    std::vector<std::string> out{command(), file};
+    if (wait) out.insert(out.end(), {"--wait", "--wait-timeout", std::to_string(wait_timeout)});
+    if (!disk.empty()) out.insert(out.end(), {"--disk", disk});
+    if (firmware) out.insert(out.end(), {"--on-full-disk", on_full_disk.empty() ? "no" : on_full_disk});
+    return out;
+}
+
+PackageCheck check_package(const RepairArgs& args) {
+    QuietFrontEnd fe;
+    UntouchedConsole console;
+    const repair::Outcome o = run_engine(args, 0, "", fe, console);
+    PackageCheck check;
+    check.accepted = console.reached();
+    check.messages = fe.messages;
+    if (args.firmware) {
+        for (const auto& m : o.members) check.bytes_to_send += m.name == kRecordName ? 0 : m.size;
+    } else {
+        std::error_code ec;
+        check.bytes_to_send = std::filesystem::file_size(args.file, ec);
+    }
+    return check;
+}
+
+int report_refused(const Options& options, const RepairArgs& args, const PackageCheck& check) {
+    std::string why;
+    for (const auto& m : check.messages) why += (why.empty() ? "" : "; ") + one_line(m);
+    std::fprintf(stderr, "tovctl %s: %s refused before the device was touched: %s\n", args.command().c_str(),
+                 args.file.c_str(), why.c_str());
+    if (options.json)
+        print_json(Json{{"event", "result"}, {"command", args.command()}, {"ok", false}, {"result", "refused"},
+                        {"exit", kExitRefused}, {"path", utf8(args.file)}, {"device_touched", false},
+                        {"messages", strings(check.messages)}});
+    return kExitRefused;
+}
+
+void add_repairs(CLI::App& app, Commands& commands, Options& options) {
+    {
+        auto* sub = app.add_subcommand("wait",
+                                       "wait for the controller's power restart (log in at \"password:\", read the\n"
+                                       "banner) and print the mode code; exit 1 at the time-out");
+        auto timeout = std::make_shared<unsigned>(300);
+        sub->add_option("--timeout", *timeout, "seconds (default 300)")->type_name("SECONDS")->check(CLI::Range(1, 86400));
+        commands.push_back({sub, PortUse::One, nullptr, [timeout](Context& ctx) { return run_wait(ctx, *timeout); }});
+    }
+    add_repair(app, commands, options, true);
+    add_repair(app, commands, options, false);
+}
+
+void add_history(CLI::App& app, Commands& commands, Options& options) {
+    auto* sub = app.add_subcommand("history", "list the records of past repairs, newest first");
+    auto last = std::make_shared<int>(0);
+    sub->add_option("--last", *last, "only the N newest")->type_name("N")->check(CLI::Range(1, 1000000));
+    commands.push_back({sub, PortUse::None, nullptr, [last, &options](Context&) {
+                            return run_history(options.json, *last > 0 ? std::optional<int>(*last) : std::nullopt);
+                        }});
+}
+
+}  // namespace tovctl
