@@ -2,6 +2,7 @@
 # ./run.sh demo  - install what is missing, build, start the simulated controller and the wizard
 # ./run.sh test  - install what is missing, build (plain and sanitized), run every test
 # ./run.sh build - build only
+# ./run.sh package - build (plain) and make the Debian packages in build/packages
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -9,7 +10,7 @@ JOBS=$(nproc)
 
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgtest-dev libgmock-dev
           libmspack-dev libssl-dev gcab libboost-dev libserialport-dev lrzsz socat xvfb xauth
-          fonts-liberation2 libcli11-dev nlohmann-json3-dev)
+          fonts-liberation2 libcli11-dev nlohmann-json3-dev dpkg-dev lintian help2man file)
 
 install_missing() {
   local missing=()
@@ -25,9 +26,13 @@ install_missing() {
   fi
 }
 
-build() { # build DIR [cmake options...]
+configure() { # configure DIR [cmake options...]
   local dir=$1; shift
   cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+}
+build() { # build DIR [cmake options...]
+  local dir=$1; shift
+  configure "$dir" "$@"
   cmake --build "$dir" -j "$JOBS"
 }
 
@@ -47,11 +52,20 @@ case "${1:-}" in
     ;;
   demo)
     install_missing
-    build "$ROOT/build"
+    # Only what the demo runs: the two libraries, the wizard, the simulator
+    # and the package maker.
+    configure "$ROOT/build"
+    cmake --build "$ROOT/build" -j "$JOBS" --target uart tovrane Pelorim tq318-sim tq318-make-package
     exec "$ROOT/tools/demo.sh" "$ROOT/build/bin"
     ;;
+  package)
+    install_missing
+    build "$ROOT/build"
+    (cd "$ROOT/build" && cpack -G DEB)
+    ls -l "$ROOT"/build/packages/*.deb
+    ;;
   *)
-    echo "usage: $0 demo|test|build" >&2
+    echo "usage: $0 demo|test|build|package" >&2
     exit 2
     ;;
 esac

@@ -46,7 +46,9 @@ make_samples() {
 }
 make_samples
 
-"$BIN/tq318-sim" --password quorvelstand83 --restart-after-open 3000 --flash-dir "$BIN/demo-flash" \
+# Paced at 115200 baud as a real console is, so that the transfers take the
+# time they take on a bench and the "Load Process" window can be watched.
+"$BIN/tq318-sim" --password quorvelstand83 --baud 115200 --restart-after-open 3000 --flash-dir "$BIN/demo-flash" \
   >"$workdir/sim.out" 2>"$workdir/sim.err" &
 sim_pid=$!
 

@@ -47,6 +47,10 @@ int main(int argc, char** argv) {
     std::cout << tq318::sim::cli_help();
     return 0;
   }
+  if (config.version) {
+    std::cout << "tq318-sim " TQ318_KIT_VERSION "\n";
+    return 0;
+  }
 
   // The signals are taken synchronously below; block them before any thread starts.
   sigset_t signals;

@@ -45,6 +45,7 @@ struct Option {
 const std::map<std::string_view, Option>& options() {
   static const std::map<std::string_view, Option> table = {
       {"help", {false, "show this list", [](CliConfig& c, auto, auto) { c.help = true; }}},
+      {"version", {false, "print the version and exit", [](CliConfig& c, auto, auto) { c.version = true; }}},
       {"model", {true, "MODEL  model in the prompt (TQ318-5314A)", [](CliConfig& c, auto, auto v) { c.options.model = v; }}},
       {"mode-code", {true, "XX  banner mode code, 2 characters (MS)", [](CliConfig& c, auto n, auto v) {
          if (v.size() != 2) throw CliError("--" + std::string(n) + ": expected 2 characters");

@@ -15,6 +15,7 @@ struct CliConfig {
   Faults faults;
   std::string link;  // create a symlink to the slave here
   bool help = false;
+  bool version = false;
 };
 
 struct CliError : std::runtime_error {

@@ -133,6 +133,33 @@ TEST_F(Tovctl, PortsAndComNumbersFromTheEnvironment) {
     EXPECT_EQ(com, "12") << r.out;
 }
 
+TEST_F(Tovctl, AssignedComNumberIsFoundThroughTheMappingFile) {
+    TempDir config;
+    const std::string xdg = "XDG_CONFIG_HOME=" + config.path().string();
+    Result r = run(TOVCTL_PATH, {"ports", "--assign", "11", "/dev/old-adapter"}, {xdg});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = run(TOVCTL_PATH, {"ports", "--assign", "11", sim_.device_path()}, {xdg});  // replaces the line
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(config / "tq318/ports"), "COM11=" + sim_.device_path() + "\n");
+
+    // No UART_COM11 anywhere: the serial layer takes the file's device.
+    ::unsetenv("UART_COM11");
+    r = run(TOVCTL_PATH, {"--port", "COM11", "ip"}, {xdg});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "IP address: 192.168.1.1\n");
+    sim_.wait_for_slave(false, 2s);
+    r = run(TOVCTL_PATH, {"ports"}, {xdg});
+    EXPECT_NE(r.out.find("COM11=" + sim_.device_path()), std::string::npos) << r.out;
+
+    // The variable still wins over the file.
+    r = run(TOVCTL_PATH, {"--port", "COM11", "ip"}, {xdg, "UART_COM11=/dev/no-such-adapter"});
+    EXPECT_EQ(r.status, 3) << r.out;
+    // Refused before anything is written.
+    EXPECT_EQ(run(TOVCTL_PATH, {"ports", "--assign", "256", "/dev/ttyUSB0"}, {xdg}).status, 2);
+    EXPECT_EQ(run(TOVCTL_PATH, {"ports", "--assign", "2", "ttyUSB0"}, {xdg}).status, 2);
+    EXPECT_EQ(read_file(config / "tq318/ports"), "COM11=" + sim_.device_path() + "\n");
+}
+
 TEST_F(Tovctl, BadArgumentsAreUsageErrorsWithNothingSent) {
     const std::vector<Args> bad{
         {"ip", "300.1.1.1"}, {"ip", "1.2.3"}, {"mask", "a.b.c.d"}, {"com"}, {"com", "0"},

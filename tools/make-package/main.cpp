@@ -14,7 +14,13 @@ void usage(std::FILE* to) {
         "Writes file.lst and auth.key into MEMBERS_DIR and packs every file there\n"
         "into the cabinet OUTPUT.hex (MSZIP-compressed unless --stored).\n"
         "The program file defaults to OUTPUT's name with \"exe\" as its last three\n"
-        "characters (tq318.hex -> tq318.exe); its CRC-16/MODBUS goes into auth.key.\n",
+        "characters (tq318.hex -> tq318.exe); its CRC-16/MODBUS goes into auth.key.\n"
+        "\n"
+        "Options:\n"
+        "  --stored         store the members uncompressed\n"
+        "  --program NAME   the program file is NAME\n"
+        "  --help           show this text\n"
+        "  --version        print the version and exit\n",
         to);
 }
 
@@ -28,6 +34,9 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             usage(stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::puts("tq318-make-package " TQ318_KIT_VERSION);
             return 0;
         } else if (arg == "--stored") {
             request.compress = false;

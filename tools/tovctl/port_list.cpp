@@ -1,8 +1,12 @@
 // The ports subcommand: this PC's serial ports and their COM numbers.
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 
 #include "cli.h"
+#include "port_assign.h"
 #include "ports.h"
+#include "ports_file.h"
 
 namespace tovctl {
 namespace {
@@ -38,9 +42,48 @@ int run_ports(Context& ctx) {
         if (!p.by_id.empty()) human += "\n    " + p.by_id;
         human += "\n";
     }
+    if (ports.empty()) human = "No serial ports found.\n";
+
+    // The per-user mapping, with the entries a UART_COM<N> variable overrides.
+    const auto file = uart::ports_file::path();
+    Json entries = Json::array();
+    const auto mapping = uart::ports_file::read();
+    if (!mapping.empty()) human += "COM mapping in " + file.value_or("") + ":\n";
+    for (const auto& [com, device] : mapping) {
+        const bool overridden = std::getenv(("UART_COM" + std::to_string(com)).c_str()) != nullptr;
+        entries.push_back(Json{{"com", com}, {"device", utf8(device)}, {"overridden", overridden}});
+        human += "  COM" + std::to_string(com) + "=" + device +
+                 (overridden ? "  (UART_COM" + std::to_string(com) + " is set and wins)" : "") + "\n";
+    }
     Json j = ok_object(ctx);
     j["ports"] = std::move(list);
-    if (ports.empty()) human = "No serial ports found.\n";
+    j["mapping_file"] = file ? Json(utf8(*file)) : Json(nullptr);
+    j["mapping"] = std::move(entries);
+    return success(ctx, j, human);
+}
+
+int run_assign(Context& ctx, int com, const std::string& device) {
+    if (const std::string why = assign_port(com, device); !why.empty()) {
+        std::fprintf(stderr, "tovctl: the COM mapping was not written: %s\n", why.c_str());
+        return 1;
+    }
+    // Read back: the mapping counts only once the serial layer would take it.
+    const auto mapping = uart::ports_file::read();
+    if (const auto it = mapping.find(com); it == mapping.end() || it->second != device) {
+        std::fprintf(stderr, "tovctl: the COM mapping was written but does not read back as COM%d=%s\n", com,
+                     device.c_str());
+        return 1;
+    }
+    const std::string file = uart::ports_file::path().value_or("");
+    std::string human = "COM" + std::to_string(com) + "=" + device + " saved in " + file + "\n";
+    const std::string variable = "UART_COM" + std::to_string(com);
+    const bool overridden = std::getenv(variable.c_str()) != nullptr;
+    if (overridden) human += "note: " + variable + " is set in this environment and wins over the file\n";
+    Json j = ok_object(ctx);
+    j["com"] = com;
+    j["device"] = utf8(device);
+    j["mapping_file"] = utf8(file);
+    j["overridden"] = overridden;
     return success(ctx, j, human);
 }
 
@@ -48,7 +91,25 @@ int run_ports(Context& ctx) {
 
 void add_port_list(CLI::App& app, Commands& commands) {
     auto* sub = app.add_subcommand("ports", "list this PC's serial ports and their COM numbers");
-    commands.push_back({sub, PortUse::None, nullptr, run_ports});
+    auto assign = std::make_shared<std::vector<std::string>>();
+    sub->add_option("--assign", *assign,
+                    "map COM N to DEVICE in the per-user mapping file ($XDG_CONFIG_HOME/tq318/ports, "
+                    "default ~/.config/tq318/ports), read when UART_COM<N> is not set")
+        ->expected(2)
+        ->type_name("N DEVICE");
+    auto com = std::make_shared<int>(0);
+    auto check = [assign, com] {
+        if (assign->empty()) return;
+        const auto n = parse_integer((*assign)[0], 1, 255);
+        if (!n) throw UsageError("--assign: the COM number must be 1..255, not " + (*assign)[0]);
+        const std::string& device = (*assign)[1];
+        if (device.empty() || device.front() != '/' || device.find_first_of("\r\n") != std::string::npos)
+            throw UsageError("--assign: the device must be an absolute path, such as /dev/ttyUSB0");
+        *com = static_cast<int>(*n);
+    };
+    commands.push_back({sub, PortUse::None, check, [assign, com](Context& ctx) {
+                            return assign->empty() ? run_ports(ctx) : run_assign(ctx, *com, (*assign)[1]);
+                        }});
 }
 
 }  // namespace tovctl

@@ -1,5 +1,7 @@
 #include "ports.h"
 
+#include "ports_file.h"
+
 #include <libserialport.h>
 
 #include <cstdlib>
@@ -41,21 +43,20 @@ struct PortListDeleter {
 
 std::optional<int> com_number_for(const std::string& path) {
     const std::string device = canonical_or_same(path);
+    const auto mapping = uart::ports_file::read();
+    // The order the uart layer resolves a port in: UART_COM<n>, the mapping
+    // file, /dev/ttyS<n-1>.
     for (int n = 1; n <= 255; ++n) {
         const std::string var = "UART_COM" + std::to_string(n);
-        const char* value = std::getenv(var.c_str());
-        if (value != nullptr && *value != '\0' && canonical_or_same(value) == device) return n;
-    }
-    constexpr std::string_view kTtyS = "/dev/ttyS";
-    if (device.starts_with(kTtyS)) {
-        const std::string digits = device.substr(kTtyS.size());
-        if (!digits.empty() && digits.size() <= 3 &&
-            digits.find_first_not_of("0123456789") == std::string::npos) {
-            const int n = std::stoi(digits) + 1;
-            // Only when no UART_COM<n> variable points port n elsewhere.
-            const std::string var = "UART_COM" + std::to_string(n);
-            if (n <= 255 && std::getenv(var.c_str()) == nullptr) return n;
+        std::string mapped;
+        if (const char* value = std::getenv(var.c_str()); value != nullptr) {
+            mapped = value;
+        } else if (const auto it = mapping.find(n); it != mapping.end()) {
+            mapped = it->second;
+        } else {
+            mapped = "/dev/ttyS" + std::to_string(n - 1);
         }
+        if (!mapped.empty() && canonical_or_same(mapped) == device) return n;
     }
     return std::nullopt;
 }

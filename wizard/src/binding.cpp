@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace pelorim {
@@ -15,8 +16,9 @@ std::string fromEnvironment(const char* variable, const char* fallback) {
 }
 }  // namespace
 
-std::string LibraryNames::defaultUart() { return fromEnvironment("PELORIM_UART_LIBRARY", "libuart.so"); }
-std::string LibraryNames::defaultTovrane() { return fromEnvironment("PELORIM_TOVRANE_LIBRARY", "libtovrane.so"); }
+// By SONAME first (the name an installed kit has), then by the bare name.
+std::string LibraryNames::defaultUart() { return fromEnvironment("PELORIM_UART_LIBRARY", "libuart.so.1"); }
+std::string LibraryNames::defaultTovrane() { return fromEnvironment("PELORIM_TOVRANE_LIBRARY", "libtovrane.so.1"); }
 
 std::string executableFolder() {
     std::error_code error;
@@ -40,11 +42,20 @@ void SharedLibrary::load() {
         }
         return handle_ != nullptr;
     };
-    if (name_.find('/') == std::string::npos) {
-        const std::string folder = executableFolder();
-        if (!folder.empty() && attempt(folder + "/" + name_)) return;
+    auto attemptName = [&](const std::string& name) {
+        if (name.find('/') == std::string::npos) {
+            const std::string folder = executableFolder();
+            if (!folder.empty() && attempt(folder + "/" + name)) return true;
+        }
+        return attempt(name);
+    };
+    if (attemptName(name_)) return;
+    // A SONAME file that is not there: the bare name, as the build tree has it.
+    constexpr std::string_view kSonameSuffix = ".so.1";
+    if (name_.size() > kSonameSuffix.size() && name_.ends_with(kSonameSuffix) &&
+        attemptName(name_.substr(0, name_.size() - 2))) {
+        return;
     }
-    if (attempt(name_)) return;
     throw BindError("cannot load library " + name_ + ":" + reasons);
 }
 

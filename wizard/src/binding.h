@@ -8,7 +8,10 @@
 //
 // Where a library is looked for: a name without "/" is tried first in the folder
 // of the running executable (/proc/self/exe), then under the plain name (the
-// dynamic loader's search path). A name with "/" is used as it is.
+// dynamic loader's search path). A name with "/" is used as it is. The default
+// names are the SONAME files (libuart.so.1, libtovrane.so.1), which an installed
+// kit has without its -dev package; when one is not found, the bare name
+// (libuart.so, libtovrane.so) is tried the same way.
 #pragma once
 
 #include <cstdint>

@@ -2,9 +2,13 @@
  * uart.h - the serial layer under the Tovrane library and the Pelorim wizard.
  *
  * A port is named by its COM number N (1..255). Port N is the device named
- * by the environment variable UART_COM<N> when it is set, else /dev/ttyS<N-1>.
+ * by the environment variable UART_COM<N> when it is set; else the device the
+ * per-user mapping file gives for it, $XDG_CONFIG_HOME/tq318/ports (default
+ * ~/.config/tq318/ports), lines such as "COM1=/dev/serial/by-id/usb-FTDI_...",
+ * written by "tovctl ports --assign N DEVICE"; else /dev/ttyS<N-1>. A missing,
+ * unreadable or malformed mapping file (or one over 64 KiB) is ignored.
  * A UART_COM<N> that is set but empty names no device: Open_Com gives
- * UART_ERR_NO_DEVICE (there is no fallback to /dev/ttyS<N-1>).
+ * UART_ERR_NO_DEVICE (there is no fallback to the file or /dev/ttyS<N-1>).
  * The layer keeps one open descriptor per port number; callers hold no handle.
  *
  * Every function runs on the caller's thread and never blocks longer than the

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "ports_file.h"
+
 namespace uart {
 
 std::optional<std::string> device_path_for(std::uint8_t port) {
@@ -12,6 +14,9 @@ std::optional<std::string> device_path_for(std::uint8_t port) {
     if (const char* mapped = std::getenv(variable.c_str()); mapped != nullptr) {
         return std::string(mapped);
     }
+    // Where no variable can be set (a start from the application menu), the
+    // user's mapping file names the device.
+    if (const auto mapping = ports_file::read(); mapping.contains(port)) return mapping.at(port);
     return "/dev/ttyS" + std::to_string(port - 1);
 }
 

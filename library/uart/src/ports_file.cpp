@@ -1,0 +1,96 @@
+#include "ports_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+
+namespace uart::ports_file {
+
+namespace {
+
+// The COM number a line assigns, and where its device starts.
+std::optional<std::pair<int, std::string_view>> assignment(std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.starts_with("COM")) return std::nullopt;
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos || eq == 3) return std::nullopt;
+    int port = 0;
+    const char* first = line.data() + 3;
+    const char* last = line.data() + eq;
+    const auto [end, ec] = std::from_chars(first, last, port);
+    if (ec != std::errc{} || end != last || port < 1 || port > 255) return std::nullopt;
+    return std::pair{port, line.substr(eq + 1)};
+}
+
+}  // namespace
+
+std::optional<std::string> path() {
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/') {
+        return std::string(config) + "/tq318/ports";
+    }
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        return std::string(home) + "/.config/tq318/ports";
+    }
+    return std::nullopt;
+}
+
+std::map<int, std::string> parse(std::string_view text) {
+    std::map<int, std::string> mapping;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (const auto a = assignment(line); a && !a->second.empty()) {
+            mapping[a->first] = std::string(a->second);
+        }
+    }
+    return mapping;
+}
+
+std::map<int, std::string> read() {
+    const auto file = path();
+    if (!file) return {};
+    // Non-blocking, so that a FIFO in its place cannot stall an Open_Com.
+    const int fd = ::open(file->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    std::string text;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= kMaxBytes) {
+        text.resize(kMaxBytes + 1);
+        std::size_t used = 0;
+        while (used < text.size()) {
+            const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
+            if (n <= 0) break;
+            used += static_cast<std::size_t>(n);
+        }
+        text.resize(used > kMaxBytes ? 0 : used);  // grew while read: ignored
+    }
+    ::close(fd);
+    return parse(text);
+}
+
+std::string with_assignment(std::string_view text, int port, std::string_view device) {
+    const std::string line = "COM" + std::to_string(port) + "=" + std::string(device);
+    std::string out;
+    bool placed = false;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view old = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        const auto a = assignment(old);
+        if (a && a->first == port) {
+            if (!placed) out += line + "\n";
+            placed = true;
+        } else {
+            out.append(old);
+            out += '\n';
+        }
+    }
+    if (!placed) out += line + "\n";
+    return out;
+}
+
+}  // namespace uart::ports_file

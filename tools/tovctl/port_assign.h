@@ -1,0 +1,14 @@
+// tovctl ports --assign N DEVICE: records in the user's mapping file which
+// device COM N stands for (read by the uart layer when UART_COM<N> is unset).
+#pragma once
+
+#include <string>
+
+namespace tovctl {
+
+// Writes COM<port>=<device> into the mapping file, replacing an earlier line
+// for that port and keeping every other line. Returns "" on success, else
+// why not (one line).
+std::string assign_port(int port, const std::string& device);
+
+}  // namespace tovctl
