@@ -9,7 +9,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 TARGETS=("$@")
 if ((${#TARGETS[@]} == 0)); then
-  TARGETS=(fuzz_settings_reply fuzz_dir_reply fuzz_version_reply fuzz_transfer_reply)
+  TARGETS=(fuzz_settings_reply fuzz_dir_reply fuzz_version_reply fuzz_transfer_reply fuzz_record_reader)
 fi
 
 if [[ ! -f $BUILD/build.ninja ]]; then

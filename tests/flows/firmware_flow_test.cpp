@@ -1,5 +1,6 @@
 // "(2). Repair Firmware": unpack a package, authenticate it, empty both
 // disks, download every listed member, restart the controller.
+#include <QCryptographicHash>
 #include <QCursor>
 #include <QProgressBar>
 #include <QTest>
@@ -11,12 +12,22 @@
 #include "flow_support.h"
 #include "package_writer.h"
 #include "temp_dir.h"
+#include "tq318/repair/record_reader.h"
 
 using namespace flow_test;
 using testing_support::read_file;
 using testing_support::write_file;
 
 namespace {
+
+// XDG_STATE_HOME pointed at a folder for one test, then back.
+struct StateHome {
+    explicit StateHome(const fs::path& folder) : previous(std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "") {
+        ::setenv("XDG_STATE_HOME", folder.c_str(), 1);
+    }
+    ~StateHome() { ::setenv("XDG_STATE_HOME", previous.c_str(), 1); }
+    std::string previous;
+};
 
 const QString kAuthFailure = QStringLiteral(
     "Firmware authentication verify failure.\rReturn to utility without upgrade firmware.");
@@ -146,6 +157,56 @@ private slots:
                                  "start loading firmware...", "Reseting..."}) {
             QVERIFY2(shown(b.h.panel2History, text), text);
         }
+    }
+
+    void everyRepairIsRecordedAndARecordThatCannotBeWrittenChangesNothing() {
+        testing_support::TempDir state;
+        const StateHome home(state.path());
+        Bench b;
+        QVERIFY(b.toStep3());
+        const Package p = standardPackage();
+        const fs::path package = p.build(b.files.path(), "tq318.hex");
+        QVERIFY(runRepair(b, package));
+        QCOMPARE(b.h.dialogs->messages, std::vector<QString>{"Upgrade Successed."});
+
+        const fs::path folder = state.path() / "tq318" / "repairs";
+        const auto listing = tq318::repair::listRecords(folder, 10);
+        QCOMPARE(listing.records.size(), std::size_t{1});
+        QCOMPARE(listing.skipped, std::size_t{0});
+        const auto& r = listing.records.front();
+        QCOMPARE(r["frontEnd"].get<std::string>(), std::string("Pelorim"));
+        QCOMPARE(r["kind"].get<std::string>(), std::string("firmware"));
+        QCOMPARE(r["outcome"].get<std::string>(), std::string("verified"));
+        QCOMPARE(r["modeCode"].get<std::string>(), std::string("MS"));
+        QVERIFY(r["banner"].get<std::string>().starts_with("HALVERN Tovrane"));
+        QCOMPARE(r["device"].get<std::string>(), b.sim.device_path());
+        const QByteArray whole = QByteArray::fromStdString(read_file(package));
+        QCOMPARE(r["sha256"].get<std::string>(),
+                 QCryptographicHash::hash(whole, QCryptographicHash::Sha256).toHex().toStdString());
+        // Every listed member with its size and digest, the record's line last.
+        QCOMPARE(r["members"].size(), p.members.size() + 1);
+        for (std::size_t i = 0; i < p.members.size(); ++i) {
+            const auto& m = r["members"][i];
+            QCOMPARE(m["name"].get<std::string>(), p.members[i].first);
+            QCOMPARE(m["size"].get<std::uint64_t>(), std::uint64_t{p.members[i].second.size()});
+            QCOMPARE(m["sha256"].get<std::string>(),
+                     QCryptographicHash::hash(QByteArray::fromStdString(p.members[i].second),
+                                              QCryptographicHash::Sha256).toHex().toStdString());
+            QCOMPARE(m["loadCode"].get<int>(), 0);
+        }
+        QVERIFY(r["verification"]["passed"].get<bool>());
+        const auto file = folder / r["file"].get<std::string>();
+        QCOMPARE(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+        // A regular file where the records' folder should be: the next repair
+        // still succeeds and says nothing more in the window.
+        fs::remove_all(state.path() / "tq318");
+        write_file(state.path() / "tq318", "in the way");
+        Bench again;
+        QVERIFY(again.toStep3());
+        QVERIFY(runRepair(again, p.build(again.files.path(), "tq318.hex")));
+        QCOMPARE(again.h.dialogs->messages, std::vector<QString>{"Upgrade Successed."});
+        QVERIFY(again.boxes.texts.empty());
     }
 
     void otherModeCodeLoadsToDiskBFromAStoredPackage() {

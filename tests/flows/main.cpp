@@ -3,12 +3,25 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 int runOsFlowTests(int argc, char** argv);
 int runFirmwareFlowTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Repair records of this run go to a folder of its own, removed at the end.
+    std::string state = (std::filesystem::temp_directory_path() / "tq318-records.XXXXXX").string();
+    if (::mkdtemp(state.data()) == nullptr) return 2;
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    struct Cleanup {
+        std::string path;
+        ~Cleanup() {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    } cleanup{state};
     QApplication app(argc, argv);
     int failed = 0;
     for (auto run : {runOsFlowTests, runFirmwareFlowTests}) failed += run(argc, argv);

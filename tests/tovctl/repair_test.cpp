@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <nlohmann/json.hpp>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <chrono>
@@ -34,6 +35,19 @@ std::string random_bytes(std::size_t n, unsigned seed) {
 }
 
 std::vector<std::uint8_t> bytes_of(const std::string& s) { return {s.begin(), s.end()}; }
+
+std::string sha256_hex(const std::string& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+    std::string hex;
+    for (unsigned i = 0; i < length; ++i) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", digest[i]);
+        hex += two;
+    }
+    return hex;
+}
 
 // Every line of `out` as a JSON object; a line that is not one fails the test.
 std::vector<Json> json_lines(const std::string& out) {
@@ -71,6 +85,7 @@ protected:
         const fs::path out = temp_ / ("p" + std::to_string(packages_)) / "tq318.hex";
         fs::create_directories(out.parent_path());
         EXPECT_EQ(make_package::write_package({dir, out, program, true}), "");
+        package_path_ = out;
         return out;
     }
     std::vector<std::pair<std::string, std::string>> standard() {
@@ -90,6 +105,7 @@ protected:
     bool work_folders_gone() const { return fs::is_empty(temp_ / "work"); }
 
     TempDir temp_;
+    fs::path package_path_;  // the last package made
     std::vector<std::unique_ptr<tq318::Simulator>> sims_;
     int packages_ = 0;
 };
@@ -120,6 +136,43 @@ TEST_F(TovctlRepair, FirmwareAfterWaitingForThePowerRestartIsVerified) {
     EXPECT_EQ(lines.front(), "quorvelstand83");
     EXPECT_EQ(lines.back(), "reset");
     EXPECT_TRUE(work_folders_gone());
+
+    // The record: the package's digest and every member's size and digest.
+    const Result h = tovctl({}, {"--json", "history"});
+    ASSERT_EQ(h.status, 0) << h.err;
+    const auto records = json_lines(h.out);
+    ASSERT_EQ(records.size(), 1u) << h.out;
+    const Json& rec = records.front();
+    EXPECT_EQ(rec.value("frontEnd", ""), "tovctl");
+    EXPECT_EQ(rec.value("outcome", ""), "verified");
+    EXPECT_EQ(rec.value("modeCode", ""), "MS");
+    EXPECT_EQ(rec.value("device", ""), sim.device_path());
+    EXPECT_EQ(rec.value("sha256", ""), sha256_hex(testing_support::read_file(package_path_)));
+    ASSERT_EQ(rec["members"].size(), members.size() + 1);  // and the record's line, auth.key
+    for (const auto& [name, bytes] : members) {  // in the list's order, which the package writer chose
+        const auto m = std::find_if(rec["members"].begin(), rec["members"].end(),
+                                    [&](const Json& j) { return j.value("name", "") == name; });
+        ASSERT_NE(m, rec["members"].end()) << name;
+        EXPECT_EQ(m->value("size", 0u), bytes.size()) << name;
+        EXPECT_EQ(m->value("sha256", ""), sha256_hex(bytes)) << name;
+        EXPECT_EQ(m->value("loadCode", -1), 0) << name;
+    }
+    const Result text = tovctl({}, {"history", "--last", "1"});
+    EXPECT_NE(text.out.find("tovctl  COM"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("firmware  tq318.hex  verified  4 members"), std::string::npos) << text.out;
+}
+
+// No place for the record (a regular file where its folder goes; root is not
+// stopped by permissions): the repair still succeeds, and says so once.
+TEST_F(TovctlRepair, RecordThatCannotBeWrittenNeverFailsTheRepair) {
+    tq318::Simulator& sim = add_sim();
+    fs::create_directories(temp_ / "state");
+    testing_support::write_file(temp_ / "state" / "tq318", "in the way");
+    const Result r = tovctl({sim.device_path()}, {"repair-firmware", package(standard()).string(), "--disk", "a"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    const auto said = r.err.find("the repair record was not written");
+    ASSERT_NE(said, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("the repair record was not written", said + 1), std::string::npos) << r.err;
 }
 
 // Refused before the device was touched: exit 4, not one console line, even with --wait.

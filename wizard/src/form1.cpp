@@ -401,7 +401,8 @@ bool Form1::doRepair() {
     public:
         Waiting(Form1& form, const uint64_t& closes) : WindowFrontEnd(form), closes_(closes), atStart_(closes) {}
         bool keepWaiting() override { return !form_.programEnded() && closes_ == atStart_; }
-        void detected(std::string_view, std::string_view modeCode) override {
+        void detected(std::string_view banner, std::string_view modeCode) override {
+            form_.banner_ = std::string(banner);  // bytes, for the repair record
             form_.modeCode_ = QString::fromLatin1(modeCode.data(), static_cast<qsizetype>(modeCode.size()));
         }
 

@@ -178,6 +178,7 @@ private:
     QString fileListName_;
     QString loginPassword_;
     QString modeCode_;
+    std::string banner_;  // the banner the detection read, bytes
     QString osImageTitle_;
     CrcTables crcTables_{};
     CrcRegisters crc_{};

@@ -7,6 +7,9 @@
 // the library's own messages and then the failure message, never
 // "Upgrade Successed.". The controller is still sent "reset" so that it
 // restarts into repair mode for another try.
+#include <chrono>
+#include <cstdio>
+
 #include <QGroupBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -15,10 +18,32 @@
 #include "engine_bridge.h"
 #include "form1.h"
 #include "tq318/repair/engine.h"
+#include "tq318/repair/record.h"
+#include "tq318/repair/record_port.h"
 
 namespace pelorim {
 
 namespace {
+
+// One record per repair the engine ran. A record that cannot be written is
+// said once on standard error; the window shows nothing more.
+void recordRepair(const char* kind, int port, const std::string& banner, const QString& modeCode,
+                  std::chrono::system_clock::time_point started, const tq318::repair::Outcome& outcome) {
+    tq318::repair::RecordContext context;
+    context.frontEnd = "Pelorim";
+    context.kind = kind;
+    context.port = port;
+    const auto device = tq318::repair::describePort(port);
+    context.device = device.device;
+    context.byId = device.byId;
+    context.banner = banner;
+    context.modeCode = modeCode.toLatin1().toStdString();
+    context.started = started;
+    context.ended = std::chrono::system_clock::now();
+    if (const auto error = tq318::repair::writeRecord(context, outcome)) {
+        std::fprintf(stderr, "Pelorim: the repair record was not written: %s\n", error->c_str());
+    }
+}
 
 const QString kImageFilter = QStringLiteral("IMG Files (*.img)|*.img|All ");
 const QString kPackageFilter =
@@ -90,9 +115,11 @@ bool Form1::doUploadOS() {
     }
     WindowFrontEnd frontEnd(*this);
     BoundConsole console(uart(), tovrane());
+    const auto started = std::chrono::system_clock::now();
     const auto outcome = tq318::repair::repairOs(
         tq318::repair::OsRequest{static_cast<uint8_t>(comPortNo_), toLocal(imagePath)}, frontEnd,
         console);
+    recordRepair("os", comPortNo_, banner_, modeCode_, started, outcome);
     return outcome.succeeded();
 }
 
@@ -122,7 +149,9 @@ bool Form1::doUpload() {
     request.modeCode = modeCode_.toLatin1().toStdString();
     WindowFrontEnd frontEnd(*this);
     BoundConsole console(uart(), tovrane());
+    const auto started = std::chrono::system_clock::now();
     const auto outcome = tq318::repair::repairFirmware(request, frontEnd, console);
+    recordRepair("firmware", comPortNo_, banner_, modeCode_, started, outcome);
     if (outcome.result == tq318::repair::Outcome::Result::Abandoned) return false;
     // The package's name is cleared from the system folder after the work folder went.
     try {

@@ -1,0 +1,178 @@
+// Writing one repair record: JSON, atomically, mode 0600, the oldest pruned.
+#include "tq318/repair/record.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <system_error>
+
+#include <nlohmann/json.hpp>
+
+#include "tq318/repair/record_reader.h"
+
+namespace tq318::repair {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+using std::chrono::system_clock;
+
+// Latin-1 bytes as UTF-8: every byte is one character.
+std::string utf8(std::string_view latin1) {
+    std::string out;
+    out.reserve(latin1.size());
+    for (const char c : latin1) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            out += c;
+        } else {
+            out += static_cast<char>(0xC0 | (b >> 6));
+            out += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return out;
+}
+
+// "2026-12-07T11:30:00.123Z", or the compact "20261207T113000.123Z" for file names.
+std::string utcTime(system_clock::time_point t, bool compact) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm tm{};
+    gmtime_r(&seconds, &tm);
+    char text[40];
+    std::strftime(text, sizeof text, compact ? "%Y%m%dT%H%M%S" : "%Y-%m-%dT%H:%M:%S", &tm);
+    char out[48];
+    std::snprintf(out, sizeof out, "%s.%03dZ", text, static_cast<int>(ms % 1000));
+    return out;
+}
+
+template <typename T>
+Json optionalValue(const std::optional<T>& v) {
+    return v ? Json(*v) : Json(nullptr);
+}
+
+std::string_view outcomeName(Outcome::Result r) {
+    switch (r) {
+        case Outcome::Result::Verified: return "verified";
+        case Outcome::Result::Failed: return "failed";
+        case Outcome::Result::Abandoned: return "abandoned";
+    }
+    return "failed";
+}
+
+std::string errnoText(const fs::path& p) { return p.string() + ": " + std::strerror(errno); }
+
+// Removes our oldest record files beyond kRecordsKept (names sort by time).
+void prune(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (isRecordFileName(name) && entry.is_regular_file(ec)) names.push_back(name);
+    }
+    if (names.size() <= kRecordsKept) return;
+    std::sort(names.begin(), names.end());
+    for (std::size_t i = 0; i + kRecordsKept < names.size(); ++i) fs::remove(folder / names[i], ec);
+}
+
+}  // namespace
+
+std::optional<fs::path> recordFolder() {
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/') {
+        return fs::path(state) / "tq318" / "repairs";
+    }
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        return fs::path(home) / ".local" / "state" / "tq318" / "repairs";
+    }
+    return std::nullopt;
+}
+
+std::string recordJson(const RecordContext& c, const Outcome& o) {
+    Json members = Json::array();
+    for (const MemberRecord& m : o.members) {
+        members.push_back(Json{{"name", utf8(m.name)},
+                               {"size", m.size},
+                               {"sha256", m.sha256},
+                               {"sent", m.sent},
+                               {"loadCode", optionalValue(m.loadCode)}});
+    }
+    Json lines = Json::array();
+    for (const std::string& l : o.verification.lines) lines.push_back(utf8(l));
+    Json messages = Json::array();
+    for (const std::string& m : o.messages) messages.push_back(utf8(m));
+    const Json record{
+        {"started", utcTime(c.started, false)},
+        {"ended", utcTime(c.ended, false)},
+        {"frontEnd", utf8(c.frontEnd)},
+        {"kind", utf8(c.kind)},
+        {"port", c.port},
+        {"device", utf8(c.device)},
+        {"byId", utf8(c.byId)},
+        {"banner", utf8(c.banner)},
+        {"modeCode", utf8(c.modeCode)},
+        {"path", utf8(o.path)},
+        {"sha256", o.sha256},
+        {"members", std::move(members)},
+        {"disk", o.disk != 0 ? Json(std::string(1, o.disk)) : Json(nullptr)},
+        {"loadMode", o.loadMode >= 0 ? Json(o.loadMode) : Json(nullptr)},
+        {"updateCode", optionalValue(o.updateCode)},
+        {"verification",
+         Json{{"attempted", o.verification.attempted},
+              {"passed", o.verification.passed},
+              {"listingCode", optionalValue(o.verification.listingCode)},
+              {"lines", std::move(lines)}}},
+        {"deviceTouched", o.deviceTouched},
+        {"messages", std::move(messages)},
+        {"failureText", utf8(o.failureText)},
+        {"outcome", std::string(outcomeName(o.result))}};
+    return record.dump(2) + "\n";
+}
+
+std::optional<std::string> writeRecord(const RecordContext& context, const Outcome& outcome) try {
+    const auto folder = recordFolder();
+    if (!folder) return "neither XDG_STATE_HOME nor HOME is set: no place for records";
+    std::error_code ec;
+    fs::create_directories(*folder, ec);
+    if (ec || !fs::is_directory(*folder, ec)) {
+        return folder->string() + ": " + (ec ? ec.message() : std::string("not a folder"));
+    }
+    fs::permissions(*folder, fs::perms::owner_all, fs::perm_options::replace, ec);
+
+    static std::atomic<unsigned> sequence{0};
+    const std::string name = utcTime(context.ended, true) + "-" + std::to_string(::getpid()) + "-" +
+                             std::to_string(sequence++) + ".json";
+    const fs::path target = *folder / name;
+    const fs::path temp = *folder / ("." + name + ".tmp");
+    const std::string text = recordJson(context, outcome);
+
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return errnoText(temp);
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    const bool written = done == text.size() && ::fsync(fd) == 0;
+    std::string why = written ? std::string() : errnoText(temp);
+    ::close(fd);
+    if (written && ::rename(temp.c_str(), target.c_str()) != 0) why = errnoText(target);
+    if (!why.empty()) {
+        ::unlink(temp.c_str());
+        return why;
+    }
+    prune(*folder);
+    return std::nullopt;
+} catch (const std::exception& e) {
+    return std::string("the record could not be made: ") + e.what();
+}
+
+}  // namespace tq318::repair

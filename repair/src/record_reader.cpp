@@ -1,0 +1,90 @@
+#include "tq318/repair/record_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <system_error>
+
+namespace tq318::repair {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+std::optional<std::string> readBounded(const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return std::nullopt;
+    std::optional<std::string> text;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= kRecordMaxBytes) {
+        std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+        std::size_t used = 0;
+        while (used < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
+            if (n <= 0) break;
+            used += static_cast<std::size_t>(n);
+        }
+        if (used == bytes.size()) text = std::move(bytes);
+    }
+    ::close(fd);
+    return text;
+}
+
+}  // namespace
+
+bool isRecordFileName(std::string_view name) {
+    // 20261207T113000.123Z-<pid>-<n>.json
+    if (name.size() < 27 || !name.ends_with(".json") || name[8] != 'T' || name[19] != 'Z' || name[20] != '-')
+        return false;
+    for (const std::size_t i : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 9u, 10u, 11u, 12u, 13u, 14u, 16u, 17u, 18u})
+        if (name[i] < '0' || name[i] > '9') return false;
+    if (name[15] != '.') return false;
+    // <pid>-<n>: digits and dashes only (the name also goes into JSON output).
+    for (const char c : name.substr(21, name.size() - 21 - 5))
+        if ((c < '0' || c > '9') && c != '-') return false;
+    return true;
+}
+
+std::optional<Json> parseRecord(std::string_view text) {
+    if (text.size() > kRecordMaxBytes) return std::nullopt;
+    Json j = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+    if (!j.is_object()) return std::nullopt;
+    for (const char* key : {"started", "ended", "frontEnd", "kind", "path", "outcome"}) {
+        const auto it = j.find(key);
+        if (it == j.end() || !it->is_string()) return std::nullopt;
+    }
+    const auto port = j.find("port");
+    const auto members = j.find("members");
+    if (port == j.end() || !port->is_number_integer() || members == j.end() || !members->is_array())
+        return std::nullopt;
+    return j;
+}
+
+RecordListing listRecords(const fs::path& folder, std::size_t limit) {
+    RecordListing listing;
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        std::string name = entry.path().filename().string();
+        if (isRecordFileName(name)) names.push_back(std::move(name));
+        if (names.size() > 100000) break;  // far beyond what writeRecord keeps
+    }
+    std::sort(names.begin(), names.end(), std::greater<>());
+    for (const std::string& name : names) {
+        if (listing.records.size() >= limit) break;
+        const auto text = readBounded(folder / name);
+        auto record = text ? parseRecord(*text) : std::nullopt;
+        if (!record) {
+            ++listing.skipped;
+            continue;
+        }
+        (*record)["file"] = name;
+        listing.records.push_back(std::move(*record));
+    }
+    return listing;
+}
+
+}  // namespace tq318::repair

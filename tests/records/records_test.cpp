@@ -1,0 +1,128 @@
+// Repair records: what one holds, how it is written, kept and read back.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "temp_dir.h"
+#include "tq318/repair/record.h"
+#include "tq318/repair/record_reader.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing_support::read_file;
+using testing_support::TempDir;
+using testing_support::write_file;
+using tq318::repair::Outcome;
+
+Outcome firmwareOutcome() {
+    Outcome o;
+    o.result = Outcome::Result::Failed;
+    o.path = "/bench/caf\xE9.hex";  // Latin-1 bytes, as a name from a file
+    o.sha256 = std::string(64, 'a');
+    o.members = {{"tq318.exe", 5000, std::string(64, 'b'), true, 0},
+                 {"men\xFC.bin", 700, std::string(64, 'c'), true, 46}};
+    o.disk = 'a';
+    o.loadMode = 0;
+    o.verification = {true, false, 0, {"men\xFC.bin: missing"}};
+    o.deviceTouched = true;
+    o.messages = {"Firmware verify failure.\r\nmen\xFC.bin: missing"};
+    o.failureText = "Firmware Upgrade Failed!!";
+    return o;
+}
+
+tq318::repair::RecordContext context(std::chrono::system_clock::time_point ended) {
+    tq318::repair::RecordContext c;
+    c.frontEnd = "tovctl";
+    c.kind = "firmware";
+    c.port = 3;
+    c.device = "/dev/ttyUSB0";
+    c.banner = "HALVERN Tovrane 1.2 MS";
+    c.modeCode = "MS";
+    c.started = ended - 90s;
+    c.ended = ended;
+    return c;
+}
+
+class Records : public ::testing::Test {
+protected:
+    void SetUp() override { ::setenv("XDG_STATE_HOME", state.path().c_str(), 1); }
+    fs::path folder() const { return state.path() / "tq318" / "repairs"; }
+    TempDir state;
+};
+
+TEST_F(Records, WrittenPrivatelyAndReadBackWithEveryField) {
+    const auto when = std::chrono::system_clock::from_time_t(1796644800);  // 2026-12-07T12:00:00Z
+    ASSERT_EQ(tq318::repair::recordFolder(), folder());
+    ASSERT_FALSE(tq318::repair::writeRecord(context(when), firmwareOutcome()));
+
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(folder())) files.push_back(e.path());
+    ASSERT_EQ(files.size(), 1u);  // no temporary file left beside it
+    EXPECT_TRUE(tq318::repair::isRecordFileName(files[0].filename().string())) << files[0];
+    EXPECT_EQ(fs::status(files[0]).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(folder()).permissions() & fs::perms::all, fs::perms::owner_all);
+
+    const auto listing = tq318::repair::listRecords(folder(), 10);
+    ASSERT_EQ(listing.records.size(), 1u);
+    const auto& r = listing.records[0];
+    EXPECT_EQ(r["ended"], "2026-12-07T12:00:00.000Z");
+    EXPECT_EQ(r["started"], "2026-12-07T11:58:30.000Z");
+    EXPECT_EQ(r["path"], "/bench/caf\xC3\xA9.hex");  // Latin-1 turned into UTF-8
+    EXPECT_EQ(r["members"][1]["name"], "men\xC3\xBC.bin");
+    EXPECT_EQ(r["members"][1]["size"], 700);
+    EXPECT_EQ(r["members"][1]["loadCode"], 46);
+    EXPECT_EQ(r["verification"]["lines"][0], "men\xC3\xBC.bin: missing");
+    EXPECT_EQ(r["disk"], "a");
+    EXPECT_EQ(r["outcome"], "failed");
+    EXPECT_EQ(r["failureText"], "Firmware Upgrade Failed!!");
+    EXPECT_TRUE(r["updateCode"].is_null());
+}
+
+TEST_F(Records, OnlyTheNewestFiveHundredAreKept) {
+    const auto base = std::chrono::system_clock::from_time_t(1796644800);
+    write_file(state.path() / "keep-me.txt", "");  // not a record: never touched
+    fs::create_directories(folder());
+    write_file(folder() / "notes.json", "{}");
+    for (std::size_t i = 0; i < tq318::repair::kRecordsKept + 3; ++i) {
+        ASSERT_FALSE(tq318::repair::writeRecord(context(base + std::chrono::seconds(i)), firmwareOutcome()));
+    }
+    const auto listing = tq318::repair::listRecords(folder(), 100000);
+    ASSERT_EQ(listing.records.size(), tq318::repair::kRecordsKept);
+    EXPECT_EQ(listing.records.front()["ended"], "2026-12-07T12:08:22.000Z");  // the newest first (502 s later)
+    EXPECT_EQ(listing.records.back()["ended"], "2026-12-07T12:00:03.000Z");   // the three oldest are gone
+    EXPECT_TRUE(fs::exists(folder() / "notes.json"));
+    EXPECT_EQ(tq318::repair::listRecords(folder(), 2).records.size(), 2u);
+}
+
+TEST_F(Records, DamagedRecordsAreSkippedAndTheOthersListed) {
+    const auto base = std::chrono::system_clock::from_time_t(1796644800);
+    ASSERT_FALSE(tq318::repair::writeRecord(context(base), firmwareOutcome()));
+    ASSERT_FALSE(tq318::repair::writeRecord(context(base + 1s), firmwareOutcome()));
+    write_file(folder() / "20261207T130000.000Z-1-0.json", "{\"ended\": \"cut short");
+    write_file(folder() / "20261207T130001.000Z-1-0.json", "[1, 2, 3]");
+    write_file(folder() / "20261207T130002.000Z-1-0.json", std::string(tq318::repair::kRecordMaxBytes + 1, ' '));
+    const auto listing = tq318::repair::listRecords(folder(), 10);
+    EXPECT_EQ(listing.skipped, 3u);
+    ASSERT_EQ(listing.records.size(), 2u);
+    EXPECT_EQ(listing.records[0]["ended"], "2026-12-07T12:00:01.000Z");
+
+    EXPECT_FALSE(tq318::repair::parseRecord(R"({"started":"x","ended":"x","frontEnd":"x","kind":"x",)"
+                                            R"("path":"x","outcome":"x","port":"3","members":[]})"));
+    EXPECT_TRUE(tq318::repair::parseRecord(R"({"started":"x","ended":"x","frontEnd":"x","kind":"x",)"
+                                           R"("path":"x","outcome":"x","port":3,"members":[]})"));
+}
+
+TEST_F(Records, NoPlaceForRecordsIsAnErrorTextNotAnException) {
+    write_file(state.path() / "tq318", "a regular file where the folder goes");
+    const auto error = tq318::repair::writeRecord(context(std::chrono::system_clock::now()), firmwareOutcome());
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->find("tq318"), std::string::npos) << *error;
+    ::unsetenv("XDG_STATE_HOME");
+    ::setenv("HOME", state.path().c_str(), 1);
+    EXPECT_EQ(tq318::repair::recordFolder(), state.path() / ".local" / "state" / "tq318" / "repairs");
+}
+
+}  // namespace

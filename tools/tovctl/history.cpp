@@ -1,0 +1,57 @@
+// tovctl history: the repair records, newest first.
+#include "history.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+
+#include "output.h"
+#include "tq318/repair/record.h"
+#include "tq318/repair/record_reader.h"
+
+namespace tovctl {
+
+namespace {
+
+std::string text_of(const Json& j, const char* key) {
+    const auto it = j.find(key);
+    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// One line for a person: when, who, where, what, how it ended.
+std::string summary_line(const Json& r) {
+    const std::string path = text_of(r, "path");
+    const std::string name = std::filesystem::path(path).filename().string();
+    const auto port = r.value("port", 0);
+    const std::size_t members = r["members"].size();
+    std::string line = text_of(r, "ended") + "  " + text_of(r, "frontEnd") + "  COM" + std::to_string(port) + "  " +
+                       text_of(r, "kind") + "  " + (name.empty() ? path : name) + "  " + text_of(r, "outcome");
+    if (text_of(r, "kind") == "firmware") line += "  " + std::to_string(members) + " members";
+    return line;
+}
+
+}  // namespace
+
+int run_history(bool json, std::optional<int> last) {
+    const auto folder = tq318::repair::recordFolder();
+    const std::size_t limit = last ? static_cast<std::size_t>(*last) : std::numeric_limits<std::size_t>::max();
+    const auto listing = folder ? tq318::repair::listRecords(*folder, limit) : tq318::repair::RecordListing{};
+    for (const Json& r : listing.records) {
+        if (json) {
+            print_json(r);
+        } else {
+            std::printf("%s\n", summary_line(r).c_str());
+        }
+    }
+    if (listing.records.empty() && !json) {
+        std::printf("no repairs recorded%s%s\n", folder ? " in " : "", folder ? folder->c_str() : "");
+    }
+    if (listing.skipped > 0) {
+        std::fprintf(stderr, "tovctl: %zu record file(s) in %s could not be read and were skipped\n",
+                     listing.skipped, folder->c_str());
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+}  // namespace tovctl
