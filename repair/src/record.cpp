@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tq318/repair/latin1.h"
 #include "tq318/repair/record_reader.h"
 
 namespace tq318::repair {
@@ -25,21 +26,7 @@ namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 using std::chrono::system_clock;
 
-// Latin-1 bytes as UTF-8: every byte is one character.
-std::string utf8(std::string_view latin1) {
-    std::string out;
-    out.reserve(latin1.size());
-    for (const char c : latin1) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            out += c;
-        } else {
-            out += static_cast<char>(0xC0 | (b >> 6));
-            out += static_cast<char>(0x80 | (b & 0x3F));
-        }
-    }
-    return out;
-}
+std::string utf8(std::string_view latin1) { return latin1ToUtf8(latin1); }
 
 // "2026-12-07T11:30:00.123Z", or the compact "20261207T113000.123Z" for file names.
 std::string utcTime(system_clock::time_point t, bool compact) {

@@ -3,8 +3,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <string>
+
+#include "temp_dir.h"
 
 int runWindowTests(int argc, char** argv);
 int runHelperTests(int argc, char** argv);
@@ -12,16 +12,8 @@ int runHelperTests(int argc, char** argv);
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // Repair records of this run go to a folder of its own, removed at the end.
-    std::string state = (std::filesystem::temp_directory_path() / "tq318-records.XXXXXX").string();
-    if (::mkdtemp(state.data()) == nullptr) return 2;
-    setenv("XDG_STATE_HOME", state.c_str(), 1);
-    struct Cleanup {
-        std::string path;
-        ~Cleanup() {
-            std::error_code ec;
-            std::filesystem::remove_all(path, ec);
-        }
-    } cleanup{state};
+    const testing_support::TempDir state;
+    setenv("XDG_STATE_HOME", state.path().c_str(), 1);
     QApplication app(argc, argv);
     int failed = 0;
     for (auto run : {runWindowTests, runHelperTests}) failed += run(argc, argv);

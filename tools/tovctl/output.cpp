@@ -3,24 +3,12 @@
 #include <cstdio>
 
 #include "tovrane.h"
+#include "tq318/repair/latin1.h"
 #include "uart.h"
 
 namespace tovctl {
 
-std::string utf8(std::string_view latin1) {
-    std::string out;
-    out.reserve(latin1.size());
-    for (const char ch : latin1) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x80) {
-            out += ch;
-        } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
+std::string utf8(std::string_view latin1) { return tq318::repair::latin1ToUtf8(latin1); }
 
 void print_json(const Json& object) {
     const std::string text = object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";

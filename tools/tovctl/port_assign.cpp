@@ -17,34 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The file's current text, "" when it is missing; nullopt when it is there but
-// cannot be taken as a mapping (not a regular file, too large, unreadable).
-std::optional<std::string> current_text(const std::string& file, std::string& why) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return std::string();
-        why = file + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    std::string text;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-              static_cast<std::size_t>(st.st_size) <= uart::ports_file::kMaxBytes;
-    if (ok) {
-        text.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t used = 0;
-        while (used < text.size()) {
-            const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
-            if (n <= 0) break;
-            used += static_cast<std::size_t>(n);
-        }
-        ok = used == text.size();
-    }
-    ::close(fd);
-    if (!ok) why = file + ": not a mapping file (not a regular file, unreadable or over 64 KiB)";
-    return ok ? std::optional(text) : std::nullopt;
-}
-
 // Temporary file beside the target, then rename: a reader never sees half a file.
 std::string write_atomically(const std::string& file, const std::string& text) {
     std::string temp = file + ".XXXXXX";
@@ -78,9 +50,8 @@ std::string assign_port(int port, const std::string& device) {
     std::error_code ec;
     fs::create_directories(fs::path(*file).parent_path(), ec);
     if (ec) return fs::path(*file).parent_path().string() + ": " + ec.message();
-    std::string why;
-    const auto text = current_text(*file, why);
-    if (!text) return why;
+    const auto text = uart::ports_file::file_text(*file);
+    if (!text) return *file + ": not a mapping file (not a regular file, unreadable or over 64 KiB)";
     return write_atomically(*file, uart::ports_file::with_assignment(*text, port, device));
 }
 

@@ -1,5 +1,6 @@
 #include "ports.h"
 
+#include "port_map.h"
 #include "ports_file.h"
 
 #include <libserialport.h>
@@ -24,17 +25,6 @@ std::string canonical_or_same(const std::string& path) {
     return ec ? path : p.string();
 }
 
-// The by-id link that resolves to `device`, if any.
-std::string by_id_name(const std::string& device) {
-    std::error_code ec;
-    const fs::path dir = "/dev/serial/by-id";
-    if (!fs::is_directory(dir, ec)) return {};
-    for (const auto& entry : fs::directory_iterator(dir, ec)) {
-        if (canonical_or_same(entry.path().string()) == device) return entry.path().string();
-    }
-    return {};
-}
-
 struct PortListDeleter {
     void operator()(sp_port** list) const { sp_free_port_list(list); }
 };
@@ -44,24 +34,12 @@ struct PortListDeleter {
 std::optional<int> com_number_for(const std::string& path) {
     const std::string device = canonical_or_same(path);
     const auto mapping = uart::ports_file::read();
-    // The order the uart layer resolves a port in: UART_COM<n>, the mapping
-    // file, /dev/ttyS<n-1>.
     for (int n = 1; n <= 255; ++n) {
-        const std::string var = "UART_COM" + std::to_string(n);
-        std::string mapped;
-        if (const char* value = std::getenv(var.c_str()); value != nullptr) {
-            mapped = value;
-        } else if (const auto it = mapping.find(n); it != mapping.end()) {
-            mapped = it->second;
-        } else {
-            mapped = "/dev/ttyS" + std::to_string(n - 1);
-        }
-        if (!mapped.empty() && canonical_or_same(mapped) == device) return n;
+        const auto mapped = uart::device_path_for(static_cast<std::uint8_t>(n), mapping);
+        if (mapped && !mapped->empty() && canonical_or_same(*mapped) == device) return n;
     }
     return std::nullopt;
 }
-
-std::string by_id_for(const std::string& device) { return by_id_name(canonical_or_same(device)); }
 
 std::vector<PortInfo> list_ports() {
     std::vector<PortInfo> out;
@@ -88,7 +66,7 @@ std::vector<PortInfo> list_ports() {
             case SP_TRANSPORT_BLUETOOTH: info.transport = "bluetooth"; break;
             default: info.transport = "native"; break;
         }
-        info.by_id = by_id_name(canonical_or_same(info.path));
+        info.by_id = uart::serial_by_id_name(info.path);
         info.com = com_number_for(info.path);
         out.push_back(std::move(info));
     }

@@ -23,11 +23,8 @@ struct PortInfo {
 
 std::vector<PortInfo> list_ports();
 
-// The /dev/serial/by-id link that resolves to `device`, "" when there is none.
-std::string by_id_for(const std::string& device);
-
-// The COM number port `path` is known by: the N of a UART_COM<N> variable that
-// names the same device, else N for /dev/ttyS<N-1>.
+// The COM number port `path` is known by: the first N the uart layer maps to
+// the same device (UART_COM<N>, the mapping file, /dev/ttyS<N-1>).
 std::optional<int> com_number_for(const std::string& path);
 
 }  // namespace tovctl

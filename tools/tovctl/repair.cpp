@@ -12,10 +12,10 @@
 
 #include "direct_console.h"
 #include "history.h"
-#include "ports.h"
 #include "reporter.h"
 #include "tq318/repair/engine.h"
 #include "tq318/repair/record.h"
+#include "tq318/repair/record_port.h"
 #include "uart.h"
 
 namespace tovctl {
@@ -129,9 +129,9 @@ void write_record(const RepairArgs& args, std::uint8_t port, const repair::Detec
     context.frontEnd = "tovctl";
     context.kind = args.firmware ? "firmware" : "os";
     context.port = port;
-    char path[512] = "";
-    if (Uart_Device_Path(port, path, sizeof path) == 0) context.device = path;
-    if (!context.device.empty()) context.byId = by_id_for(context.device);
+    const auto device = repair::describePort(port);
+    context.device = device.device;
+    context.byId = device.byId;
     if (d.found) {
         context.banner = d.banner;
         context.modeCode = d.modeCode;

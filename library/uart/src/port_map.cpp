@@ -1,12 +1,14 @@
 #include "port_map.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "ports_file.h"
 
 namespace uart {
 
-std::optional<std::string> device_path_for(std::uint8_t port) {
+std::optional<std::string> device_path_for(std::uint8_t port, const std::map<int, std::string>& mapping) {
     if (port == 0) return std::nullopt;
     const std::string variable = "UART_COM" + std::to_string(port);
     // Set but empty maps to no device at all: falling back to a real port
@@ -16,8 +18,31 @@ std::optional<std::string> device_path_for(std::uint8_t port) {
     }
     // Where no variable can be set (a start from the application menu), the
     // user's mapping file names the device.
-    if (const auto mapping = ports_file::read(); mapping.contains(port)) return mapping.at(port);
+    if (const auto it = mapping.find(port); it != mapping.end()) return it->second;
     return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+std::optional<std::string> device_path_for(std::uint8_t port) {
+    if (port == 0) return std::nullopt;
+    const std::string variable = "UART_COM" + std::to_string(port);
+    if (std::getenv(variable.c_str()) != nullptr) return device_path_for(port, {});
+    return device_path_for(port, ports_file::read());
+}
+
+std::string serial_by_id_name(const std::string& device) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path real = fs::canonical(device, ec);
+    if (ec) return {};
+    // Bounded: the folder holds one link per attached adapter.
+    int seen = 0;
+    for (const auto& entry : fs::directory_iterator("/dev/serial/by-id", ec)) {
+        if (++seen > 1024) break;
+        std::error_code link_ec;
+        const fs::path target = fs::canonical(entry.path(), link_ec);
+        if (!link_ec && target == real) return entry.path().string();
+    }
+    return {};
 }
 
 }  // namespace uart

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 
@@ -50,26 +51,33 @@ std::map<int, std::string> parse(std::string_view text) {
     return mapping;
 }
 
+std::optional<std::string> file_text(const std::string& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? std::optional<std::string>("") : std::nullopt;
+    std::optional<std::string> text;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= kMaxBytes) {
+        std::string bytes(kMaxBytes + 1, '\0');
+        std::size_t used = 0;
+        while (used < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
+            if (n < 0) break;
+            if (n == 0) {
+                bytes.resize(used);
+                text = std::move(bytes);  // read whole; one that grew past kMaxBytes is refused
+                break;
+            }
+            used += static_cast<std::size_t>(n);
+        }
+    }
+    ::close(fd);
+    return text;
+}
+
 std::map<int, std::string> read() {
     const auto file = path();
     if (!file) return {};
-    // Non-blocking, so that a FIFO in its place cannot stall an Open_Com.
-    const int fd = ::open(file->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return {};
-    std::string text;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= kMaxBytes) {
-        text.resize(kMaxBytes + 1);
-        std::size_t used = 0;
-        while (used < text.size()) {
-            const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
-            if (n <= 0) break;
-            used += static_cast<std::size_t>(n);
-        }
-        text.resize(used > kMaxBytes ? 0 : used);  // grew while read: ignored
-    }
-    ::close(fd);
-    return parse(text);
+    return parse(file_text(*file).value_or(""));
 }
 
 std::string with_assignment(std::string_view text, int port, std::string_view device) {

@@ -22,8 +22,12 @@ std::optional<std::string> path();
 // a later line for the same number wins. A CR before the LF is dropped.
 std::map<int, std::string> parse(std::string_view text);
 
-// The mapping in the file, empty when it is missing, unreadable, not a
-// regular file or larger than kMaxBytes.
+// The text of `file`: "" when it does not exist, nullopt when it exists but
+// cannot be taken as a mapping (unreadable, not a regular file, larger than
+// kMaxBytes). Opened without blocking, so a FIFO in its place cannot stall.
+std::optional<std::string> file_text(const std::string& file);
+
+// The mapping in the file, empty when it is missing or file_text refuses it.
 std::map<int, std::string> read();
 
 // The file's text with COM<port> set to `device`: the line for that number

@@ -10,8 +10,8 @@ struct PortDevice {
     std::string byId;    // its /dev/serial/by-id name, "" when there is none
 };
 
-// UART_COM<N>, else the user's mapping file, else /dev/ttyS<N-1>; the same
-// order as the serial layer.
+// As the serial layer resolves it (UART_COM<N>, else the user's mapping
+// file, else /dev/ttyS<N-1>).
 PortDevice describePort(int port);
 
 }  // namespace tq318::repair
