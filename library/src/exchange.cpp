@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "guard.h"
+#include "line_wait.h"
 #include "tovrane.h"
 #include "uart.h"
 
@@ -80,19 +81,11 @@ std::uint16_t model_precheck(std::uint8_t port, char* reply, std::uint32_t timeo
 }
 
 std::uint32_t read_waiting(std::uint8_t port, char* reply, std::uint32_t quiet_ms) {
-    std::uint32_t total = 0;
-    std::uint64_t last_byte = tick_ms();
-    while (total < kRawReadMax) {
-        const std::int32_t n = Read_Raw(port, reply + total, kRawReadMax - total);
-        if (n > 0) {
-            total += static_cast<std::uint32_t>(n);
-            last_byte = tick_ms();
-            continue;
-        }
-        if (n < 0 || quiet_ms == 0 || tick_ms() - last_byte >= quiet_ms) break;
-    }
-    reply[total] = '\0';
-    return total;
+    // Without a quiet time: what is waiting, with the raw read's short wait for a first byte.
+    const std::uint32_t n =
+        read_until_quiet(port, std::span(reply, kRawReadMax), quiet_ms == 0 ? UART_RAW_WAIT_MS : quiet_ms);
+    reply[n] = '\0';
+    return n;
 }
 
 }  // namespace tovrane
@@ -101,8 +94,6 @@ std::uint32_t read_waiting(std::uint8_t port, char* reply, std::uint32_t quiet_m
 
 namespace {
 constexpr std::uint16_t kDllVersion = 0x0111;
-// Reads attempted in a row before TOV_GetPrompt pauses 1 ms.
-constexpr int kPromptReadsBeforePause = 200;
 }  // namespace
 
 extern "C" TOV_API uint16_t TOV_Get_Dll_Version(void) { return kDllVersion; }
@@ -120,10 +111,13 @@ static uint16_t getprompt_export(uint8_t port, uint16_t timeout_ms, uint8_t prom
     const std::uint8_t cr = 13;
     Send_Raw(port, &cr, 1);
     std::uint64_t deadline = tick_ms() + timeout_ms;
-    int reads = 0;
+    // Bounded: every pass either takes a byte, sleeps until the deadline, or
+    // (after a failed read) pauses 1 ms; the deadline ends silence and failures.
     for (;;) {
+        const std::uint64_t now = tick_ms();
         std::uint8_t byte = 0;
-        const std::int32_t n = Read_Raw(port, &byte, 1);
+        const std::int32_t n =
+            tovrane::wait_for_answer(port, byte, now > deadline ? 0 : static_cast<std::uint32_t>(deadline - now + 1));
         if (n > 0) {
             if (byte == prompt) return TOV_OK;
             deadline = tick_ms() + timeout_ms;  // the time-out bounds silence, not the whole wait
@@ -138,10 +132,6 @@ static uint16_t getprompt_export(uint8_t port, uint16_t timeout_ms, uint8_t prom
                 return TOV_ERR_LINE_FAILED;
             }
             tovrane::pause_ms(1);
-        }
-        if (++reads >= kPromptReadsBeforePause) {
-            tovrane::pause_ms(1);
-            reads = 0;
         }
     }
 }

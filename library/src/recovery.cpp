@@ -1,8 +1,11 @@
 #include "recovery.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "exchange.h"
+#include "line_wait.h"
 #include "uart.h"
 #include "ui/ui.h"
 
@@ -26,6 +29,10 @@ bool PromptWatch::prompt_shown(std::uint64_t now_ms) const {
     return ends_with_prompt_ && now_ms - last_byte_ms_ >= kPromptQuietMs;
 }
 
+std::uint64_t PromptWatch::shown_at() const {
+    return ends_with_prompt_ ? last_byte_ms_ + kPromptQuietMs : UINT64_MAX;
+}
+
 Recovery last_recovery() { return g_last_recovery; }
 
 Recovery back_to_prompt(std::uint8_t port, std::string_view printed, ui::Ui& ui,
@@ -44,13 +51,16 @@ Recovery back_to_prompt(std::uint8_t port, std::string_view printed, ui::Ui& ui,
     PromptWatch watch(printed, start);
     std::array<char, kReadChunk> buffer{};
     for (std::uint64_t now = start; now - start < kPromptRecoveryMs; now = tick_ms()) {
-        const std::int32_t n = Read_Raw(port, buffer.data(), kReadChunk);  // waits up to 1 ms
+        // Sleep until a byte comes, the prompt would count as shown, or the wait ends.
+        const std::uint64_t end = std::min(start + kPromptRecoveryMs, watch.shown_at());
+        const std::int32_t n =
+            wait_for_bytes(port, buffer, end > now ? static_cast<std::uint32_t>(end - now) : 0);
         if (n < 0) break;  // hung up or closed: nobody to wait for
         if (n > 0) {
             watch.on_bytes(std::string_view(buffer.data(), static_cast<std::size_t>(n)), tick_ms());
             continue;
         }
-        if (!watch.prompt_shown(now)) continue;
+        if (!watch.prompt_shown(tick_ms())) continue;
         // It gave up its wait: a carriage return must now bring the prompt again.
         const std::uint8_t cr = 13;
         Send_Raw(port, &cr, 1);

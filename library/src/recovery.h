@@ -33,6 +33,8 @@ public:
     explicit PromptWatch(std::string_view printed, std::uint64_t now_ms);
     void on_bytes(std::string_view bytes, std::uint64_t now_ms);
     bool prompt_shown(std::uint64_t now_ms) const;
+    // When prompt_shown will first be true if nothing more arrives (UINT64_MAX: not before a byte).
+    std::uint64_t shown_at() const;
 
 private:
     bool ends_with_prompt_ = false;

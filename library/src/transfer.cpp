@@ -13,6 +13,7 @@
 #include <string>
 
 #include "exchange.h"
+#include "line_wait.h"
 #include "tovrane.h"
 #include "uart.h"
 #include "ui/ui.h"
@@ -122,14 +123,8 @@ std::uint16_t SendBlock(std::uint8_t port, ui::ProgressWindow* window, std::uint
             show_status(window, text);
         }
 
-        // Read_Raw waits up to 1 ms for a byte, so this poll neither sleeps
-        // past an answer nor spins the processor.
-        const std::uint64_t start = tick_ms();
         std::uint8_t answer = 0;
-        std::int32_t got = 0;
-        while (got == 0 && tick_ms() - start <= kAnswerWaitMs) {
-            got = Read_Raw(port, &answer, 1);
-        }
+        const std::int32_t got = wait_for_answer(port, answer, kAnswerWaitMs);
 
         AnswerTracker::Verdict verdict;
         if (got < 0) {

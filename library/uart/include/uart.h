@@ -68,6 +68,25 @@ enum uart_result {
  */
 #define UART_TEXT_CAPACITY 2048
 
+/*
+ * Flag values. Every call's `flag` is 0 for the plain behaviour described at
+ * each function; these values select the two extra behaviours below.
+ *
+ * UART_FLAG_FIRST_BYTES (Read_Reply): sleep in the kernel up to timeout_ms
+ *   until a first byte arrives, then return at once with the bytes waiting,
+ *   at most capacity-1 of them (the rest stays for the next read: nothing is
+ *   dropped), followed by a NUL; their number goes to `scratch` (the bytes
+ *   may hold zeros). 0 when bytes came, UART_ERR_TIMEOUT when none did,
+ *   UART_ERR_HANGUP at once when the line hung up, UART_ERR_BAD_ARGUMENT for
+ *   a capacity below 2. No settle time: this is the wait a caller uses in
+ *   place of polling Read_Raw.
+ * UART_FLAG_LINE_STATE (Receive_Cmd, Read_Reply): read nothing and wait for
+ *   nothing; 0 while the line is up, UART_ERR_HANGUP once the serial adapter
+ *   was unplugged or the far end hung up (the buffer is left as it is).
+ */
+#define UART_FLAG_FIRST_BYTES 1
+#define UART_FLAG_LINE_STATE 2
+
 /* Timing, in milliseconds. */
 #define UART_SETTLE_MS 15   /* quiet time after the last byte (once the end character came) that completes a reply */
 #define UART_RAW_WAIT_MS 1  /* longest wait of Read_Raw for a first byte */
@@ -78,12 +97,29 @@ enum uart_result {
  *   data_bits: 5..8.  parity: 0 none, 1 odd, 2 even, 3 mark, 4 space.
  *   stop_bits: 0 one stop bit, 1 one and a half (taken as two), 2 two stop bits.
  * The device is set raw, locked against every other opener (TIOCEXCL and
- * flock), asked for low latency where the driver supports it, and stale input
- * is dropped. Its former settings are restored by Close_Com.
+ * flock), asked for low latency, and stale input is dropped. Its former
+ * settings are restored by Close_Com.
+ * Low latency: a USB serial adapter otherwise holds received bytes for its
+ * latency timer (16 ms by default with ftdi_sio) before it hands a partial
+ * packet to the PC, and every block answer of a transfer pays that. Open_Com
+ * reads the driver's flags (TIOCGSERIAL), sets ASYNC_LOW_LATENCY and writes
+ * them back (TIOCSSERIAL). A device without those calls (a pseudo-terminal,
+ * a driver that is not a UART's) or a driver that refuses them is left as it
+ * is, and the open still succeeds. Close_Com puts the former flags back when
+ * they were changed. (`tovctl ports` shows an adapter's latency timer where
+ * the driver exposes one in sysfs; the kit's udev rule sets ftdi_sio's to 1 ms.)
  * Opening a port that is already open returns UART_ERR_BUSY.
  */
 UART_API uint16_t Open_Com(uint8_t port, uint32_t baud, uint8_t data_bits, uint8_t parity,
                            uint8_t stop_bits);
+
+/*
+ * Unplugging: when the serial adapter is pulled out or the far end hangs up
+ * (a read fails with an I/O error or meets the end of the file, the device
+ * reports a hang-up or an error), every call on that port returns
+ * UART_ERR_HANGUP (-UART_ERR_HANGUP from Read_Raw) at once, without waiting
+ * out its time-out, and keeps doing so until the port is closed.
+ */
 
 /* Close_Com: restore and release the port. Closing a port that is not open is harmless (returns UART_ERR_NOT_OPEN). */
 UART_API uint16_t Close_Com(uint8_t port);
@@ -97,6 +133,7 @@ UART_API uint16_t Send_Cmd(uint8_t port, const char* text, int16_t flag);
  * text at the start of `buffer`, which must hold UART_TEXT_CAPACITY bytes.
  * Nothing arrived: buffer holds "" and the result is UART_ERR_TIMEOUT.
  * `scratch` may be null; when not, it receives the number of bytes stored.
+ * flag: 0, or UART_FLAG_LINE_STATE (see the flag values above).
  */
 UART_API uint16_t Receive_Cmd(uint8_t port, char* buffer, uint16_t timeout_ms, int16_t flag,
                               uint16_t* scratch);
@@ -120,6 +157,7 @@ UART_API uint16_t Exchange_Cmd(uint8_t port, const char* command, char* reply, u
  * Read_Reply: without sending, collect the console's answer: wait up to
  * timeout_ms for a first byte, then take what arrives until the line has been
  * quiet for UART_SETTLE_MS. Same buffer rules and codes as Exchange_Cmd.
+ * flag: 0, UART_FLAG_FIRST_BYTES or UART_FLAG_LINE_STATE (see the flag values above).
  */
 UART_API uint16_t Read_Reply(uint8_t port, char* reply, uint32_t capacity, uint32_t timeout_ms,
                              int16_t flag, uint16_t* scratch);

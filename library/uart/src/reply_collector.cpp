@@ -7,13 +7,11 @@
 namespace uart {
 
 namespace {
-// Poll granularity while waiting: short enough that the settle time is kept
-// to within a millisecond.
-constexpr int kPollSliceMs = 5;
-
+// The wait handed to the source: up to the next moment at which the reply
+// could be complete, so that the thread sleeps in the kernel between bytes.
 int wait_budget(std::uint64_t now, std::uint64_t until) {
     if (until <= now) return 0;
-    return static_cast<int>(std::min<std::uint64_t>(until - now, kPollSliceMs));
+    return static_cast<int>(std::min<std::uint64_t>(until - now, 60'000));
 }
 }  // namespace
 
@@ -47,8 +45,15 @@ CollectResult collect_reply(ByteSource& source, std::span<char> buffer, const Co
         if (now >= deadline && !(any && !req.end_char)) {
             break;  // time is up (without an end character, we keep reading until quiet)
         }
-        const std::uint64_t until =
-            (any && !req.end_char) ? last_byte_at + req.settle_ms : deadline;
+        // Next decision point: the settle time once the reply may be complete
+        // (bounded by the time-out, or by the trickle limit without an end
+        // character), else the time-out.
+        std::uint64_t until = deadline;
+        if (any && !req.end_char) {
+            until = std::min(last_byte_at + req.settle_ms, start + req.timeout_ms + req.max_quiet_collect_ms);
+        } else if (any && seen_end) {
+            until = std::min(last_byte_at + req.settle_ms, deadline);
+        }
 
         std::uint8_t chunk[256];
         const std::size_t want = std::min<std::size_t>(sizeof chunk, room - length + 1);

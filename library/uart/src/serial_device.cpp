@@ -1,7 +1,6 @@
 #include "serial_device.h"
 
 #include <fcntl.h>
-#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -68,7 +67,7 @@ bool line_format_valid(const LineFormat& f) {
 }  // namespace
 
 std::unique_ptr<SerialDevice> SerialDevice::open(const std::string& path, const LineFormat& format,
-                                                 std::uint16_t& code) {
+                                                 std::uint16_t& code, SerialFlags& driver) {
     if (!line_format_valid(format)) {
         code = UART_ERR_BAD_SETTINGS;
         return nullptr;
@@ -93,7 +92,7 @@ std::unique_ptr<SerialDevice> SerialDevice::open(const std::string& path, const 
     ::ioctl(fd, TIOCEXCL);
     code = device->configure(format);
     if (code != UART_OK) return nullptr;
-    device->request_low_latency();
+    device->low_latency_.emplace(fd, driver);
     ::tcflush(fd, TCIOFLUSH);
     return device;
 }
@@ -123,27 +122,9 @@ std::uint16_t SerialDevice::configure(const LineFormat& format) {
     return UART_OK;
 }
 
-void SerialDevice::request_low_latency() {
-    // USB adapters otherwise hold received bytes for their latency timer
-    // (often 16 ms), which dominates a stop-and-wait transfer. Devices
-    // without the ioctl (pseudo-terminals) are left as they are.
-    serial_struct ss{};
-    if (::ioctl(fd_, TIOCGSERIAL, &ss) != 0) return;
-    saved_serial_flags_ = ss.flags;
-    if (ss.flags & ASYNC_LOW_LATENCY) return;
-    ss.flags |= ASYNC_LOW_LATENCY;
-    if (::ioctl(fd_, TIOCSSERIAL, &ss) == 0) serial_flags_changed_ = true;
-}
-
 SerialDevice::~SerialDevice() {
     if (fd_ < 0) return;
-    if (serial_flags_changed_) {
-        serial_struct ss{};
-        if (::ioctl(fd_, TIOCGSERIAL, &ss) == 0) {
-            ss.flags = saved_serial_flags_;
-            ::ioctl(fd_, TIOCSSERIAL, &ss);
-        }
-    }
+    low_latency_.reset();
     if (saved_valid_) ::tcsetattr(fd_, TCSANOW, &saved_);
     ::ioctl(fd_, TIOCNXCL);
     ::flock(fd_, LOCK_UN);
@@ -186,6 +167,17 @@ ReadResult SerialDevice::read_some(std::span<std::uint8_t> out, int wait_ms) {
     }
     if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) result.error = UART_ERR_HANGUP;
     return result;
+}
+
+std::uint16_t SerialDevice::line_state() {
+    pollfd p{fd_, POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(&p, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return UART_ERR_READ;
+    if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return UART_ERR_HANGUP;
+    return UART_OK;
 }
 
 std::size_t SerialDevice::write_all(std::span<const std::uint8_t> bytes, int stall_ms,

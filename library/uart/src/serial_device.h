@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "byte_source.h"
+#include "low_latency.h"
 
 namespace uart {
 
@@ -22,15 +24,26 @@ struct LineFormat {
 
 class SerialDevice final : public ByteSource {
 public:
-    // Opens, locks and configures the device; on failure returns null and
-    // sets `code` to a uart_result.
+    // Opens, locks and configures the device and asks `driver` for low
+    // latency (see LowLatency: never a reason to fail); on failure returns
+    // null and sets `code` to a uart_result.
     static std::unique_ptr<SerialDevice> open(const std::string& path, const LineFormat& format,
-                                              std::uint16_t& code);
+                                              std::uint16_t& code,
+                                              SerialFlags& driver = system_serial_flags());
     ~SerialDevice() override;
     SerialDevice(const SerialDevice&) = delete;
     SerialDevice& operator=(const SerialDevice&) = delete;
 
+    // Sleeps in the kernel (poll) up to wait_ms for a first byte, then takes
+    // at most out.size() of the bytes waiting; what does not fit stays for the
+    // next read. A line that hung up (EIO, end of file, POLLHUP/POLLERR) gives
+    // UART_ERR_HANGUP at once.
     ReadResult read_some(std::span<std::uint8_t> out, int wait_ms) override;
+    // The line's state without reading or waiting: UART_OK while it is up,
+    // UART_ERR_HANGUP once the adapter was unplugged or the far end hung up.
+    std::uint16_t line_state();
+    // What the low-latency request came to at open.
+    LowLatencyState low_latency() const { return low_latency_ ? low_latency_->state() : LowLatencyState::kUnsupported; }
     std::uint64_t now_ms() override;
 
     // Writes every byte unless the device fails or stalls for stall_ms;
@@ -51,14 +64,12 @@ public:
 
 private:
     std::uint16_t configure(const LineFormat& format);
-    void request_low_latency();
 
     int fd_ = -1;
     std::string path_;
     termios saved_{};
     bool saved_valid_ = false;
-    int saved_serial_flags_ = 0;
-    bool serial_flags_changed_ = false;
+    std::optional<LowLatency> low_latency_;  // put back before the descriptor closes
 };
 
 // Maps a baud rate to its termios constant; false when unsupported.

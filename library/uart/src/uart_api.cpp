@@ -1,6 +1,9 @@
 // The exported C functions: a table of open ports by number, and each call
 // mapped onto the device adapter and the reply collector.
+#include <algorithm>
 #include <array>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -51,6 +54,22 @@ uint16_t collect(SerialDevice& device, char* reply, uint32_t capacity, uint32_t 
     const uart::CollectResult r = uart::collect_reply(device, std::span(reply, capacity), request);
     store_scratch(scratch, r.length);
     return r.code;
+}
+
+// UART_FLAG_FIRST_BYTES: one kernel wait for a first byte, then the bytes
+// waiting, at most capacity-1; the rest stays in the driver.
+uint16_t first_bytes(SerialDevice& device, char* reply, uint32_t capacity, uint32_t timeout_ms,
+                     uint16_t* scratch) {
+    store_scratch(scratch, 0);
+    if (capacity < 2) return UART_ERR_BAD_ARGUMENT;
+    const std::size_t room = std::min<std::size_t>(capacity - 1, UINT16_MAX);
+    const int wait = static_cast<int>(std::min<uint32_t>(timeout_ms, INT32_MAX));
+    const uart::ReadResult r =
+        device.read_some(std::span(reinterpret_cast<std::uint8_t*>(reply), room), wait);
+    reply[r.count] = '\0';
+    store_scratch(scratch, r.count);
+    if (r.error != 0) return r.error;
+    return r.count > 0 ? static_cast<uint16_t>(UART_OK) : static_cast<uint16_t>(UART_ERR_TIMEOUT);
 }
 
 // Runs an export's body so that no exception leaves the layer: anything
@@ -105,13 +124,14 @@ UART_API uint16_t Send_Cmd(uint8_t port, const char* text, int16_t /*flag*/) {
     });
 }
 
-UART_API uint16_t Receive_Cmd(uint8_t port, char* buffer, uint16_t timeout_ms, int16_t /*flag*/,
+UART_API uint16_t Receive_Cmd(uint8_t port, char* buffer, uint16_t timeout_ms, int16_t flag,
                               uint16_t* scratch) {
     return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
         std::lock_guard lock(g_mutex);
+        SerialDevice* device = port_device(port);
+        if (flag == UART_FLAG_LINE_STATE) return device == nullptr ? static_cast<uint16_t>(UART_ERR_NOT_OPEN) : device->line_state();
         if (buffer == nullptr) return UART_ERR_BAD_ARGUMENT;
         buffer[0] = '\0';
-        SerialDevice* device = port_device(port);
         if (device == nullptr) return UART_ERR_NOT_OPEN;
         return collect(*device, buffer, UART_TEXT_CAPACITY, timeout_ms, std::nullopt, scratch);
     });
@@ -133,13 +153,15 @@ UART_API uint16_t Exchange_Cmd(uint8_t port, const char* command, char* reply, u
 }
 
 UART_API uint16_t Read_Reply(uint8_t port, char* reply, uint32_t capacity, uint32_t timeout_ms,
-                             int16_t /*flag*/, uint16_t* scratch) {
+                             int16_t flag, uint16_t* scratch) {
     return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
         std::lock_guard lock(g_mutex);
+        SerialDevice* device = port_device(port);
+        if (flag == UART_FLAG_LINE_STATE) return device == nullptr ? static_cast<uint16_t>(UART_ERR_NOT_OPEN) : device->line_state();
         if (reply == nullptr || capacity == 0) return UART_ERR_BAD_ARGUMENT;
         reply[0] = '\0';
-        SerialDevice* device = port_device(port);
         if (device == nullptr) return UART_ERR_NOT_OPEN;
+        if (flag == UART_FLAG_FIRST_BYTES) return first_bytes(*device, reply, capacity, timeout_ms, scratch);
         return collect(*device, reply, capacity, timeout_ms, std::nullopt, scratch);
     });
 }
