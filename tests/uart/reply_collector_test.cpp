@@ -175,4 +175,18 @@ TEST(ReplyCollector, QuietModeTrickleIsBounded) {
     EXPECT_GT(std::strlen(buf), 10u);
 }
 
+// The collector hands the source one wait up to its next decision point: a
+// silent second is one read, and a reply that came is settled with one more.
+TEST(ReplyCollector, WaitsAreNotCutIntoSlices) {
+    ScriptedSource silent({});
+    char buf[64];
+    EXPECT_EQ(uart::collect_reply(silent, buf, until('>', 1000)).code, UART_ERR_TIMEOUT);
+    EXPECT_LE(silent.reads, 2);
+
+    ScriptedSource answered({{400, "\r\nIP=1.2.3.4\r\nTQ318>"}});
+    EXPECT_EQ(uart::collect_reply(answered, buf, until('>', 1000)).code, UART_OK);
+    EXPECT_LE(answered.reads, 3);
+    EXPECT_LE(answered.now_ms(), 400u + 15u + 1u);
+}
+
 }  // namespace

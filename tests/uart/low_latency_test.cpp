@@ -1,0 +1,114 @@
+// The low-latency request at open: through the real ioctls on a
+// pseudo-terminal (no serial flags: nothing changes, the open succeeds) and
+// through a stand-in driver that takes the request or refuses it.
+#include "low_latency.h"
+
+#include <gtest/gtest.h>
+#include <linux/serial.h>
+
+#include <vector>
+
+#include "pty_peer.h"
+#include "serial_device.h"
+#include "uart.h"
+
+namespace {
+
+using uart::LowLatency;
+using uart::LowLatencyState;
+
+// A driver with a flags word; records every write.
+class FakeDriver : public uart::SerialFlags {
+public:
+    bool has_flags = true;
+    bool refuses = false;
+    int flags = 0x1000;  // some unrelated flag that must survive
+    std::vector<int> writes;
+
+    bool get(int, int& out) override {
+        if (!has_flags) return false;
+        out = flags;
+        return true;
+    }
+    bool set(int, int value) override {
+        writes.push_back(value);
+        if (refuses) return false;
+        flags = value;
+        return true;
+    }
+};
+
+TEST(LowLatency, ADriverThatTakesItIsSwitchedOnAndPutBackAtClose) {
+    FakeDriver driver;
+    {
+        LowLatency request(5, driver);
+        EXPECT_EQ(request.state(), LowLatencyState::kTaken);
+        EXPECT_EQ(driver.flags, 0x1000 | ASYNC_LOW_LATENCY);
+    }
+    EXPECT_EQ(driver.flags, 0x1000);
+    EXPECT_EQ(driver.writes, (std::vector<int>{0x1000 | ASYNC_LOW_LATENCY, 0x1000}));
+}
+
+TEST(LowLatency, ADriverThatRefusesItIsLeftAlone) {
+    FakeDriver driver;
+    driver.refuses = true;
+    {
+        LowLatency request(5, driver);
+        EXPECT_EQ(request.state(), LowLatencyState::kRefused);
+    }
+    EXPECT_EQ(driver.flags, 0x1000);
+    EXPECT_EQ(driver.writes.size(), 1u);  // the one refused request, nothing put back
+}
+
+TEST(LowLatency, AlreadyOnOrNoFlagsChangesNothing) {
+    FakeDriver on;
+    on.flags |= ASYNC_LOW_LATENCY;
+    FakeDriver none;
+    none.has_flags = false;
+    {
+        LowLatency a(5, on), b(5, none);
+        EXPECT_EQ(a.state(), LowLatencyState::kAlreadyOn);
+        EXPECT_EQ(b.state(), LowLatencyState::kUnsupported);
+    }
+    EXPECT_TRUE(on.writes.empty());
+    EXPECT_TRUE(none.writes.empty());
+}
+
+TEST(LowLatency, OpeningAPseudoTerminalSucceedsWithoutIt) {
+    testing_support::PtyPeer peer;
+    std::uint16_t code = 99;
+    auto device = uart::SerialDevice::open(peer.slave_path(), {}, code);
+    ASSERT_TRUE(device);
+    EXPECT_EQ(code, UART_OK);
+    EXPECT_EQ(device->low_latency(), LowLatencyState::kUnsupported);
+    // And through the exports.
+    testing_support::ComMapping mapping(12, peer.slave_path());
+    device.reset();
+    EXPECT_EQ(Open_Com(12, 115200, 8, 0, 0), UART_OK);
+    EXPECT_EQ(Close_Com(12), UART_OK);
+}
+
+TEST(LowLatency, TheDeviceAsksItsDriverAtOpenAndPutsTheFlagsBackBeforeItCloses) {
+    testing_support::PtyPeer peer;
+    FakeDriver driver;
+    std::uint16_t code = 99;
+    auto device = uart::SerialDevice::open(peer.slave_path(), {}, code, driver);
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->low_latency(), LowLatencyState::kTaken);
+    EXPECT_EQ(driver.flags & ASYNC_LOW_LATENCY, ASYNC_LOW_LATENCY);
+    device.reset();
+    EXPECT_EQ(driver.flags, 0x1000);
+}
+
+TEST(LowLatency, ARefusingDriverStillOpens) {
+    testing_support::PtyPeer peer;
+    FakeDriver driver;
+    driver.refuses = true;
+    std::uint16_t code = 99;
+    auto device = uart::SerialDevice::open(peer.slave_path(), {}, code, driver);
+    ASSERT_TRUE(device);
+    EXPECT_EQ(code, UART_OK);
+    EXPECT_EQ(device->low_latency(), LowLatencyState::kRefused);
+}
+
+}  // namespace
