@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string_view>
 
+#include "line_state.h"
 #include "tq318/repair/engine.h"
 
 namespace tq318::repair {
@@ -34,7 +35,13 @@ Detection detect(const DetectionRequest& request, FrontEnd& frontEnd, Console& c
         // poll's text looking like new input, e.g. a second "password:".
         buffer[0] = '\0';
         buffer.back() = '\0';
-        console.Receive_Cmd(request.port, buffer.data(), kPollTimeoutMs, 0, &scratch);
+        const uint16_t polled = console.Receive_Cmd(request.port, buffer.data(), kPollTimeoutMs, 0, &scratch);
+        if (polled == kLineHungUp) {
+            // The adapter was unplugged: nothing will ever arrive on this port.
+            detection.disconnected = true;
+            frontEnd.status(kAdapterDisconnectedText);
+            return detection;
+        }
         const std::string_view text = textOf(buffer);
         // A poll that received nothing leaves the status alone.
         if (!text.empty()) frontEnd.status(text);

@@ -15,6 +15,7 @@
 #include "cab_extract.h"
 #include "member_list.h"
 #include "modbus_crc.h"
+#include "line_state.h"
 #include "read_back.h"
 #include "regular_file.h"
 #include "sha256.h"
@@ -74,7 +75,8 @@ public:
     Outcome run() {
         runSteps();
         workDir_.reset();  // clean-up on every path: the work folder and all it holds
-        if (outcome_.result == Outcome::Result::Failed) outcome_.failureText = kFailureText;
+        if (outcome_.result == Outcome::Result::Failed)
+            outcome_.failureText = outcome_.disconnected ? kAdapterDisconnectedText : kFailureText;
         return std::move(outcome_);
     }
 
@@ -92,9 +94,16 @@ private:
         return pelorim::modbusCrc(tables_, bytes, pelorim::CrcYield{[this] { fe_.yield(); }, kCrcYieldInterval});
     }
     void abandon() { outcome_.result = Outcome::Result::Abandoned; }
-    void sendLine(const char* text) {
+    // False when the line hung up: the serial adapter is gone.
+    bool sendLine(const char* text) {
         outcome_.deviceTouched = true;
-        console_.Send_Cmd(request_.port, text, 0);
+        if (console_.Send_Cmd(request_.port, text, 0) != kLineHungUp) return true;
+        outcome_.disconnected = true;
+        return false;
+    }
+    bool gone() {
+        if (adapterGone(console_, request_.port)) outcome_.disconnected = true;
+        return outcome_.disconnected;
     }
 
     void runSteps();
@@ -239,7 +248,7 @@ bool FirmwareRun::prepareDevice(const std::vector<uint8_t>& record) {
         // Both disks are emptied.
         try {
             for (const char* line : {"del", "y", "delb", "y"}) {
-                sendLine(line);
+                if (!sendLine(line)) return false;
                 fe_.pause(kConsolePause);
             }
         } catch (const ConsoleUnavailable&) {
@@ -255,7 +264,10 @@ bool FirmwareRun::prepareDevice(const std::vector<uint8_t>& record) {
             const uint16_t prompt = console_.TOV_GetPrompt(request_.port, kPromptTimeoutMs, kPromptChar);
             fe_.status("start loading firmware...");
             advance();
-            if (prompt != 0) return false;
+            if (prompt != 0) {
+                gone();
+                return false;
+            }
             outcome_.disk = request_.disk.value_or(request_.modeCode == "MS" ? 'a' : 'b');
             char freeText[kFreeTextSize] = {};
             outcome_.loadMode = console_.TOV_Get_FreeSize(request_.port, 0, freeText, reply_.data()) == 0
@@ -296,10 +308,12 @@ void FirmwareRun::download() {
             fe_.memberFinished(event, code);
             if (code != 0) everyLoadSucceeded = false;
             advance();
+            if (code != 0 && gone()) return;  // nothing more can reach the controller
         }
         // Only what the controller lists proves the download.
         const bool listed = everyLoadSucceeded && verify();
         result = listed;
+        if (!listed && gone()) return;
 
         fe_.status("Reseting...");
         sendLine("reset");

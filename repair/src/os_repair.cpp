@@ -2,6 +2,7 @@
 // through TOV_Update_Tovrane, then "reset" restarts it.
 #include <vector>
 
+#include "line_state.h"
 #include "regular_file.h"
 #include "sha256.h"
 #include "tq318/repair/engine.h"
@@ -36,14 +37,18 @@ Outcome repairOs(const OsRequest& request, FrontEnd& frontEnd, Console& console)
         const uint16_t code = console.TOV_Update_Tovrane(request.port, request.imagePath.c_str(), reply.data());
         outcome.updateCode = code;
         result = (code == 0);
-        frontEnd.status("Reseting...");
-        console.Send_Cmd(request.port, "reset", 0);
+        if (!result && adapterGone(console, request.port)) {
+            outcome.disconnected = true;
+        } else {
+            frontEnd.status("Reseting...");
+            console.Send_Cmd(request.port, "reset", 0);
+        }
         if (result) show("Upgrade Successed.");
     } catch (const std::exception&) {
     } catch (const ConsoleUnavailable&) {
     }
     outcome.result = result ? Outcome::Result::Verified : Outcome::Result::Failed;
-    if (!result) outcome.failureText = kFailureText;
+    if (!result) outcome.failureText = outcome.disconnected ? kAdapterDisconnectedText : kFailureText;
     return outcome;
 }
 

@@ -1,5 +1,6 @@
 #include "cli_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <functional>
 #include <map>
@@ -78,6 +79,8 @@ const std::map<std::string_view, Option>& options() {
       {"lose-ack-block", {true, "N  fault: store block N but drop its ACK ...", [](CliConfig& c, auto n, auto v) { c.faults.lose_ack_block = number<int>(n, v); }}},
       {"lose-ack-times", {true, "K  ... the first K times", [](CliConfig& c, auto n, auto v) { c.faults.lose_ack_times = number<int>(n, v); }}},
       {"lose-ack-rate", {true, "P  fault: store any block but drop its ACK with probability P", [](CliConfig& c, auto n, auto v) { c.faults.lose_ack_rate = real(n, v); }}},
+      {"adapter-latency", {true, "MS  a USB serial adapter: hand output to the pty in packets, a partial one MS after its first byte (0: none)", [](CliConfig& c, auto n, auto v) { c.options.adapter_latency_ms = number<std::uint32_t>(n, v); }}},
+      {"adapter-packet", {true, "N  the adapter's packet size in bytes (62)", [](CliConfig& c, auto n, auto v) { c.options.adapter_packet = std::max<std::size_t>(1, number<std::size_t>(n, v)); }}},
       {"transfer-timeout", {true, "MS  give up receiving a file after MS of silence (10000)", [](CliConfig& c, auto n, auto v) { c.options.transfer_timeout_ms = number<std::uint32_t>(n, v); }}},
       {"other-byte-block", {true, "N  fault: answer block N with --other-byte", [](CliConfig& c, auto n, auto v) { c.faults.other_byte_block = number<int>(n, v); }}},
       {"other-byte", {true, "C  the byte for --other-byte-block (X; a character or 0xNN)", [](CliConfig& c, auto n, auto v) { c.faults.other_byte = byte_value(n, v); }}},

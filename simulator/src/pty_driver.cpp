@@ -12,7 +12,8 @@ namespace tq318::sim {
 PtyDriver::PtyDriver(DriverShared& shared)
     : shared_(shared),
       rx_(shared.baud, PacedQueue::Edge::end),
-      tx_(shared.baud, PacedQueue::Edge::start) {
+      tx_(shared.baud, PacedQueue::Edge::start),
+      adapter_(shared.adapter_latency_ms, shared.adapter_packet) {
   Pty pty = open_pty();
   master_ = std::move(pty.master);
   slave_path_ = std::move(pty.slave);
@@ -85,6 +86,7 @@ bool PtyDriver::update_slave_state(std::int64_t now) {
         rx_.push(std::string_view(buf, static_cast<std::size_t>(n)), now);
       }
       tx_.clear();  // nothing is listening: what the line carries is lost
+      adapter_.clear();
     }
     std::lock_guard lock(shared_.mutex);
     shared_.slave_open = open;
@@ -105,6 +107,19 @@ void PtyDriver::write_output(std::int64_t now) {
   write_blocked_ = false;
   if (!open_) return;
   const std::size_t n = tx_.due_count(now);
+  if (adapter_.enabled()) {
+    // The line's bytes go into the adapter; the pty gets what it has released.
+    if (n > 0) {
+      adapter_.push(tx_.front(n), now);
+      tx_.consume(n);
+    }
+    const std::string_view bytes = adapter_.ready(now);
+    if (bytes.empty()) return;
+    const ssize_t w = ::write(master_.get(), bytes.data(), bytes.size());
+    if (w > 0) adapter_.consume(static_cast<std::size_t>(w));
+    if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) write_blocked_ = true;
+    return;
+  }
   if (n == 0) return;
   const std::string_view bytes = tx_.front(n);
   const ssize_t w = ::write(master_.get(), bytes.data(), bytes.size());
@@ -165,7 +180,7 @@ void PtyDriver::run() {
     }
     if (open_ && tx_.size() + out.size() <= kTxLimit) tx_.push(out, now);
     write_output(now);
-    if (console_hang_up && tx_.empty()) {
+    if (console_hang_up && tx_.empty() && adapter_.empty()) {
       hang_up_at_ = now + kHangUpLingerNs;
       continue;
     }
@@ -175,6 +190,7 @@ void PtyDriver::run() {
     if (restart_at_) deadline = std::min(deadline, *restart_at_);
     if (!write_blocked_) {
       if (auto t = tx_.due_time(chunk)) deadline = std::min(deadline, *t);
+      if (auto t = adapter_.next_release()) deadline = std::min(deadline, *t);
     }
     if (auto t = rx_.due_time(chunk)) deadline = std::min(deadline, *t);
     wait(deadline);

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "adapter_model.h"
 #include "console.h"
 #include "fd.h"
 #include "paced_queue.h"
@@ -30,11 +31,15 @@ inline Millis now_ms() { return static_cast<Millis>(now_ns() / 1'000'000); }
 struct DriverShared {
   explicit DriverShared(SimulatorOptions options)
       : baud(options.baud),
+        adapter_latency_ms(options.adapter_latency_ms),
+        adapter_packet(options.adapter_packet),
         restart_after_open_ms(options.restart_after_open_ms),
         boot_on_start(options.boot_on_start),
         console(std::move(options), now_ms()) {}
 
   const std::uint32_t baud;
+  const std::uint32_t adapter_latency_ms;
+  const std::size_t adapter_packet;
   const int restart_after_open_ms;
   const bool boot_on_start;
   mutable std::mutex mutex;
@@ -88,6 +93,7 @@ class PtyDriver {
   std::optional<std::int64_t> hang_up_at_;
   PacedQueue rx_;
   PacedQueue tx_;
+  AdapterModel adapter_;  // between tx_ (the line) and the pty, when enabled
 };
 
 }  // namespace tq318::sim

@@ -38,13 +38,13 @@ std::string_view code_meaning(unsigned code) {
         case UART_ERR_CONFIG: return "device refused the line settings";
         case UART_ERR_WRITE: return "write to the port failed";
         case UART_ERR_TIMEOUT: return "no complete reply in time";
-        case UART_ERR_HANGUP: return "line hung up";
+        case UART_ERR_HANGUP: return "serial adapter disconnected (the line hung up)";
         case UART_ERR_TOO_LONG: return "reply too long";
         case UART_ERR_READ: return "read from the port failed";
         case UART_ERR_BAD_ARGUMENT: return "bad argument to the serial layer";
         case UART_ERR_OPEN_FAILED: return "opening the port failed";
         case TOV_ERR_NO_PROMPT: return "no prompt";
-        case TOV_ERR_LINE_FAILED: return "port could not be read";
+        case TOV_ERR_LINE_FAILED: return "port could not be read (serial adapter disconnected?)";
         case TOV_ERR_BLOCK_REFUSED: return "controller refused a block three times";
         case TOV_ERR_BAD_ANSWER: return "block answered with neither ACK nor NAK";
         case TOV_ERR_SILENT: return "no answer to a block";
@@ -52,7 +52,7 @@ std::string_view code_meaning(unsigned code) {
         case TOV_ERR_LOAD_FAILED: return "file transfer failed";
         case TOV_ERR_NO_FILE: return "file does not exist";
         case TOV_ERR_BAD_REPLY: return "unexpected reply";
-        case TOV_ERR_TRANSFER_LINE: return "line failed during the transfer";
+        case TOV_ERR_TRANSFER_LINE: return "line failed during the transfer (serial adapter disconnected?)";
         case TOV_ERR_FILE_UNREADABLE: return "file cannot be read";
         case TOV_ERR_ARGUMENT: return "bad argument";
         case TOV_ERR_NO_DISK_B: return "listing has no disk B";

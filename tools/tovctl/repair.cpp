@@ -181,6 +181,8 @@ int repair_one(const Options& options, const RepairArgs& args, std::uint64_t byt
             if (stop_requested()) {
                 std::fprintf(stderr, "tovctl %s: stopped while waiting for the power restart\n",
                              args.command().c_str());
+            } else if (detection.disconnected) {
+                std::fprintf(stderr, "tovctl %s: %s\n", args.command().c_str(), repair::kAdapterDisconnectedText);
             } else {
                 std::fprintf(stderr, "tovctl %s: no power restart seen within %u s\n", args.command().c_str(),
                              args.wait_timeout);
@@ -188,7 +190,8 @@ int repair_one(const Options& options, const RepairArgs& args, std::uint64_t byt
             if (options.json)
                 print_json(Json{{"event", "result"}, {"command", args.command()}, {"ok", false},
                                 {"result", stop_requested() ? "abandoned" : "failed"}, {"exit", kExitFailed},
-                                {"failure", "no power restart seen"}});
+                                {"failure", detection.disconnected ? repair::kAdapterDisconnectedText
+                                                                   : "no power restart seen"}});
             return kExitFailed;
         }
     }
@@ -210,10 +213,13 @@ int run_wait(Context& ctx, unsigned timeout) {
     if (!d.found) {
         if (stop_requested()) {
             std::fputs("tovctl wait: stopped\n", stderr);
+        } else if (d.disconnected) {
+            std::fprintf(stderr, "tovctl wait: %s\n", repair::kAdapterDisconnectedText);
         } else {
             std::fprintf(stderr, "tovctl wait: no power restart seen within %u s\n", timeout);
         }
-        if (ctx.options.json) print_json(Json{{"command", "wait"}, {"ok", false}, {"error", "time-out"}});
+        if (ctx.options.json)
+            print_json(Json{{"command", "wait"}, {"ok", false}, {"error", d.disconnected ? "disconnected" : "time-out"}});
         return kExitFailed;
     }
     Json j = ok_object(ctx);

@@ -43,6 +43,11 @@ struct SimulatorOptions {
   std::string probe_data = "50";               // "inp 30a" answers data=<probe_data>
   std::uint64_t seed = 1;                      // seeds the fault RNG (garbage bytes, NAK, loss rates)
   std::uint32_t transfer_timeout_ms = 10000;   // no byte for this long while receiving a file: it gives up
+  // A USB serial adapter between the console and the pty: output reaches the
+  // pty in pieces of at most adapter_packet bytes, a partial piece only
+  // adapter_latency_ms after its first byte (0: no adapter, bytes pass at once).
+  std::uint32_t adapter_latency_ms = 0;
+  std::size_t adapter_packet = 62;
 };
 
 // Fault knobs: all off by default; settable at any time from another thread.

@@ -9,6 +9,10 @@
 
 namespace tq318::repair {
 
+// What a front end shows when the serial adapter was pulled out (or the far
+// end hung up) during a detection or a repair.
+inline constexpr const char* kAdapterDisconnectedText = "Serial adapter disconnected !!";
+
 struct MemberRecord {
     std::string name;                  // the list line, bytes
     uint64_t size = 0;                 // of the unpacked file
@@ -41,6 +45,7 @@ struct Outcome {
     std::optional<uint16_t> updateCode;  // OS repair: TOV_Update_Tovrane's result
     Verification verification;
     bool deviceTouched = false;       // a console line was sent
+    bool disconnected = false;        // the serial adapter went away: failureText says so
     std::vector<std::string> messages;   // every message the engine showed, in order
     // The message a front end shows after a failed run ("Firmware Upgrade
     // Failed!!" or "OS Upgrade Failed!!"); empty when nothing more is shown.
@@ -51,6 +56,7 @@ struct Detection {
     bool found = false;
     std::string banner;    // the reply that began "HALVERN Tovrane"
     std::string modeCode;  // its characters 21 and 22
+    bool disconnected = false;  // the wait ended because the serial adapter went away
 };
 
 }  // namespace tq318::repair
