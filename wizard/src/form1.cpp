@@ -415,6 +415,15 @@ bool Form1::doRepair() {
         tq318::repair::DetectionRequest{static_cast<uint8_t>(comPortNo_), loginPassword_.toLatin1().toStdString(),
                                         std::nullopt},
         frontEnd, console);
+    if (detection.disconnected) {
+        // The adapter was pulled out: nothing will come, so stop waiting
+        // (ComConnect_Click disarms the count), say so and go back to step 1.
+        const QString text = QString::fromLatin1(tq318::repair::kAdapterDisconnectedText);
+        if (Disconnect_Act()) Flow_controler(1);
+        setPanel(2, text);
+        MsgBox(portText() + QStringLiteral(" ") + text);
+        return false;
+    }
     if (!detection.found) return false;
     Flow_controler(3);
     return true;
