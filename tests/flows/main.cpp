@@ -8,6 +8,7 @@
 
 int runOsFlowTests(int argc, char** argv);
 int runFirmwareFlowTests(int argc, char** argv);
+int runAdapterFlowTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -16,7 +17,7 @@ int main(int argc, char** argv) {
     setenv("XDG_STATE_HOME", state.path().c_str(), 1);
     QApplication app(argc, argv);
     int failed = 0;
-    for (auto run : {runOsFlowTests, runFirmwareFlowTests}) failed += run(argc, argv);
+    for (auto run : {runOsFlowTests, runFirmwareFlowTests, runAdapterFlowTests}) failed += run(argc, argv);
     std::printf("flows_tests: %d failed test functions\n", failed);
     return failed == 0 ? 0 : 1;
 }
