@@ -120,6 +120,7 @@ bool Form1::doUploadOS() {
         tq318::repair::OsRequest{static_cast<uint8_t>(comPortNo_), toLocal(imagePath)}, frontEnd,
         console);
     recordRepair("os", comPortNo_, banner_, modeCode_, started, outcome);
+    if (outcome.disconnected) MsgBox(QString::fromLatin1(tq318::repair::kAdapterDisconnectedText));
     return outcome.succeeded();
 }
 
@@ -152,6 +153,7 @@ bool Form1::doUpload() {
     const auto started = std::chrono::system_clock::now();
     const auto outcome = tq318::repair::repairFirmware(request, frontEnd, console);
     recordRepair("firmware", comPortNo_, banner_, modeCode_, started, outcome);
+    if (outcome.disconnected) MsgBox(QString::fromLatin1(tq318::repair::kAdapterDisconnectedText));
     if (outcome.result == tq318::repair::Outcome::Result::Abandoned) return false;
     // The package's name is cleared from the system folder after the work folder went.
     try {
