@@ -30,6 +30,7 @@ has "$kit" /usr/bin/Pelorim /usr/bin/tovctl /usr/bin/tq318-sim /usr/bin/tq318-ma
   /usr/share/man/man1/tovctl.1.gz /usr/share/man/man1/tq318-sim.1.gz \
   /usr/share/man/man1/tq318-make-package.1.gz /usr/share/man/man1/Pelorim.1.gz \
   /usr/share/applications/pelorim.desktop /usr/share/icons/hicolor/scalable/apps/pelorim.svg \
+  /usr/lib/udev/rules.d/60-tq318-ftdi-latency.rules \
   /usr/share/doc/tq318-kit/copyright /usr/share/doc/tq318-kit/changelog.Debian.gz
 deb_for_lacks=$kit; lacks '(\.so|\.h|\.pc)$'
 has "$dev" /usr/include/tq318/tovrane.h /usr/include/tq318/uart.h "$lib/libtovrane.so" "$lib/libuart.so" \
@@ -63,5 +64,12 @@ grep -q "$root$lib/libuart.so.1" <<<"$ldd_out" || fail "libtovrane does not take
 [[ $("$root/usr/bin/tq318-make-package" --version) == "tq318-make-package $version" ]] || fail "tq318-make-package --version"
 zcat "$root/usr/share/man/man1/tovctl.1.gz" | grep -q '^\.SH' || fail "tovctl man page"
 grep -q '^Exec=Pelorim$' "$root/usr/share/applications/pelorim.desktop" || fail "desktop Exec"
+rule="$root/usr/lib/udev/rules.d/60-tq318-ftdi-latency.rules"
+grep -q 'DRIVERS=="ftdi_sio".*ATTR{latency_timer}="1"' "$rule" || fail "udev rule for ftdi_sio's latency timer"
+if command -v udevadm >/dev/null 2>&1; then
+  if udevadm verify --help >/dev/null 2>&1; then
+    udevadm verify "$rule" || fail "udevadm verify refuses the udev rule"
+  fi
+fi
 ls -la "$work"/out/*.deb
 echo "package test passed"
