@@ -366,3 +366,34 @@ TEST_F(TovctlRepair, ChildThatCannotRepairIsAFailureForItsPortAlone) {
     EXPECT_NE(r.out.find("exit 3", row), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("/dev/ttyNOSUCH0: tovctl: cannot open"), std::string::npos) << r.err;
 }
+
+// An OS repair is verified only by the controller's own words: a report
+// without the image's CRC, or an answer to "bios1" other than a finished
+// install, fails with that text shown, and the record says "failed".
+TEST_F(TovctlRepair, OsRepairFailsOnEveryAnswerButAFinishedInstall) {
+    struct Case { std::string report, bios1, shown; };
+    const std::vector<Case> cases{
+        {"", "\r\nFlash write error, image NOT installed\r\nTQ318-5314A>", "Flash write error, image NOT installed"},
+        {"\r\nImage received, 12 bytes\r\nTQ318-5314A>", "", "Image received, 12 bytes"},
+        {"\r\nImage rejected: bad blocks\r\nTQ318-5314A>", "", "Image rejected: bad blocks"},
+        {"\r\nImage received, 12 bytes, CRC16=00000\r\nTQ318-5314A>", "", "CRC16=00000"}};
+    const fs::path image = temp_ / "os.img";
+    testing_support::write_file(image, random_bytes(3000, 9));
+    for (const Case& c : cases) {
+        sims_.clear();
+        tq318::Simulator& sim = add_sim();
+        tq318::Faults faults;
+        if (!c.report.empty()) faults.upload_report = c.report;
+        if (!c.bios1.empty()) faults.bios1_answer = c.bios1;
+        sim.set_faults(faults);
+        const Result r = tovctl({sim.device_path()}, {"repair-os", image.string()});
+        EXPECT_NE(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(r.out.find("Upgrade Successed."), std::string::npos) << r.out;
+        EXPECT_NE((r.out + r.err).find(c.shown), std::string::npos) << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find("OS Upgrade Failed!!"), std::string::npos) << r.out << r.err;
+        EXPECT_FALSE(sim.image_installed());
+    }
+    const auto records = json_lines(tovctl({}, {"--json", "history"}).out);
+    ASSERT_EQ(records.size(), cases.size());
+    for (const Json& rec : records) EXPECT_EQ(rec.value("outcome", ""), "failed") << rec;
+}
