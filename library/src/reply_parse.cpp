@@ -373,4 +373,11 @@ std::optional<std::uint16_t> reported_crc16(std::string_view reply) {
 
 bool is_no_image_answer(std::string_view reply) { return reply.size() == 50 && ends_with(reply, '>'); }
 
+bool is_installed_answer(std::string_view answer) {
+    const std::size_t done = answer.find(kInstallDoneText);
+    if (done == std::string_view::npos) return false;
+    const std::size_t installed = answer.find(kInstalledText, done + kInstallDoneText.size());
+    return installed != std::string_view::npos && ends_with(answer, '>');
+}
+
 }  // namespace tovrane::parse

@@ -1,5 +1,8 @@
 // Operating-system update: upload the image, check the controller's report,
 // then install it with the raw line "bios1".
+#include <algorithm>
+#include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -24,6 +27,74 @@ constexpr std::uint32_t kReportPauseMs = 2000;
 constexpr std::uint32_t kInstallPauseMs = 1000;
 constexpr int kHeaderRestarts = 1;
 constexpr std::uint8_t kInstallLine[] = {'b', 'i', 'o', 's', '1', 13, 0};
+// After "... done." the rest of the install's answer, up to the prompt, may
+// take this long.
+constexpr std::uint32_t kInstallConfirmMs = 3000;
+constexpr std::uint32_t kReadChunk = 256;
+
+// The error text for `code`, then the controller's own words on a new line,
+// all within the reply buffer's kReplyCapacity bytes.
+void fail_with_text(char* reply, std::uint16_t code, std::string_view text) {
+    const std::string answer(text);  // text may view the reply itself
+    format_error_text(reply, nullptr, code);
+    const std::size_t used = strnlen(reply, kReplyCapacity - 1);
+    std::string tail = "\r\n" + answer;
+    tail.resize(std::min(tail.size(), kReplyCapacity - 1 - used));
+    std::memcpy(reply + used, tail.c_str(), tail.size());
+    reply[used + tail.size()] = '\0';
+}
+
+// Reads what the controller sends until it ends with its prompt, at most
+// kRawReadMax bytes and `limit_ms`.
+std::string read_to_prompt(std::uint8_t port, std::uint32_t limit_ms) {
+    std::string got;
+    std::array<char, kReadChunk> buffer{};
+    const std::uint64_t start = tick_ms();
+    while (tick_ms() - start < limit_ms && got.size() < kRawReadMax) {
+        const std::size_t want = std::min<std::size_t>(kReadChunk, kRawReadMax - got.size());
+        const std::int32_t n = Read_Raw(port, buffer.data(), static_cast<std::uint32_t>(want));  // waits up to 1 ms
+        if (n < 0) break;
+        got.append(buffer.data(), static_cast<std::size_t>(n));
+        if (n > 0 && got.back() == kPromptChar) break;
+    }
+    return got;
+}
+
+// The controller's report on the image it took must carry "CRC16=" with
+// exactly four hex digits equal to the CRC-16/XMODEM of what was sent: an
+// image that differs from the file, or whose CRC nobody can tell, is never
+// installed. Returns 0, 46 or 54; on failure `reply` holds the error text and
+// the report.
+std::uint16_t check_report(char* reply, std::uint16_t sent_crc, ui::Ui& ui) {
+    const std::string report(reply);
+    if (!parse::upload_report_ok(report)) {
+        ui.message("Load receive error");
+        fail_with_text(reply, TOV_ERR_BAD_REPLY, report);
+        return TOV_ERR_BAD_REPLY;
+    }
+    const std::size_t key = report.find("CRC16=");
+    if (key == std::string::npos) {
+        // Back at the prompt without a word on the image's CRC.
+        ui.message("Load receive error\n" + report);
+        fail_with_text(reply, TOV_ERR_BAD_REPLY, report);
+        return TOV_ERR_BAD_REPLY;
+    }
+    const auto reported = parse::reported_crc16(report);
+    if (reported && *reported == sent_crc) return TOV_OK;
+    // The value as the controller wrote it: up to 8 letters and digits.
+    std::string value;
+    for (std::size_t i = key + 6; i < report.size() && value.size() < 8 &&
+                                  std::isalnum(static_cast<unsigned char>(report[i])) != 0;
+         ++i) {
+        value += report[i];
+    }
+    char crc[8];
+    std::snprintf(crc, sizeof crc, "%04X", static_cast<unsigned>(sent_crc));
+    const std::string shown = "Load receive error\nCRC16=" + value + ", file CRC16=" + crc;
+    ui.message(shown);
+    fail_with_text(reply, TOV_ERR_IMAGE_CRC, report);
+    return TOV_ERR_IMAGE_CRC;
+}
 
 }  // namespace
 
@@ -75,39 +146,32 @@ static uint16_t update_tovrane_export(uint8_t port, const char* image_path, char
 
         pause_ms(kReportPauseMs);
         take_answer(port, reply, 0);
-        if (!parse::upload_report_ok(reply)) {
-            ui.message("Load receive error");
-            format_error_text(reply, nullptr, TOV_ERR_BAD_REPLY);
-            return TOV_ERR_BAD_REPLY;
-        }
-        // The controller checks every block with CRC-16/XMODEM and reports the
-        // CRC of the whole image it took: an image that differs from the file
-        // is never installed.
-        if (const auto reported = parse::reported_crc16(reply);
-            reported && *reported != report.content_crc) {
-            const std::size_t at = std::string_view(reply).find("CRC16=") + 6;
-            char text[80];
-            std::snprintf(text, sizeof text, "Load receive error\nCRC16=%.4s, file CRC16=%04X",
-                          reply + at, static_cast<unsigned>(report.content_crc));
-            ui.message(text);
-            format_error_text(reply, nullptr, TOV_ERR_IMAGE_CRC);
-            return TOV_ERR_IMAGE_CRC;
-        }
+        if (const std::uint16_t r = check_report(reply, report.content_crc, ui); r != TOV_OK) return r;
 
         Send_Raw(port, kInstallLine, sizeof kInstallLine);
         pause_ms(kInstallPauseMs);
         take_answer(port, reply, 0);
-        switch (bios1_followup(reply)) {
+        std::string answer(reply);
+        switch (bios1_followup(answer)) {
             case Bios1Followup::kPleaseUpload:
                 // The controller holds no image to install: not a success.
                 ui.message("Please Upload first!");
-                format_error_text(reply, nullptr, TOV_ERR_NOT_INSTALLED);
+                fail_with_text(reply, TOV_ERR_NOT_INSTALLED, answer);
                 return TOV_ERR_NOT_INSTALLED;
-            case Bios1Followup::kReadAgain:
-                take_answer(port, reply, 0, /*keep_when_empty=*/true);
+            case Bios1Followup::kReadAgain: {
+                const std::string rest = read_to_prompt(port, kInstallConfirmMs);
+                if (!rest.empty()) std::memcpy(reply, rest.c_str(), rest.size() + 1);
+                answer += rest;
                 break;
+            }
             case Bios1Followup::kDone:
                 break;
+        }
+        // Only the controller's own words for a finished install count.
+        if (!parse::is_installed_answer(answer)) {
+            ui.message(answer.empty() ? std::string("No answer to bios1") : answer);
+            fail_with_text(reply, TOV_ERR_NOT_INSTALLED, answer);
+            return TOV_ERR_NOT_INSTALLED;
         }
         return TOV_OK;
     }

@@ -57,6 +57,20 @@ private slots:
         QCOMPARE(b.h.dialogs->messages, std::vector<QString>{"OS Upgrade Failed!!"});
     }
 
+    // Any answer to "bios1" but the finished install is a failure that shows it.
+    void installErrorIsAFailureShowingTheAnswer() {
+        Bench b;
+        QVERIFY(b.toStep3());
+        tq318::Faults f;
+        f.bios1_answer = "\r\nFlash write error, image NOT installed\r\nTQ318-5314A>";
+        b.sim.set_faults(f);
+        write_file(b.files / "tq318.img", randomBytes(700, 13));
+        b.h.dialogs->fileAnswers.push_back(QString::fromStdString((b.files / "tq318.img").string()));
+        QTest::mouseClick(b.h->ComUploadOS, Qt::LeftButton);
+        QCOMPARE(b.boxes.texts, std::vector<QString>{QString::fromStdString(*f.bios1_answer)});
+        QCOMPARE(b.h.dialogs->messages, std::vector<QString>{"OS Upgrade Failed!!"});
+    }
+
     void fifoAsImageOrPackageIsRefusedAtOnce() {
         for (const bool image : {true, false}) {
             Bench b;

@@ -92,13 +92,14 @@ protected:
         return {{"tq318.exe", random_bytes(5000, 1)}, {"web.bin", random_bytes(700, 2)},
                 {"cfg.dat", random_bytes(256, 3)}};
     }
-    Result tovctl(const Args& ports, Args args) {
+    Result tovctl(const Args& ports, Args args, const Args& env = {}) {
         Args all;
         for (const auto& p : ports) all.insert(all.end(), {"--port", p});
         all.insert(all.end(), args.begin(), args.end());
         // Records and the engine's work folders stay in this test's folder.
-        Result r = tovctl_test::run(TOVCTL_PATH, all,
-                                    {"XDG_STATE_HOME=" + (temp_ / "state").string(), "TEMP=" + (temp_ / "work").string()});
+        Args environment{"XDG_STATE_HOME=" + (temp_ / "state").string(), "TEMP=" + (temp_ / "work").string()};
+        environment.insert(environment.end(), env.begin(), env.end());
+        Result r = tovctl_test::run(TOVCTL_PATH, all, environment);
         for (auto& s : sims_) s->wait_for_slave(false, 2s);
         return r;
     }
@@ -365,4 +366,98 @@ TEST_F(TovctlRepair, ChildThatCannotRepairIsAFailureForItsPortAlone) {
     EXPECT_NE(r.out.find(" failed ", row), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("exit 3", row), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("/dev/ttyNOSUCH0: tovctl: cannot open"), std::string::npos) << r.err;
+}
+
+// An OS repair is verified only by the controller's own words: a report
+// without the image's CRC, or an answer to "bios1" other than a finished
+// install, fails with that text shown, and the record says "failed".
+TEST_F(TovctlRepair, OsRepairFailsOnEveryAnswerButAFinishedInstall) {
+    struct Case { std::string report, bios1, shown; };
+    const std::vector<Case> cases{
+        {"", "\r\nFlash write error, image NOT installed\r\nTQ318-5314A>", "Flash write error, image NOT installed"},
+        {"\r\nImage received, 12 bytes\r\nTQ318-5314A>", "", "Image received, 12 bytes"},
+        {"\r\nImage rejected: bad blocks\r\nTQ318-5314A>", "", "Image rejected: bad blocks"},
+        {"\r\nImage received, 12 bytes, CRC16=00000\r\nTQ318-5314A>", "", "CRC16=00000"}};
+    const fs::path image = temp_ / "os.img";
+    testing_support::write_file(image, random_bytes(3000, 9));
+    for (const Case& c : cases) {
+        sims_.clear();
+        tq318::Simulator& sim = add_sim();
+        tq318::Faults faults;
+        if (!c.report.empty()) faults.upload_report = c.report;
+        if (!c.bios1.empty()) faults.bios1_answer = c.bios1;
+        sim.set_faults(faults);
+        const Result r = tovctl({sim.device_path()}, {"repair-os", image.string()});
+        EXPECT_NE(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(r.out.find("Upgrade Successed."), std::string::npos) << r.out;
+        EXPECT_NE((r.out + r.err).find(c.shown), std::string::npos) << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find("OS Upgrade Failed!!"), std::string::npos) << r.out << r.err;
+        EXPECT_FALSE(sim.image_installed());
+    }
+    const auto records = json_lines(tovctl({}, {"--json", "history"}).out);
+    ASSERT_EQ(records.size(), cases.size());
+    for (const Json& rec : records) EXPECT_EQ(rec.value("outcome", ""), "failed") << rec;
+}
+
+// Several --port options, numbers and paths mixed, with the mapping file and
+// UART_COM<N>: every controller is repaired through the device its own
+// argument names, and its record names that device.
+TEST_F(TovctlRepair, MixedPortsEachRepairTheirOwnController) {
+    struct Mix { const char* name; std::vector<std::string> ports; std::string mapping; std::string variable; };
+    // "{A}" and "{B}" stand for the two simulators' devices.
+    const std::vector<Mix> mixes{
+        {"number_then_path", {"1", "{B}"}, "COM1={A}\n", ""},
+        {"path_then_number", {"{B}", "COM1"}, "COM1={A}\n", ""},
+        {"variable_number_then_path", {"2", "{B}"}, "", "UART_COM2={A}"},
+        {"numbers_from_the_file", {"1", "2"}, "COM1={A}\nCOM2={B}\n", ""},
+        {"paths", {"{A}", "{B}"}, "", ""},
+        {"path_then_number_both_in_file", {"{B}", "1"}, "COM1={A}\nCOM2={B}\n", ""}};
+    const auto members = standard();
+    const fs::path p = package(members);
+    for (const Mix& mix : mixes) {
+        SCOPED_TRACE(mix.name);
+        sims_.clear();
+        fs::remove_all(temp_ / "state");
+        const std::string a = add_sim().device_path(), b = add_sim().device_path();
+        auto with_devices = [&](std::string text) {
+            for (std::size_t at; (at = text.find("{A}")) != std::string::npos;) text.replace(at, 3, a);
+            for (std::size_t at; (at = text.find("{B}")) != std::string::npos;) text.replace(at, 3, b);
+            return text;
+        };
+        Args ports;
+        for (const auto& port : mix.ports) ports.push_back(with_devices(port));
+        const fs::path config = temp_ / "config";
+        fs::remove_all(config);
+        fs::create_directories(config / "tq318");
+        if (!mix.mapping.empty()) testing_support::write_file(config / "tq318" / "ports", with_devices(mix.mapping));
+        Args env{"XDG_CONFIG_HOME=" + config.string()};
+        if (!mix.variable.empty()) env.push_back(with_devices(mix.variable));
+        const Result r = tovctl(ports, {"repair-firmware", p.string(), "--disk", "a"}, env);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        for (int i = 0; i < 2; ++i) {
+            for (const auto& [name, bytes] : members) EXPECT_TRUE(holds(sims_[i]->files('a'), name, bytes)) << i << name;
+        }
+        std::vector<std::string> recorded;
+        for (const Json& rec : json_lines(tovctl({}, {"--json", "history"}, env).out)) {
+            EXPECT_EQ(rec.value("outcome", ""), "verified") << rec;
+            recorded.push_back(rec.value("device", ""));
+        }
+        std::sort(recorded.begin(), recorded.end());
+        std::vector<std::string> expected{a, b};
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(recorded, expected);
+    }
+}
+
+// Two arguments naming one device are refused before anything is sent.
+TEST_F(TovctlRepair, TwoPortsNamingOneDeviceAreRefused) {
+    tq318::Simulator& sim = add_sim();
+    const fs::path config = temp_ / "config";
+    fs::create_directories(config / "tq318");
+    testing_support::write_file(config / "tq318" / "ports", "COM1=" + sim.device_path() + "\n");
+    const Result r = tovctl({"1", sim.device_path()}, {"repair-firmware", package(standard()).string(), "--disk", "a"},
+                            {"XDG_CONFIG_HOME=" + config.string()});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_NE(r.err.find("name the same device"), std::string::npos) << r.err;
+    EXPECT_TRUE(sim.received_lines().empty());
 }

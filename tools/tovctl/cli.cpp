@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "port_naming.h"
 #include "ports.h"
 #include "tovrane.h"
 #include "uart.h"
@@ -121,26 +122,18 @@ CLI::Validator whole_number(long long min, long long max, std::string what) {
 }
 
 std::optional<std::uint8_t> resolve_port(const std::string& port_text, std::string& error) {
-    std::string_view text = port_text;
-    if (text.size() > 3 && (text.substr(0, 3) == "COM" || text.substr(0, 3) == "com")) text.remove_prefix(3);
-    if (const auto n = parse_integer(text, 1, 255)) return static_cast<std::uint8_t>(*n);
-    if (port_text.empty() || port_text.find('/') == std::string::npos) {
-        error = "not a COM number (1..255) or a device path: " + port_text;
+    const auto named = name_port(port_text, error);
+    if (!named) return std::nullopt;
+    if (named->number) return named->number;
+    const auto chosen = number_for_path(port_text);
+    if (!chosen) {
+        error = "every COM number is taken by a UART_COM<N> variable or the mapping file";
         return std::nullopt;
     }
-    if (const auto n = com_number_for(port_text)) {
-        const std::string var = "UART_COM" + std::to_string(*n);
-        if (std::getenv(var.c_str()) != nullptr) return static_cast<std::uint8_t>(*n);
-    }
-    for (int n = 1; n <= 255; ++n) {
-        const std::string var = "UART_COM" + std::to_string(n);
-        if (std::getenv(var.c_str()) == nullptr) {
-            ::setenv(var.c_str(), port_text.c_str(), 1);
-            return static_cast<std::uint8_t>(n);
-        }
-    }
-    error = "every COM number is taken by a UART_COM<N> variable";
-    return std::nullopt;
+    // Set in this process alone: a repair of several ports checks them with
+    // check_ports, which changes nothing its children inherit.
+    if (!chosen->variable_set) ::setenv(("UART_COM" + std::to_string(chosen->number)).c_str(), port_text.c_str(), 1);
+    return chosen->number;
 }
 
 int open_port(const std::string& port_text, std::uint8_t port) {
@@ -255,13 +248,8 @@ int run(int argc, char** argv) {
         if (command->port != PortUse::None && options.ports.empty()) throw UsageError("--port is required");
         if (command->port == PortUse::Several) {
             // Every port is checked before anything runs; one controller takes one process.
-            for (std::size_t i = 0; i < options.ports.size(); ++i) {
-                std::string error;
-                if (!resolve_port(options.ports[i], error)) throw UsageError(error);
-                for (std::size_t k = 0; k < i; ++k) {
-                    if (options.ports[k] == options.ports[i]) throw UsageError("--port " + options.ports[i] + " twice");
-                }
-            }
+            std::string error;
+            if (!check_ports(options.ports, error)) throw UsageError(error);
         }
         if (!options.trace.empty()) {
             if (const std::string e = trace_unwritable(options.trace); !e.empty())
