@@ -247,3 +247,22 @@ TEST_F(Tovctl, PermissionDeniedSaysHowToFixIt) {
     for (const char* text : {"permission denied", "sudo usermod -aG dialout $USER", "log out and in again"})
         EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
 }
+
+// A device path is opened under a COM number lent for the run: the message
+// names the path alone. A COM number whose variable is empty says so.
+TEST_F(Tovctl, PortThatCannotBeOpenedIsNamedAsGiven) {
+    Result r = run(TOVCTL_PATH, {"--port", "/dev/nonexistent-tty", "ver"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("cannot open /dev/nonexistent-tty: "), r.err.npos) << r.err;
+    EXPECT_EQ(r.err.find("COM "), r.err.npos) << r.err;
+    r = run(TOVCTL_PATH, {"--port", "7", "ver"}, {"UART_COM7="});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("(COM 7, UART_COM7 is set but empty)"), r.err.npos) << r.err;
+}
+
+TEST_F(Tovctl, PortsHelpShowsAssignsValuesPlainly) {
+    const Result r = run(TOVCTL_PATH, {"ports", "--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("--assign N DEVICE"), r.out.npos) << r.out;
+    EXPECT_EQ(r.out.find(" x 2"), r.out.npos) << r.out;
+}
