@@ -55,7 +55,9 @@ Detection detect(const DetectionRequest& request, FrontEnd& frontEnd, Console& c
         }
         if (text.starts_with("HALVERN Tovrane")) {
             detection.found = true;
-            detection.banner = std::string(text);
+            detection.received = std::string(text);
+            // The banner line alone: the prompt that follows may come in the same poll.
+            detection.banner = std::string(text.substr(0, text.find_first_of("\r\n")));
             detection.modeCode = std::string(text.substr(std::min<std::size_t>(20, text.size()), 2));
             frontEnd.detected(detection.banner, detection.modeCode);
             frontEnd.status(detection.modeCode + " Master Mode...");

@@ -16,6 +16,7 @@
 #include "member_list.h"
 #include "modbus_crc.h"
 #include "line_state.h"
+#include "package_problem.h"
 #include "read_back.h"
 #include "regular_file.h"
 #include "sha256.h"
@@ -85,6 +86,11 @@ private:
         outcome_.messages.push_back(text);
         fe_.message(text);
     }
+    // The package is refused before the device is touched: the message, and why.
+    void refuse(const std::string& text, const std::string& why) {
+        outcome_.refusal = why;
+        show(text);
+    }
     void advance() { fe_.progress(++barValue_, barMaximum_); }
     std::filesystem::path memberPath(const std::string& name) const { return workDir_->member(name); }
     bool extract(const std::string& member) {
@@ -112,7 +118,7 @@ private:
     bool prepareDevice(const std::vector<uint8_t>& record);
     void download();
     bool verify();
-    bool listIsSound() const;
+    std::string unsoundName() const;  // why a list line cannot be sent; empty when none
 
     const FirmwareRequest& request_;
     FrontEnd& fe_;
@@ -144,13 +150,17 @@ void FirmwareRun::runSteps() {
 bool FirmwareRun::unpack() {
     // A FIFO, a device or a folder is refused before it is opened for reading.
     if (!isReadableRegularFile(request_.packagePath)) {
-        show("HEX file Error !!");
+        refuse("HEX file Error !!", fileProblem(request_.packagePath));
         return false;
     }
     workDir_ = pelorim::WorkFolder::create(request_.packageBareName);
-    if (workDir_) extract(request_.listName);
-    if (!workDir_ || !isReadableRegularFile(memberPath(request_.listName))) {
-        show("HEX file Error !!");
+    if (!workDir_) {
+        refuse("HEX file Error !!", "no private work folder could be made under the temporary folder");
+        return false;
+    }
+    if (!extract(request_.listName) || !isReadableRegularFile(memberPath(request_.listName))) {
+        const std::string cabinet = cabinetProblem(request_.packagePath);
+        refuse("HEX file Error !!", !cabinet.empty() ? cabinet : "it holds no member list (" + request_.listName + ")");
         return false;
     }
     fe_.status(request_.modeCode + " File Checking...");
@@ -162,34 +172,39 @@ bool FirmwareRun::unpack() {
                   : std::string_view{});
     // Names that would land outside the work folder, or a list longer than a
     // package may be, refuse the package before anything else is unpacked.
-    bool listIsSafe = lines_.size() <= pelorim::CabLimits{}.max_members;
-    for (const auto& line : lines_) listIsSafe = listIsSafe && !pelorim::is_unsafe_member_name(line);
+    std::string why;
+    if (lines_.size() > pelorim::CabLimits{}.max_members) why = "its member list is longer than a package may be";
+    for (const auto& line : lines_) {
+        if (why.empty() && pelorim::is_unsafe_member_name(line)) why = "the member name \"" + line + "\" is refused";
+    }
     // Every listed member must unpack whole, and every name sent must be one
     // the controller's listing can show back: the package is checked whole
     // before the device is touched.
-    listIsSafe = listIsSafe && listIsSound();
+    if (why.empty()) why = unsoundName();
     for (const auto& line : lines_) {
-        if (!listIsSafe) break;
+        if (!why.empty()) break;
         if (line.empty()) continue;
-        if (!extract(line)) {
-            listIsSafe = false;
-            break;
-        }
         MemberRecord member;
         member.name = line;
-        const auto hash = sha256OfFile(memberPath(line));
+        std::optional<std::string> hash;
         std::error_code error;
-        member.size = std::filesystem::file_size(memberPath(line), error);
+        if (extract(line)) {
+            hash = sha256OfFile(memberPath(line));
+            member.size = std::filesystem::file_size(memberPath(line), error);
+        }
         if (!hash || error) {
-            listIsSafe = false;
+            const std::string cabinet = cabinetProblem(request_.packagePath);
+            why = !cabinet.empty() ? cabinet : "the member " + line + " is missing or damaged";
             break;
         }
         member.sha256 = *hash;
         outcome_.members.push_back(std::move(member));
     }
-    if (!listIsSafe || !isReadableRegularFile(memberPath(request_.recordName)) ||
-        !isReadableRegularFile(memberPath(programName_))) {
-        show("HEX File Error !!");
+    for (const std::string* name : std::initializer_list<const std::string*>{&request_.recordName, &programName_}) {
+        if (why.empty() && !isReadableRegularFile(memberPath(*name))) why = "the member " + *name + " is missing";
+    }
+    if (!why.empty()) {
+        refuse("HEX File Error !!", why);
         return false;
     }
     return true;
@@ -198,22 +213,24 @@ bool FirmwareRun::unpack() {
 // Names that reach the controller: none may hold a blank or a control
 // character (its listing separates words by blanks), and no two different
 // lines may be stored under the same name. The record is not sent.
-bool FirmwareRun::listIsSound() const {
+std::string FirmwareRun::unsoundName() const {
     std::vector<std::pair<std::string, const std::string*>> stored;
     for (const auto& line : lines_) {
         if (line.empty() || line == request_.recordName) continue;
         const std::string name = storedName(line);
-        if (name.empty()) return false;
+        const std::string refused = "the member name \"" + line + "\" is refused";
+        if (name.empty()) return refused;
         for (const char c : name) {
             const auto u = static_cast<unsigned char>(c);
-            if (u <= 0x20 || u == 0x7F) return false;
+            if (u <= 0x20 || u == 0x7F) return refused + " (a blank or a control character)";
         }
         for (const auto& [other, otherLine] : stored) {
-            if (other == name && *otherLine != line) return false;
+            if (other == name && *otherLine != line)
+                return refused + " (stored under the same name as \"" + *otherLine + "\")";
         }
         stored.emplace_back(name, &line);
     }
-    return true;
+    return {};
 }
 
 bool FirmwareRun::authenticate(std::vector<uint8_t>& record) {

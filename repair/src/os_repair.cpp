@@ -1,8 +1,10 @@
 // "(1). Repair Tovrane": the operating-system image goes to the controller
 // through TOV_Update_Tovrane, then "reset" restarts it.
+#include <filesystem>
 #include <vector>
 
 #include "line_state.h"
+#include "package_problem.h"
 #include "regular_file.h"
 #include "sha256.h"
 #include "tq318/repair/engine.h"
@@ -23,8 +25,17 @@ Outcome repairOs(const OsRequest& request, FrontEnd& frontEnd, Console& console)
     };
     // Only a regular file is sent: a FIFO or a device would block the run.
     if (!isReadableRegularFile(request.imagePath)) {
+        outcome.refusal = fileProblem(request.imagePath);
         show("File not found !!");
         return outcome;  // no closing message: the choice was refused
+    }
+    // An empty image would be sent as a file of no blocks, and the controller
+    // restarts with nothing installed: it is refused like a missing one.
+    std::error_code sizeError;
+    if (std::filesystem::file_size(request.imagePath, sizeError) == 0 || sizeError) {
+        outcome.refusal = "the image is empty (0 bytes)";
+        show("Image file is empty !!");
+        return outcome;
     }
     outcome.sha256 = sha256OfFile(request.imagePath).value_or("");
 

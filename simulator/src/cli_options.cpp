@@ -121,7 +121,7 @@ CliConfig parse_cli(const std::vector<std::string_view>& args) {
 
 std::string cli_help() {
   std::string out =
-      "usage: tq318-sim [options]\n"
+      "Usage: tq318-sim [options]\n"
       "Plays a TQ-318 controller console on a pseudo-terminal until SIGINT or SIGTERM.\n"
       "Prints \"device: /dev/pts/N\" and \"UART_COM1=/dev/pts/N\"; SIGUSR1 plays a power restart.\n\n";
   for (const auto& [name, opt] : options()) {

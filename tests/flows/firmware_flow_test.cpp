@@ -2,6 +2,8 @@
 // disks, download every listed member, restart the controller.
 #include <QCryptographicHash>
 #include <QCursor>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QProgressBar>
 #include <QTest>
 
@@ -548,6 +550,39 @@ private slots:
         const auto afterLoads = std::vector<std::string>(lastLoad.base(), lines.end());
         QCOMPARE(afterLoads, (std::vector<std::string>{"dir", "reset"}));
         QCOMPARE(b.sim.files('a').size(), std::size_t(20));
+    }
+
+    // The 1 s pauses between "del", "y", "delb", "y" hand events to the window.
+    void eventsAreServedDuringTheDeletePauses() {
+        Bench b;
+        QVERIFY(b.toStep3());
+        QElapsedTimer clock;
+        bool deleting = false;
+        qint64 last = -1, longest = 0;
+        int ticks = 0;
+        QTimer probe;
+        probe.setInterval(20);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            if (!deleting) return;
+            const qint64 now = clock.elapsed();
+            if (last >= 0) longest = std::max(longest, now - last);
+            last = now;
+            ++ticks;
+        });
+        QObject::connect(b.h.form.get(), &pelorim::Form1::panelChanged, b.h.form.get(), [&](int panel, const QString& text) {
+            if (panel != 2) return;
+            if (text == QStringLiteral("Firmware authentication verify ok.")) {
+                deleting = true;
+                clock.start();
+                last = 0;
+            } else if (text == QStringLiteral("start loading firmware...")) {
+                deleting = false;
+            }
+        });
+        probe.start();
+        QVERIFY(runRepair(b, standardPackage().build(b.files.path(), "tq318.hex")));
+        QVERIFY2(ticks >= 50, qPrintable(QString::number(ticks)));  // four 1 s pauses at 20 ms
+        QVERIFY2(longest <= 200, qPrintable(QString::number(longest)));
     }
 
     void exitDuringTheChecksumLeavesNoWorkFolder() {

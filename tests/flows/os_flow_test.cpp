@@ -1,6 +1,8 @@
 // "(1). Repair Tovrane": choose an image, update the controller's operating
 // system, restart it, report, disconnect.
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -24,12 +26,30 @@ private slots:
                  (std::vector<QString>{"Can not find OS Image file for repairing!!", "OS Upgrade Failed!!"}));
         QCOMPARE(b.h.dialogs->fileRequests.size(), std::size_t(1));
         QCOMPARE(b.h.dialogs->fileRequests[0].filter, QStringLiteral("IMG Files (*.img)|*.img|All "));
-        QCOMPARE(b.h.dialogs->fileRequests[0].initialFolder, QString::fromStdString(pelorim::executableFolder()));
+        // Nothing chosen yet in this session: the user's home.
+        QCOMPARE(b.h.dialogs->fileRequests[0].initialFolder, QDir::homePath());
         QVERIFY(b.lines().empty());
         QVERIFY(b.h->Frame_Step1->isEnabled());
         QCOMPARE(b.h->panelText(1), QStringLiteral("COM 1 Disonnected!! "));
         QVERIFY(std::find(b.h.panel2History.begin(), b.h.panel2History.end(),
                           QStringLiteral("MS File Checking ...")) != b.h.panel2History.end());
+    }
+
+    // The next dialog of the session opens where the last file was chosen.
+    void dialogOpensInTheFolderLastUsed() {
+        QString folder;
+        {
+            Bench b;
+            QVERIFY(b.toStep3());
+            b.h.dialogs->fileAnswers.push_back(QString::fromStdString((b.files / "gone.img").string()));
+            QTest::mouseClick(b.h->ComUploadOS, Qt::LeftButton);
+            folder = QFileInfo(QString::fromStdString((b.files / "gone.img").string())).absolutePath();
+        }
+        Bench c;
+        QVERIFY(c.toStep3());
+        QTest::mouseClick(c.h->ComUpload, Qt::LeftButton);
+        QCOMPARE(c.h.dialogs->fileRequests.size(), std::size_t(1));
+        QCOMPARE(c.h.dialogs->fileRequests[0].initialFolder, folder);
     }
 
     void missingImageIsReportedBeforeAnythingIsSent() {

@@ -147,6 +147,7 @@ TEST_F(TovctlRepair, FirmwareAfterWaitingForThePowerRestartIsVerified) {
     EXPECT_EQ(rec.value("frontEnd", ""), "tovctl");
     EXPECT_EQ(rec.value("outcome", ""), "verified");
     EXPECT_EQ(rec.value("modeCode", ""), "MS");
+    EXPECT_EQ(rec.value("banner", ""), "HALVERN Tovrane V1.2MS repair console");  // the line alone
     EXPECT_EQ(rec.value("device", ""), sim.device_path());
     EXPECT_EQ(rec.value("sha256", ""), sha256_hex(testing_support::read_file(package_path_)));
     ASSERT_EQ(rec["members"].size(), members.size() + 1);  // and the record's line, auth.key
@@ -160,7 +161,7 @@ TEST_F(TovctlRepair, FirmwareAfterWaitingForThePowerRestartIsVerified) {
     }
     const Result text = tovctl({}, {"history", "--last", "1"});
     EXPECT_NE(text.out.find("tovctl  COM"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("firmware  tq318.hex  verified  4 members"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("firmware  tq318.hex  verified  3 members"), std::string::npos) << text.out;
 }
 
 // No place for the record (a regular file where its folder goes; root is not
@@ -181,26 +182,94 @@ TEST_F(TovctlRepair, RefusedPackageExitsFourWithNothingSent) {
     tq318::Simulator& sim = add_sim();
     const fs::path blank = package({{"tq318.exe", random_bytes(900, 4)}, {"my file.bin", "x"}});
     const fs::path wrong_program = package({{"other.exe", random_bytes(900, 5)}}, "other.exe");
+    const std::string whole = testing_support::read_file(package(standard()));
+    fs::create_directories(temp_ / "cut");
+    testing_support::write_file(temp_ / "cut" / "tq318.hex", whole.substr(0, whole.size() / 2));
+    testing_support::write_file(temp_ / "junk.hex", random_bytes(3000, 6));
+    testing_support::write_file(temp_ / "empty.img", "");
     fs::create_directories(temp_ / "folder.hex");
-    const std::vector<Args> cases{
-        {"repair-firmware", (temp_ / "missing.hex").string(), "--disk", "a"},
-        {"repair-firmware", (temp_ / "folder.hex").string(), "--wait", "--wait-timeout", "1"},
-        {"repair-firmware", blank.string(), "--disk", "b"},
-        {"--json", "repair-firmware", wrong_program.string(), "--disk", "a"},
-        {"repair-os", (temp_ / "missing.img").string()},
+    // Each refusal says why on the line after the message.
+    const std::vector<std::pair<Args, std::string>> cases{
+        {{"repair-firmware", (temp_ / "missing.hex").string(), "--disk", "a"}, "not found"},
+        {{"repair-firmware", (temp_ / "folder.hex").string(), "--wait", "--wait-timeout", "1"}, "a folder"},
+        {{"repair-firmware", blank.string(), "--disk", "b"}, "the member name \"my file.bin\" is refused"},
+        {{"--json", "repair-firmware", wrong_program.string(), "--disk", "a"}, "the member tq318.exe is missing"},
+        {{"repair-firmware", (temp_ / "junk.hex").string(), "--disk", "a"}, "not a cabinet archive"},
+        {{"repair-firmware", (temp_ / "cut" / "tq318.hex").string(), "--disk", "a"}, "truncated: "},
+        {{"repair-os", (temp_ / "missing.img").string()}, "not found"},
+        {{"repair-os", (temp_ / "empty.img").string()}, "the image is empty (0 bytes)"},
     };
     sim.clear_received_lines();
-    for (const Args& args : cases) {
+    for (const auto& [args, why] : cases) {
         const Result r = tovctl({sim.device_path()}, args);
         EXPECT_EQ(r.status, 4) << args[1] << r.out << r.err;
         EXPECT_NE(r.err.find("refused before the device was touched"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("!!\n  " + why + ""), std::string::npos) << why << ": " << r.err;
     }
     tq318::Simulator& other = add_sim();
-    const Result several = tovctl({sim.device_path(), other.device_path()}, cases[2]);
+    const Result several = tovctl({sim.device_path(), other.device_path()}, cases[2].first);
     EXPECT_EQ(several.status, 4) << several.err;
     EXPECT_TRUE(sim.received_lines().empty());
     EXPECT_TRUE(other.received_lines().empty());
+    EXPECT_FALSE(sim.uploaded_image());
     EXPECT_TRUE(work_folders_gone());
+}
+
+// "wait" ends at the prompt that follows the banner: a command at once is heard.
+TEST_F(TovctlRepair, CommandRightAfterWaitSucceeds) {
+    auto options = sim_options();
+    options.password = "quorvelstand83";
+    options.restart_after_open_ms = 1000;  // also when "ver" opens the port: it is done long before
+    tq318::Simulator& sim = add_sim(options);
+    for (int i = 0; i < 2; ++i) {
+        const Result w = tovctl({sim.device_path()}, {"wait", "--timeout", "20"});
+        ASSERT_EQ(w.status, 0) << w.err;
+        EXPECT_EQ(w.out, "MS\n");
+        const Result v = tovctl({sim.device_path()}, {"ver"});
+        EXPECT_EQ(v.status, 0) << v.err;
+        EXPECT_NE(v.out.find("Version: 123003"), std::string::npos) << v.out;
+    }
+}
+
+// Without --wait, at a controller that asks for its password: one blank line
+// is sent, the repair ends saying what it saw, and the record says so too.
+TEST_F(TovctlRepair, RepairAtPasswordPromptEndsAfterTheProbe) {
+    auto options = sim_options();
+    options.password = "quorvelstand83";
+    options.boot_on_start = true;  // restarted before the port was opened: it waits for its password
+    tq318::Simulator& sim = add_sim(options);
+    sim.clear_received_lines();
+    const Result r = tovctl({sim.device_path()},
+                            {"--json", "repair-firmware", package(standard()).string(), "--disk", "b"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    const std::string said = "the controller asks for its password: power it on with --wait";
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+    // The probe's blank line (not heard when it came during the boot noise), nothing else.
+    const auto heard = sim.received_lines();
+    EXPECT_TRUE(heard.empty() || heard == std::vector<std::string>{""}) << heard.size() << " lines, " << heard.front();
+    const auto lines = json_lines(r.out);
+    ASSERT_FALSE(lines.empty());
+    const Json& result = lines.back();
+    EXPECT_EQ(result.value("failure", ""), said);
+    EXPECT_EQ(result.value("disk", ""), "b");
+    EXPECT_EQ(result["messages"], Json::array({said}));
+    const auto records = json_lines(tovctl({}, {"--json", "history"}).out);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records.front().value("failureText", ""), said);
+    EXPECT_EQ(records.front().value("disk", ""), "b");
+    EXPECT_EQ(records.front().value("outcome", ""), "failed");
+    EXPECT_TRUE(work_folders_gone());
+}
+
+TEST_F(TovctlRepair, RepairAtSilentConsoleEndsAfterTheProbe) {
+    tq318::Simulator& sim = add_sim();
+    tq318::Faults f;
+    f.silent = true;
+    sim.set_faults(f);
+    const Result r = tovctl({sim.device_path()}, {"repair-os", package(standard()).string()});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("the console is silent"), std::string::npos) << r.err;
+    EXPECT_EQ(sim.received_lines(), std::vector<std::string>{""});
 }
 
 TEST_F(TovctlRepair, LostDeleteFailsNamingTheFileLeftBehind) {

@@ -305,6 +305,20 @@ private slots:
         QCOMPARE(h.exits, exit ? std::vector<int>{0} : std::vector<int>{});
     }
 
+    // The progress frame is opaque: what lies under it does not show through.
+    void progressFrameHidesWhatLiesUnderIt() {
+        Harness h;
+        QVERIFY(h.load());
+        h->show();
+        h->Frame1->show();
+        h->Frame1->raise();
+        auto underFrame = [&] { return h->grab(h->Frame1->geometry()).toImage(); };
+        for (QLabel* l : {h->Label2[0], h->Label2[1]}) l->setText(QString());
+        const QImage blank = underFrame();
+        for (QLabel* l : {h->Label2[0], h->Label2[1]}) l->setText(QString(200, QLatin1Char('W')));
+        QCOMPARE(underFrame(), blank);
+    }
+
     void connectDuringDetectionIsNotNested() {
         Harness h;
         QVERIFY(h.load());

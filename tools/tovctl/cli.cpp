@@ -21,8 +21,16 @@
 
 namespace tovctl {
 
+// The library's error text names no command as "(null)" (callers of the
+// library read it so); a person is told "no command" instead.
+std::string readable_error(std::string text) {
+    static constexpr std::string_view kUnnamed = "(null) Error!";
+    if (text.starts_with(kUnnamed)) text.replace(0, kUnnamed.size(), "Error! (no command)");
+    return text;
+}
+
 int device_failure(Context& ctx, unsigned code) {
-    const std::string text = one_line(std::string_view(ctx.r(), strnlen(ctx.r(), kReplySize)));
+    const std::string text = readable_error(one_line(std::string_view(ctx.r(), strnlen(ctx.r(), kReplySize))));
     const std::string_view meaning = code_meaning(code);
     std::fprintf(stderr, "tovctl %s: failed with code %u (%.*s): %s\n", ctx.name.c_str(), code,
                  static_cast<int>(meaning.size()), meaning.data(), text.c_str());
@@ -142,7 +150,16 @@ int open_port(const std::string& port_text, std::uint8_t port) {
     char path[512] = "";
     Uart_Device_Path(port, path, sizeof path);
     const std::string_view meaning = code_meaning(code);
-    std::fprintf(stderr, "tovctl: cannot open %s (COM %u, %s): %.*s (uart code %u)\n", port_text.c_str(), port, path,
+    // A device path was given: the COM number it was lent is tovctl's own
+    // business. A COM number names its device, or says that it has none.
+    std::string where;
+    if (port_text.find('/') == std::string::npos) {
+        const std::string var = "UART_COM" + std::to_string(port);
+        const char* value = std::getenv(var.c_str());
+        where = " (COM " + std::to_string(port) + ", " +
+                (value != nullptr && *value == '\0' ? var + " is set but empty" : std::string(path)) + ")";
+    }
+    std::fprintf(stderr, "tovctl: cannot open %s%s: %.*s (uart code %u)\n", port_text.c_str(), where.c_str(),
                  static_cast<int>(meaning.size()), meaning.data(), code);
     if (code == UART_ERR_PERMISSION) {
         std::fputs("  Your user may not use serial ports. Join the dialout group:\n"
@@ -180,10 +197,11 @@ std::string trace_unwritable(const std::string& file) {
     return {};
 }
 
+// One line saying what is wrong, one saying where the help is.
 int usage_error(const std::string& message, const CLI::App& shown) {
-    // A subcommand's help names the program before it: "Usage: tovctl ip ...".
-    const std::string help = shown.get_parent() != nullptr ? shown.help("tovctl") : shown.help();
-    std::fprintf(stderr, "tovctl: %s\n%s", message.c_str(), help.c_str());
+    const std::string text = one_line(message);
+    const std::string help = shown.get_parent() != nullptr ? "tovctl " + shown.get_name() + " --help" : "tovctl --help";
+    std::fprintf(stderr, "tovctl: %s\nsee '%s'\n", text.c_str(), help.c_str());
     return kExitUsage;
 }
 

@@ -23,7 +23,11 @@ std::string summary_line(const Json& r) {
     const std::string path = text_of(r, "path");
     const std::string name = std::filesystem::path(path).filename().string();
     const auto port = r.value("port", 0);
-    const std::size_t members = r["members"].size();
+    // The authentication record is unpacked and checked, never sent: not a member.
+    std::size_t members = 0;
+    if (const auto it = r.find("members"); it != r.end() && it->is_array()) {
+        for (const Json& m : *it) members += text_of(m, "name") == "auth.key" ? 0 : 1;
+    }
     std::string line = text_of(r, "ended") + "  " + text_of(r, "frontEnd") + "  COM" + std::to_string(port) + "  " +
                        text_of(r, "kind") + "  " + (name.empty() ? path : name) + "  " + text_of(r, "outcome");
     if (text_of(r, "kind") == "firmware") line += "  " + std::to_string(members) + " members";

@@ -87,6 +87,16 @@ int run_assign(Context& ctx, int com, const std::string& device) {
     return success(ctx, j, human);
 }
 
+// --assign takes its two values as "N DEVICE"; the help shows them so,
+// without CLI11's value count after them.
+class AssignFormatter : public CLI::Formatter {
+public:
+    std::string make_option_opts(const CLI::Option* opt) const override {
+        if (opt->get_name() == "--assign") return " " + opt->get_type_name();
+        return CLI::Formatter::make_option_opts(opt);
+    }
+};
+
 }  // namespace
 
 void add_port_list(CLI::App& app, Commands& commands) {
@@ -97,6 +107,7 @@ void add_port_list(CLI::App& app, Commands& commands) {
                     "default ~/.config/tq318/ports), read when UART_COM<N> is not set")
         ->expected(2)
         ->type_name("N DEVICE");
+    sub->formatter(std::make_shared<AssignFormatter>());
     auto com = std::make_shared<int>(0);
     auto check = [assign, com] {
         if (assign->empty()) return;

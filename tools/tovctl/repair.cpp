@@ -14,6 +14,7 @@
 #include "history.h"
 #include "reporter.h"
 #include "tq318/repair/engine.h"
+#include "tq318/repair/prompt_check.h"
 #include "tq318/repair/record.h"
 #include "tq318/repair/record_port.h"
 #include "uart.h"
@@ -26,6 +27,23 @@ using SystemClock = std::chrono::system_clock;
 
 constexpr const char* kConsolePassword = "quorvelstand83";
 constexpr const char* kRecordName = "auth.key";
+// The prompt follows the banner after the controller's last boot step.
+constexpr std::chrono::seconds kPromptAfterBanner{10};
+// How long the probe before a repair's first command waits for the prompt.
+constexpr std::chrono::milliseconds kProbeLimit{1500};
+
+// Why the console that was probed is not ready for a repair; empty when it is.
+std::string probe_problem(const repair::PromptProbe& probe) {
+    switch (probe.state) {
+        case repair::PromptProbe::State::Prompt: return {};
+        case repair::PromptProbe::State::Password:
+            return "the controller asks for its password: power it on with --wait";
+        case repair::PromptProbe::State::Silent:
+            return "the console is silent: no prompt came within 1.5 s (is the cable joined and the controller on?)";
+        case repair::PromptProbe::State::Other: break;
+    }
+    return "the console answered \"" + one_line(probe.seen) + "\" instead of its prompt";
+}
 
 std::string bare_name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
@@ -58,6 +76,13 @@ const char* result_name(repair::Outcome::Result r) {
     }
 }
 
+// The disk the request names: --disk, else the banner's mode code; 0 without either.
+char asked_disk(const RepairArgs& args, const repair::Detection& d) {
+    if (!args.disk.empty()) return *parse_disk(args.disk);
+    if (d.found) return d.modeCode == "MS" ? 'a' : 'b';
+    return 0;
+}
+
 Json optional_code(const std::optional<uint16_t>& code) { return code ? Json(*code) : Json(nullptr); }
 
 Json strings(const std::vector<std::string>& list) {
@@ -88,7 +113,8 @@ Json result_json(const RepairArgs& args, const repair::Outcome& o, int status, c
         j["mode_code"] = utf8(d.modeCode);
     }
     if (args.firmware) {
-        j["disk"] = o.disk == 0 ? Json(nullptr) : Json(std::string(1, o.disk));
+        const char disk = o.disk != 0 ? o.disk : asked_disk(args, d);
+        j["disk"] = disk == 0 ? Json(nullptr) : Json(std::string(1, disk));
         j["load_mode"] = o.loadMode;
         j["members"] = std::move(members);
         j["verification"] = Json{{"attempted", o.verification.attempted},
@@ -143,6 +169,21 @@ void write_record(const RepairArgs& args, std::uint8_t port, const repair::Detec
         std::fprintf(stderr, "tovctl: the repair record was not written: %s\n", error->c_str());
 }
 
+// The outcome of a repair that ended at the probe: what the package check
+// found (its digests and members), the disk asked for, and why it stopped.
+repair::Outcome unready_outcome(const RepairArgs& args, const repair::Detection& d, const std::string& problem) {
+    QuietFrontEnd quiet;
+    UntouchedConsole untouched;
+    repair::Outcome o = run_engine(args, 0, d.modeCode, quiet, untouched);
+    o.result = repair::Outcome::Result::Failed;
+    o.deviceTouched = true;  // the probe's blank line
+    if (args.firmware) o.disk = asked_disk(args, d);
+    o.messages = {problem};
+    o.failureText = problem;
+    o.refusal.clear();
+    return o;
+}
+
 int repair_one(const Options& options, const RepairArgs& args, std::uint64_t bytes_to_send) {
     std::string error;
     const auto port = resolve_port(options.ports.front(), error);
@@ -194,6 +235,20 @@ int repair_one(const Options& options, const RepairArgs& args, std::uint64_t byt
                                                                    : "no power restart seen"}});
             return kExitFailed;
         }
+        if (!repair::awaitPrompt(*port, console, detection.received, kPromptAfterBanner)) {
+            std::fprintf(stderr, "tovctl %s: the banner came but no prompt followed it within %lld s\n",
+                         args.command().c_str(), static_cast<long long>(kPromptAfterBanner.count()));
+        }
+    }
+    // One probe before the first command: a controller that is not at its
+    // prompt would take "del" and the rest as a password or lose them.
+    const repair::PromptProbe probe = repair::probePrompt(*port, console, kProbeLimit);
+    if (const std::string problem = probe_problem(probe); !problem.empty()) {
+        repair::Outcome o = unready_outcome(args, detection, problem);
+        std::fprintf(stderr, "tovctl %s: %s\n", args.command().c_str(), problem.c_str());
+        write_record(args, *port, detection, started, o);
+        reporter.result(result_json(args, o, kExitFailed, detection), result_human(args, o));
+        return kExitFailed;
     }
     const repair::Outcome o = run_engine(args, *port, detection.modeCode, fe, console);
     if (!o.succeeded() && !o.failureText.empty()) fe.message(o.failureText);
@@ -220,6 +275,14 @@ int run_wait(Context& ctx, unsigned timeout) {
         }
         if (ctx.options.json)
             print_json(Json{{"command", "wait"}, {"ok", false}, {"error", d.disconnected ? "disconnected" : "time-out"}});
+        return kExitFailed;
+    }
+    // The banner is not the end of the restart: a command sent before the
+    // prompt that follows it is not heard.
+    if (!repair::awaitPrompt(ctx.port, console, d.received, kPromptAfterBanner)) {
+        std::fprintf(stderr, "tovctl wait: the banner came but no prompt followed it within %lld s\n",
+                     static_cast<long long>(kPromptAfterBanner.count()));
+        if (ctx.options.json) print_json(Json{{"command", "wait"}, {"ok", false}, {"error", "no prompt after the banner"}});
         return kExitFailed;
     }
     Json j = ok_object(ctx);
@@ -295,6 +358,7 @@ PackageCheck check_package(const RepairArgs& args) {
     PackageCheck check;
     check.accepted = console.reached();
     check.messages = fe.messages;
+    check.refusal = o.refusal;
     if (args.firmware) {
         for (const auto& m : o.members) check.bytes_to_send += m.name == kRecordName ? 0 : m.size;
     } else {
@@ -309,10 +373,12 @@ int report_refused(const Options& options, const RepairArgs& args, const Package
     for (const auto& m : check.messages) why += (why.empty() ? "" : "; ") + one_line(m);
     std::fprintf(stderr, "tovctl %s: %s refused before the device was touched: %s\n", args.command().c_str(),
                  args.file.c_str(), why.c_str());
+    // Why, on the line after the message.
+    if (!check.refusal.empty()) std::fprintf(stderr, "  %s\n", utf8(check.refusal).c_str());
     if (options.json)
         print_json(Json{{"event", "result"}, {"command", args.command()}, {"ok", false}, {"result", "refused"},
                         {"exit", kExitRefused}, {"path", utf8(args.file)}, {"device_touched", false},
-                        {"messages", strings(check.messages)}});
+                        {"messages", strings(check.messages)}, {"reason", utf8(check.refusal)}});
     return kExitRefused;
 }
 

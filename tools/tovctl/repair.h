@@ -28,6 +28,7 @@ struct RepairArgs {
 struct PackageCheck {
     bool accepted = false;
     std::vector<std::string> messages;  // what refused it
+    std::string refusal;                // why, in words ("not a cabinet archive ...")
     std::uint64_t bytes_to_send = 0;
 };
 PackageCheck check_package(const RepairArgs& args);

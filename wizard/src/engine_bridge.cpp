@@ -1,8 +1,10 @@
 #include "engine_bridge.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QProgressBar>
+#include <QTimer>
 
 #include <array>
 
@@ -75,6 +77,13 @@ void WindowFrontEnd::progress(int value, int /*maximum*/) { form_.UploadBar->set
 void WindowFrontEnd::busy() { form_.setCursor(Qt::WaitCursor); }
 
 void WindowFrontEnd::yield() { QCoreApplication::processEvents(); }
+
+void WindowFrontEnd::pause(std::chrono::milliseconds duration) {
+    // A nested loop that ends with the pause: paints, the timer and EXIT run in it.
+    QEventLoop loop;
+    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
 bool WindowFrontEnd::ended() const { return form_.programEnded(); }
 

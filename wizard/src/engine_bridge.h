@@ -39,6 +39,8 @@ public:
     void progress(int value, int maximum) override;
     void busy() override;
     void yield() override;
+    // The window stays drawn and answers during the pause: events are handled.
+    void pause(std::chrono::milliseconds duration) override;
     bool ended() const override;
 
 protected:

@@ -141,6 +141,9 @@ void Form1::buildControls() {
     Frame1 = new QGroupBox(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     place(Frame1, 4200, 480, 3975, 5535);
+    // Drawn over step 2's texts: the frame paints its own background so that
+    // only it shows there.
+    Frame1->setAutoFillBackground(true);
     UploadBar = new QProgressBar(Frame1);
     UploadBar->setObjectName(QStringLiteral("UploadBar"));
     UploadBar->setTextVisible(false);

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -82,14 +84,19 @@ void endRepair(Form1& form, bool succeeded, const QString& failureText) {
     form.Flow_controler(form.Disconnect_Act() ? 1 : 3);
 }
 
-// The open-file dialog in the program's folder with `filter`; then the
-// status shows that the choice is being checked (also after a cancel).
-// Returns the full path; `bareName` receives the bare name.
+// The open-file dialog with `filter`, in the folder of the last file chosen
+// in this session, else the user's home (an installed program's own folder
+// is no place for images); then the status shows that the choice is being
+// checked (also after a cancel). Returns the full path; `bareName` receives
+// the bare name.
 QString chooseFile(Form1& form, const QString& filter, QString& bareName) {
-    form.CommonDialog1->InitDir = QString::fromStdString(executableFolder());
+    static QString lastFolder;
+    form.CommonDialog1->InitDir = lastFolder.isEmpty() ? QDir::homePath() : lastFolder;
     form.CommonDialog1->Filter = filter;
     form.CommonDialog1->ShowOpen();
     bareName = form.CommonDialog1->FileTitle();
+    if (!form.CommonDialog1->FileName().isEmpty())
+        lastFolder = QFileInfo(form.CommonDialog1->FileName()).absolutePath();
     form.setPanel(2, form.modeCode() + QStringLiteral(" File Checking ..."));
     return form.CommonDialog1->FileName();
 }

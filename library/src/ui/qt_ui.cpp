@@ -1,6 +1,8 @@
 // The Qt implementation: a modeless "Load Process" dialog owned by the window
 // that was active when the transfer began, QMessageBox for messages and the
-// question, and the override cursor for the wait cursor.
+// question, and the override cursor for the wait cursor. Built as a module of
+// its own (libtovrane-qt), which the library loads only in a process that
+// runs a QApplication: the library itself links no Qt.
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
@@ -148,9 +150,12 @@ private:
 
 }  // namespace
 
-Ui& qt_ui() {
-    static QtUi ui;
-    return ui;
-}
-
 }  // namespace tovrane::ui
+
+// The module's one entry: its UI when the process has a QApplication (a
+// QCoreApplication has no widgets to show), else null.
+extern "C" __attribute__((visibility("default"))) tovrane::ui::Ui* tovrane_qt_ui() {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return nullptr;
+    static tovrane::ui::QtUi ui;
+    return &ui;
+}

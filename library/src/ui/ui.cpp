@@ -1,9 +1,11 @@
-// The choice of the UI in force, and the console implementation.
+// The choice of the UI in force, and the console implementation. The Qt
+// implementation lives in a module loaded at run time (ui/qt_module.h).
 #include "ui/ui.h"
+
+#include "ui/qt_module.h"
 
 #include <unistd.h>
 
-#include <QApplication>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -73,10 +75,15 @@ Ui& console_ui() {
     return ui;
 }
 
+Ui& qt_ui() {
+    if (Ui* ui = qt_module_ui()) return *ui;
+    return console_ui();
+}
+
 Ui& active_ui() {
     if (g_override != nullptr) return *g_override;
-    // A QCoreApplication or QGuiApplication has no widgets to show.
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) return qt_ui();
+    // Only a program that runs a QApplication gets windows.
+    if (Ui* ui = qt_module_ui()) return *ui;
     return console_ui();
 }
 

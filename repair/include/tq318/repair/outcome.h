@@ -50,11 +50,15 @@ struct Outcome {
     // The message a front end shows after a failed run ("Firmware Upgrade
     // Failed!!" or "OS Upgrade Failed!!"); empty when nothing more is shown.
     std::string failureText;
+    // Why the package or image was refused before the device was touched
+    // ("not a cabinet", "the image is empty (0 bytes)", ...); empty otherwise.
+    std::string refusal;
 };
 
 struct Detection {
     bool found = false;
-    std::string banner;    // the reply that began "HALVERN Tovrane"
+    std::string banner;    // the line that began "HALVERN Tovrane", without its line end
+    std::string received;  // the whole poll that held it (the prompt may follow the banner)
     std::string modeCode;  // its characters 21 and 22
     bool disconnected = false;  // the wait ended because the serial adapter went away
 };
