@@ -1,8 +1,8 @@
-// The one file that knows termios: opening, configuring, reading and
-// writing a serial device, and putting it back as it was.
+// A serial device: opening, configuring, reading and writing it, and putting
+// it back as it was. One implementation file per platform (serial_device.cpp
+// on termios, win32/serial_device_win32.cpp); the platform's handle and
+// saved settings come from its serial_device_members.h.
 #pragma once
-
-#include <termios.h>
 
 #include <cstdint>
 #include <memory>
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "byte_source.h"
+#include "serial_native.h"  // the platform's headers and helpers
 
 namespace uart {
 
@@ -47,21 +48,8 @@ public:
         friend class SerialDevice;
         Key() = default;
     };
-    SerialDevice(Key, int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
 
-private:
-    std::uint16_t configure(const LineFormat& format);
-    void request_low_latency();
-
-    int fd_ = -1;
-    std::string path_;
-    termios saved_{};
-    bool saved_valid_ = false;
-    int saved_serial_flags_ = 0;
-    bool serial_flags_changed_ = false;
+#include "serial_device_members.h"
 };
-
-// Maps a baud rate to its termios constant; false when unsupported.
-bool baud_constant(std::uint32_t baud, speed_t& out);
 
 }  // namespace uart
