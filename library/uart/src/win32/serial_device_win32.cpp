@@ -40,7 +40,7 @@ std::uint16_t open_error_code(DWORD err) {
 bool is_hangup(DWORD err) {
     return err == ERROR_BROKEN_PIPE || err == ERROR_DEVICE_REMOVED || err == ERROR_BAD_COMMAND ||
            err == ERROR_OPERATION_ABORTED || err == ERROR_INVALID_HANDLE || err == ERROR_GEN_FAILURE ||
-           err == ERROR_HANDLE_EOF || err == ERROR_NO_SUCH_DEVICE || err == ERROR_DEVICE_NOT_CONNECTED;
+           err == ERROR_HANDLE_EOF || err == ERROR_DEVICE_NOT_CONNECTED;
 }
 
 bool line_format_valid(const LineFormat& f) {

@@ -1,8 +1,10 @@
-// Where the mapping file lives on Windows (%APPDATA%\tq318\ports), its
-// bounded read, and the default device of a COM number.
+// The serial layer's Windows calls besides the serial device itself: where
+// the mapping file lives (%APPDATA%\tq318\ports) and its bounded read, the
+// default device of a COM number, local time for the transcript.
 #include <windows.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 
 #include "platform.h"
@@ -16,6 +18,10 @@ struct HandleCloser {
 };
 using Handle = std::unique_ptr<void, HandleCloser>;
 }  // namespace
+
+bool local_time(std::time_t t, std::tm& out) {
+    return localtime_s(&out, &t) == 0;
+}
 
 std::string default_device_name(std::uint8_t port) { return "\\\\.\\COM" + std::to_string(port); }
 

@@ -1,15 +1,22 @@
-// Where the mapping file lives on Linux, and its bounded read.
+// The serial layer's POSIX calls besides the serial device itself: where the
+// mapping file lives and its bounded read, the default device of a COM
+// number, local time for the transcript.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 
 #include "platform.h"
 #include "ports_file.h"
 
 namespace uart {
+
+bool local_time(std::time_t t, std::tm& out) {
+    return localtime_r(&t, &out) != nullptr;
+}
 
 std::string default_device_name(std::uint8_t port) { return "/dev/ttyS" + std::to_string(port - 1); }
 
