@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A fresh Wine prefix for this test run (the fixture every Wine test needs):
-# wineboot once, and COM1..COM8 pointed at links under the build folder,
+# wineboot once, and COM1..COM4 pointed at links under the build folder,
 # where each test's simulator puts its pty. Wine takes COM ports from
 # HKLM\Software\Wine\Ports and remakes dosdevices/com<N> from it at start,
 # so a hand-made dosdevices link alone would be replaced by /dev/ttyS<N-1>.
@@ -17,7 +17,7 @@ start_wineserver
 regfile="$WIN_BUILD/wine/ports.reg"
 {
   printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-  for n in 1 2 3 4 5 6 7 8; do
+  for n in 1 2 3 4; do
     printf '"COM%d"="%s"\r\n' "$n" "$PORTS/com$n"
   done
 } > "$regfile"

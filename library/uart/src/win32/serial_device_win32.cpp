@@ -35,12 +35,13 @@ std::uint16_t open_error_code(DWORD err) {
     }
 }
 
-// An I/O error that means the port went away (adapter unplugged, far end
-// closed).
+// An I/O error on an open port that means the port went away (adapter
+// unplugged, far end closed; Wine reports a pseudo-terminal whose far end
+// closed as "not ready").
 bool is_hangup(DWORD err) {
     return err == ERROR_BROKEN_PIPE || err == ERROR_DEVICE_REMOVED || err == ERROR_BAD_COMMAND ||
            err == ERROR_OPERATION_ABORTED || err == ERROR_INVALID_HANDLE || err == ERROR_GEN_FAILURE ||
-           err == ERROR_HANDLE_EOF || err == ERROR_DEVICE_NOT_CONNECTED;
+           err == ERROR_HANDLE_EOF || err == ERROR_IO_DEVICE || err == ERROR_NOT_READY || err == ERROR_DEVICE_NOT_CONNECTED;
 }
 
 bool line_format_valid(const LineFormat& f) {
