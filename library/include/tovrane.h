@@ -33,7 +33,14 @@
 extern "C" {
 #endif
 
-#if defined(__GNUC__)
+/*
+ * On Windows (x86-64) the exports live in tovrane.dll at fixed ordinals
+ * (tovrane.def) and use the platform's one x86-64 calling convention (the
+ * Microsoft x64 convention; __cdecl and __stdcall name the same thing there).
+ */
+#if defined(_WIN32)
+#define TOV_API
+#elif defined(__GNUC__)
 #define TOV_API __attribute__((visibility("default")))
 #else
 #define TOV_API

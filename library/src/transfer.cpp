@@ -1,11 +1,6 @@
 #include "transfer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -32,18 +27,15 @@ std::uint32_t g_header_size = 0;
 
 constexpr std::int32_t kFirmwareMode = 3;
 constexpr std::uint32_t kFirmwareHeaderPauseMs = 50;
-constexpr std::uint64_t kLargestFile = 0xFFFFFFFFull;  // the header's size field is 32 bits
 
 // The header record for the opened file: its size and its last-write time as
 // MS-DOS fields of local time.
-HeaderRecord header_for(const struct stat& st, std::string_view name) {
+HeaderRecord header_for(const SourceFile& source, std::string_view name) {
     HeaderRecord record;
     record.name = header_name(name);
-    record.size = static_cast<std::uint32_t>(st.st_size);
-    std::tm local{};
-    const std::time_t written = st.st_mtim.tv_sec;
-    if (localtime_r(&written, &local) != nullptr) {
-        const DosDateTime dos = dos_date_time(local);
+    record.size = static_cast<std::uint32_t>(source.size);
+    if (source.written) {
+        const DosDateTime dos = dos_date_time(*source.written);
         record.year = dos.year;
         record.month = dos.month;
         record.day = dos.day;
@@ -84,31 +76,6 @@ std::uint32_t take_answer(std::uint8_t port, char* reply, std::uint32_t quiet_ms
     const std::uint32_t n = read_waiting(port, buffer.data(), quiet_ms);
     if (n > 0 || !keep_when_empty) std::memcpy(reply, buffer.data(), n + 1);
     return n;
-}
-
-SourceFile open_source(const char* path) {
-    SourceFile source;
-    if (path == nullptr || *path == '\0') return source;
-    // O_NONBLOCK: opening a FIFO must not wait for a writer.
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        source.state = (errno == ENOENT || errno == ENOTDIR) ? SourceFile::State::kMissing
-                                                             : SourceFile::State::kUnusable;
-        return source;
-    }
-    source.state = SourceFile::State::kUnusable;
-    if (::fstat(fd, &source.st) != 0 || !S_ISREG(source.st.st_mode) ||
-        static_cast<std::uint64_t>(source.st.st_size) > kLargestFile) {
-        ::close(fd);
-        return source;
-    }
-    source.file.reset(::fdopen(fd, "rb"));
-    if (!source.file) {
-        ::close(fd);
-        return source;
-    }
-    source.state = SourceFile::State::kReady;
-    return source;
 }
 
 std::uint16_t SendBlock(std::uint8_t port, ui::ProgressWindow* window, std::uint32_t block_number,
@@ -179,7 +146,7 @@ std::uint16_t SendFile(std::uint8_t port, SourceFile& source, const char* path,
 
     const bool named = target_name != nullptr && *target_name != '\0';
     const HeaderRecord record =
-        header_for(source.st, named ? std::string_view(target_name) : file_name);
+        header_for(source, named ? std::string_view(target_name) : file_name);
     BuildHeaderBlock(g_block, record);
     g_header_size = record.size;
     // A header whose answer was lost may have been taken: sent again, the

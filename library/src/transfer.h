@@ -2,11 +2,11 @@
 // each answered by ACK or NAK, with the "Load Process" window meanwhile.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <memory>
+#include <optional>
 
 #include "block.h"
 
@@ -34,9 +34,15 @@ struct SourceFile {
     };
     State state = State::kMissing;
     File file;
-    struct stat st {};
+    std::uint64_t size = 0;
+    // The last-write time as local time, when the platform gives one.
+    std::optional<std::tm> written;
 };
+// One implementation per platform: source_file_posix.cpp, win32/source_file_win32.cpp.
 SourceFile open_source(const char* path);
+
+// The largest file a header can describe: its size field is 32 bits.
+inline constexpr std::uint64_t kLargestFile = 0xFFFFFFFFull;
 
 // What a transfer leaves for its caller besides the result code.
 struct TransferReport {

@@ -30,7 +30,16 @@
 extern "C" {
 #endif
 
-#if defined(__GNUC__)
+/*
+ * On Windows (x86-64) port N is \\.\COM<N> unless UART_COM<N> names
+ * another path; the functions live in uart.dll (uart.def: Send_Raw at
+ * ordinal 9, Read_Reply 10, Exchange_Cmd 30, Read_Until 32, Read_Raw 33, the
+ * others by name) and use the platform's one x86-64 calling convention (the
+ * Microsoft x64 convention).
+ */
+#if defined(_WIN32)
+#define UART_API
+#elif defined(__GNUC__)
 #define UART_API __attribute__((visibility("default")))
 #else
 #define UART_API

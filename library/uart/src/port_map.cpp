@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform.h"
 #include "ports_file.h"
 
 namespace uart {
@@ -19,7 +20,7 @@ std::optional<std::string> device_path_for(std::uint8_t port, const std::map<int
     // Where no variable can be set (a start from the application menu), the
     // user's mapping file names the device.
     if (const auto it = mapping.find(port); it != mapping.end()) return it->second;
-    return "/dev/ttyS" + std::to_string(port - 1);
+    return default_device_name(port);
 }
 
 std::optional<std::string> device_path_for(std::uint8_t port) {

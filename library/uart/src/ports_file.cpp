@@ -1,12 +1,6 @@
 #include "ports_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
-#include <cstdlib>
 
 namespace uart::ports_file {
 
@@ -28,16 +22,6 @@ std::optional<std::pair<int, std::string_view>> assignment(std::string_view line
 
 }  // namespace
 
-std::optional<std::string> path() {
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/') {
-        return std::string(config) + "/tq318/ports";
-    }
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        return std::string(home) + "/.config/tq318/ports";
-    }
-    return std::nullopt;
-}
-
 std::map<int, std::string> parse(std::string_view text) {
     std::map<int, std::string> mapping;
     while (!text.empty()) {
@@ -49,29 +33,6 @@ std::map<int, std::string> parse(std::string_view text) {
         }
     }
     return mapping;
-}
-
-std::optional<std::string> file_text(const std::string& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? std::optional<std::string>("") : std::nullopt;
-    std::optional<std::string> text;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= kMaxBytes) {
-        std::string bytes(kMaxBytes + 1, '\0');
-        std::size_t used = 0;
-        while (used < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
-            if (n < 0) break;
-            if (n == 0) {
-                bytes.resize(used);
-                text = std::move(bytes);  // read whole; one that grew past kMaxBytes is refused
-                break;
-            }
-            used += static_cast<std::size_t>(n);
-        }
-    }
-    ::close(fd);
-    return text;
 }
 
 std::map<int, std::string> read() {

@@ -131,6 +131,10 @@ SerialDevice::~SerialDevice() {
     ::close(fd_);
 }
 
+LowLatencyState SerialDevice::low_latency() const {
+    return low_latency_ ? low_latency_->state() : LowLatencyState::kUnsupported;
+}
+
 std::uint64_t SerialDevice::now_ms() {
     using namespace std::chrono;
     return static_cast<std::uint64_t>(

@@ -1,8 +1,8 @@
-// The one file that knows termios: opening, configuring, reading and
-// writing a serial device, and putting it back as it was.
+// A serial device: opening, configuring, reading and writing it, and putting
+// it back as it was. One implementation file per platform (serial_device.cpp
+// on termios, win32/serial_device_win32.cpp); the platform's handle and
+// saved settings come from its serial_device_members.h.
 #pragma once
-
-#include <termios.h>
 
 #include <cstdint>
 #include <memory>
@@ -12,6 +12,7 @@
 
 #include "byte_source.h"
 #include "low_latency.h"
+#include "serial_native.h"  // the platform's headers and helpers
 
 namespace uart {
 
@@ -43,7 +44,7 @@ public:
     // UART_ERR_HANGUP once the adapter was unplugged or the far end hung up.
     std::uint16_t line_state();
     // What the low-latency request came to at open.
-    LowLatencyState low_latency() const { return low_latency_ ? low_latency_->state() : LowLatencyState::kUnsupported; }
+    LowLatencyState low_latency() const;
     std::uint64_t now_ms() override;
 
     // Writes every byte unless the device fails or stalls for stall_ms;
@@ -60,19 +61,8 @@ public:
         friend class SerialDevice;
         Key() = default;
     };
-    SerialDevice(Key, int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
 
-private:
-    std::uint16_t configure(const LineFormat& format);
-
-    int fd_ = -1;
-    std::string path_;
-    termios saved_{};
-    bool saved_valid_ = false;
-    std::optional<LowLatency> low_latency_;  // put back before the descriptor closes
+#include "serial_device_members.h"
 };
-
-// Maps a baud rate to its termios constant; false when unsupported.
-bool baud_constant(std::uint32_t baud, speed_t& out);
 
 }  // namespace uart

@@ -7,6 +7,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform.h"
+
 namespace uart::trace {
 
 namespace {
@@ -43,7 +45,7 @@ std::string time_stamp() {
     const std::time_t secs = system_clock::to_time_t(now);
     const auto micros = duration_cast<microseconds>(now.time_since_epoch()).count() % 1000000;
     std::tm tm{};
-    localtime_r(&secs, &tm);
+    local_time(secs, tm);
     char buf[48];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%06lld", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
