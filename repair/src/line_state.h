@@ -7,12 +7,13 @@
 #include <cstdint>
 
 #include "tq318/repair/console.h"
+#include "uart.h"
 
 namespace tq318::repair {
 
-// The serial layer's values (uart.h): UART_FLAG_LINE_STATE and UART_ERR_HANGUP.
-inline constexpr int16_t kLineStateFlag = 2;
-inline constexpr uint16_t kLineHungUp = 10;
+// The serial layer's line-state flag and its code for a line that hung up.
+inline constexpr int16_t kLineStateFlag = UART_FLAG_LINE_STATE;
+inline constexpr uint16_t kLineHungUp = UART_ERR_HANGUP;
 
 // True when the line reports that it hung up (adapter unplugged, far end gone).
 bool adapterGone(Console& console, uint8_t port);

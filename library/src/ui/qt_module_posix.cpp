@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ui/qt_module.h"
+#include "ui/window_ui.h"
 
 namespace tovrane::ui {
 
@@ -55,6 +56,13 @@ Ui* qt_module_ui() {
     static Entry entry = nullptr;
     std::call_once(once, [] { entry = load_entry(); });
     return entry != nullptr ? entry() : nullptr;
+}
+
+Ui* window_ui() { return qt_module_ui(); }
+
+Ui& qt_ui() {
+    if (Ui* ui = qt_module_ui()) return *ui;
+    return console_ui();
 }
 
 }  // namespace tovrane::ui

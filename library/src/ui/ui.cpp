@@ -1,8 +1,8 @@
-// The choice of the UI in force, and the console implementation. The Qt
-// implementation lives in a module loaded at run time (ui/qt_module.h).
+// The choice of the UI in force, and the console implementation. The
+// windowed UI comes from the platform's file (ui/window_ui.h).
 #include "ui/ui.h"
 
-#include "ui/qt_module.h"
+#include "ui/window_ui.h"
 
 #include <unistd.h>
 
@@ -75,15 +75,10 @@ Ui& console_ui() {
     return ui;
 }
 
-Ui& qt_ui() {
-    if (Ui* ui = qt_module_ui()) return *ui;
-    return console_ui();
-}
-
 Ui& active_ui() {
     if (g_override != nullptr) return *g_override;
-    // Only a program that runs a QApplication gets windows.
-    if (Ui* ui = qt_module_ui()) return *ui;
+    // Only a program that shows windows gets them.
+    if (Ui* ui = window_ui()) return *ui;
     return console_ui();
 }
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "byte_source.h"
-#include "low_latency.h"
+#include "low_latency.h"    // the termios part asks the driver for it
 #include "serial_native.h"  // the platform's headers and helpers
 
 namespace uart {
@@ -25,12 +25,10 @@ struct LineFormat {
 
 class SerialDevice final : public ByteSource {
 public:
-    // Opens, locks and configures the device and asks `driver` for low
-    // latency (see LowLatency: never a reason to fail); on failure returns
-    // null and sets `code` to a uart_result.
-    static std::unique_ptr<SerialDevice> open(const std::string& path, const LineFormat& format,
-                                              std::uint16_t& code,
-                                              SerialFlags& driver = system_serial_flags());
+    // static std::unique_ptr<SerialDevice> open(path, format, code, ...):
+    // opens, locks and configures the device; on failure returns null and
+    // sets `code` to a uart_result. Declared by the platform part below (the
+    // termios one also takes the driver it asks for low latency).
     ~SerialDevice() override;
     SerialDevice(const SerialDevice&) = delete;
     SerialDevice& operator=(const SerialDevice&) = delete;
@@ -43,8 +41,6 @@ public:
     // The line's state without reading or waiting: UART_OK while it is up,
     // UART_ERR_HANGUP once the adapter was unplugged or the far end hung up.
     std::uint16_t line_state();
-    // What the low-latency request came to at open.
-    LowLatencyState low_latency() const;
     std::uint64_t now_ms() override;
 
     // Writes every byte unless the device fails or stalls for stall_ms;

@@ -1,6 +1,11 @@
 // The Win32 device's handle and saved settings: the platform part of
 // SerialDevice, included inside the class (serial_device.h).
 public:
+    // Win32 drivers have no low-latency request: USB adapters take their
+    // latency timer from the driver's port settings.
+    static std::unique_ptr<SerialDevice> open(const std::string& path, const LineFormat& format,
+                                              std::uint16_t& code);
+
     SerialDevice(Key, HANDLE handle, std::string path) : handle_(handle), path_(std::move(path)) {}
 
 private:

@@ -176,6 +176,12 @@ ReadResult SerialDevice::read_some(std::span<std::uint8_t> out, int wait_ms) {
     return result;
 }
 
+std::uint16_t SerialDevice::line_state() {
+    DWORD queued = 0;
+    return device_present(handle_, queued) ? static_cast<std::uint16_t>(UART_OK)
+                                           : static_cast<std::uint16_t>(UART_ERR_HANGUP);
+}
+
 std::size_t SerialDevice::write_all(std::span<const std::uint8_t> bytes, int stall_ms,
                                     std::uint16_t& code) {
     code = UART_OK;
