@@ -34,7 +34,18 @@ bool is_console(DWORD which) {
 
 }  // namespace
 
-bool stdout_is_terminal() { return is_console(STD_OUTPUT_HANDLE); }
+// The live progress lines move the cursor with escape sequences: a console
+// that cannot take them (before Windows 10) gets plain lines instead.
+bool stdout_is_terminal() {
+    static const bool usable = [] {
+        const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        DWORD mode = 0;
+        if (!::GetConsoleMode(out, &mode)) return false;
+        return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+               ::SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+    }();
+    return usable;
+}
 bool stdin_is_terminal() { return is_console(STD_INPUT_HANDLE); }
 
 // The C runtime's copy (what getenv reads, in this program and in uart.dll)
