@@ -31,7 +31,9 @@ constexpr std::size_t kLineLimit = 1 << 20;   // one JSON line from a child
 constexpr std::size_t kErrorLimit = 16 << 10; // what is kept of a child's standard error
 constexpr auto kQuietLimit = 120s;            // a child that says nothing this long is stopped
 constexpr auto kKillGrace = 5s;
-constexpr auto kStopGrace = 30s;             // a stopped child may finish its download this long
+// A stopped child brings its controller back to its prompt (at most 15 s)
+// and writes its record in this time; then it is killed.
+constexpr auto kStopGrace = 30s;
 
 // A pipe's read end, closed when done.
 struct Fd {
@@ -95,8 +97,16 @@ bool spawn(Child& c, std::size_t number, const std::string& program, const Optio
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    const int failed = posix_spawn(&c.pid, program.c_str(), &actions, nullptr, raw.data(), environ);
+    // A group of its own: a Ctrl-C at the terminal reaches the parent only,
+    // which passes it on once (a second one would end the child at once).
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    const int failed = posix_spawn(&c.pid, program.c_str(), &actions, &attributes, raw.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+    if (failed == 0) remember_child(c.pid);
     ::close(out[1]);
     ::close(err[1]);
     c.out = Fd(out[0]);
@@ -204,6 +214,8 @@ private:
 public:
     static std::string outcome_of(const Child& c) {
         if (c.result && c.status == kExitOk && c.result->value("ok", false)) return "verified";
+        if (c.result && text_of(*c.result, "result") == "abandoned") return "abandoned";
+        if (!c.result && c.status > 128 && stop_requested()) return "abandoned";
         return "failed";
     }
 
@@ -258,7 +270,6 @@ std::string detail_of(const Child& c) {
 }  // namespace
 
 int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
-    stop_on_signals();
     const std::string program = own_executable();
     std::vector<Child> children(options.ports.size());
     for (std::size_t i = 0; i < children.size(); ++i) {
@@ -292,12 +303,12 @@ int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
             drain(c, owners[i].second ? c.out : c.err, owners[i].second, board);
         }
         const auto now = Clock::now();
-        // Ctrl-C: every child is asked to stop, and killed if it has not after kStopGrace.
+        // A stop: every child gets the same signal once, and is killed if it has not ended after kStopGrace.
         if (stop_requested() && !stopping) {
             stopping = true;
             stopped_at = now;
             for (Child& c : children)
-                if (c.running) ::kill(c.pid, SIGTERM);
+                if (c.running) ::kill(c.pid, stop_signal());
         } else if (stopping && now - stopped_at > kStopGrace) {
             for (Child& c : children)
                 if (c.running) ::kill(c.pid, SIGKILL);
@@ -306,6 +317,7 @@ int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
             if (!c.running) continue;
             int ws = 0;
             if (::waitpid(c.pid, &ws, WNOHANG) == c.pid) {
+                forget_child(c.pid);
                 c.running = false;
                 c.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
                 continue;
@@ -345,9 +357,15 @@ int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
                         static_cast<long>(seconds / 60), static_cast<long>(seconds % 60), detail.c_str());
         }
     }
+    // A stop ends with the signal's status, never 0.
+    const int status = stop_requested() ? stop_exit_status() : all_verified ? kExitOk : kExitFailed;
     if (options.json) {
-        print_json(Json{{"event", "summary"}, {"command", args.command()}, {"ok", all_verified},
-                        {"exit", all_verified ? kExitOk : kExitFailed}, {"ports", summary}});
+        Json j{{"event", "summary"}, {"command", args.command()}, {"ok", all_verified},
+               {"exit", status}, {"ports", summary}};
+        if (stop_requested()) j["stopped_by"] = stop_signal_name();
+        print_json(j);
+    } else if (stop_requested()) {
+        std::printf("Stopped by %s.\n", stop_signal_name().c_str());
     }
     // What the children said on standard error, once, after the table.
     for (const Child& c : children) {
@@ -356,7 +374,7 @@ int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
             std::fprintf(stderr, "%s: %s\n", c.port.c_str(), c.errors.substr(start, end - start).c_str());
     }
     std::fflush(stdout);
-    return all_verified ? kExitOk : kExitFailed;
+    return status;
 }
 
 }  // namespace tovctl
