@@ -220,6 +220,27 @@ TEST_F(TovctlStop, InterruptDuringADownloadStopsBeforeTheNextBlock) {
     EXPECT_EQ(sent, 1) << recs[0].dump();
 }
 
+// SIGTERM during an operating-system upload: the image is not installed
+// ("bios1" is never sent), no "reset" follows, the controller is at its
+// prompt and the record says "abandoned".
+TEST_F(TovctlStop, TerminateDuringAnUploadInstallsNothing) {
+    tq318::Simulator& sim = add_sim();
+    const fs::path image = temp_ / "os.img";
+    testing_support::write_file(image, random_bytes(60000, 7));
+    auto run = start({sim.device_path()}, {"repair-os", image.string()});
+    ASSERT_TRUE(sim.wait_for_line("upload", 30s)) << run->err();
+    run->signal(SIGTERM);
+    ASSERT_EQ(run->wait(60s), 143) << run->out() << run->err();
+    EXPECT_FALSE(received(sim, "bios1"));
+    EXPECT_FALSE(received(sim, "reset"));
+    EXPECT_FALSE(sim.image_installed());
+    EXPECT_TRUE(sim.wait_until_ready(5s));
+    EXPECT_EQ(run->out().find("Upgrade Successed."), std::string::npos) << run->out();
+    const auto recs = records();
+    ASSERT_EQ(recs.size(), 1u);
+    EXPECT_EQ(recs[0].value("outcome", ""), "abandoned");
+}
+
 // A second Ctrl-C while the first one's way back to the prompt is under way
 // ends the program at once: the controller is still waiting for its file
 // when the program has ended, and the work folder is gone all the same.

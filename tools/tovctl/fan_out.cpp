@@ -30,7 +30,7 @@ using namespace std::chrono_literals;
 constexpr std::size_t kLineLimit = 1 << 20;   // one JSON line from a child
 constexpr std::size_t kErrorLimit = 16 << 10; // what is kept of a child's standard error
 constexpr auto kQuietLimit = 120s;            // a child that says nothing this long is stopped
-constexpr auto kKillGrace = 5s;
+constexpr auto kKillGrace = 30s;             // a stopped child brings its controller back first
 // A stopped child brings its controller back to its prompt (at most 15 s)
 // and writes its record in this time; then it is killed.
 constexpr auto kStopGrace = 30s;

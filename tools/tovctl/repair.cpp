@@ -361,7 +361,10 @@ void add_repair(CLI::App& app, Commands& commands, const Options& options, bool 
         ->check(CLI::Range(1, 86400));
     sub->footer("Several --port options repair that many controllers at once, one process each.\n"
                 "Exit status: 0 verified, 1 repair failed, 2 usage error, 3 port not opened,\n"
-                "4 refused before the device was touched.");
+                "4 refused before the device was touched, 128+N stopped by signal N (130 Ctrl-C,\n"
+                "143 SIGTERM, 129 SIGHUP): the repair stops before its next console line or block,\n"
+                "the controller is brought back to its prompt, the record says \"abandoned\";\n"
+                "a second signal ends at once.");
     auto check = [args] {
         if (args->firmware && !args->wait && args->disk.empty())
             throw UsageError("--disk is required without --wait: the mode code that picks the disk comes only "
