@@ -74,7 +74,7 @@ enum tov_result {
     TOV_ERR_LOAD_FAILED = 44,      /* TOV_Load_File: the transfer failed and no deletion followed */
     TOV_ERR_NO_FILE = 45,          /* transfer: the file to send does not exist (a block of length 0 is sent instead) */
     TOV_ERR_BAD_REPLY = 46,        /* the reply does not end as expected or lacks the expected text */
-    TOV_ERR_TRANSFER_LINE = 47,    /* transfer: reading the answer to a block failed (line hung up or closed); ends at once */
+    TOV_ERR_TRANSFER_LINE = 47,    /* transfer: a block did not go out whole, or reading its answer failed (line hung up or closed); ends at once */
     TOV_ERR_FILE_UNREADABLE = 48,  /* the file exists but is no regular file, cannot be opened for reading
                                       or is 4 GiB or larger: refused before the load or upload command, with
                                       nothing sent; or, during a transfer, it could not be read to the size

@@ -88,6 +88,9 @@ std::uint16_t SendBlock(std::uint8_t port, ui::ProgressWindow* window, std::uint
             char text[40];
             std::snprintf(text, sizeof text, "Send Binary String %d", static_cast<int>(sent));
             show_status(window, text);
+            // A block that did not go out whole is never answered as sent:
+            // the caller's failure path brings the controller back instead.
+            return TOV_ERR_TRANSFER_LINE;
         }
 
         std::uint8_t answer = 0;

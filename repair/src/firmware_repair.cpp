@@ -265,6 +265,11 @@ bool FirmwareRun::prepareDevice(const std::vector<uint8_t>& record) {
         // Both disks are emptied.
         try {
             for (const char* line : {"del", "y", "delb", "y"}) {
+                // A stop comes before the next command, never between a question and its answer.
+                if (line[0] == 'd' && fe_.ended()) {
+                    abandon();
+                    return false;
+                }
                 if (!sendLine(line)) return false;
                 fe_.pause(kConsolePause);
             }
@@ -315,6 +320,11 @@ void FirmwareRun::download() {
         bool everyLoadSucceeded = true;
         int index = 0;
         for (MemberRecord* member : toSend) {
+            // Stopped: no further download starts; the controller is at its prompt.
+            if (fe_.ended()) {
+                abandon();
+                return;
+            }
             const MemberEvent event{member->name, ++index, static_cast<int>(toSend.size()), member->size};
             fe_.memberStarted(event);
             const std::string path = memberPath(member->name).string();
@@ -326,6 +336,11 @@ void FirmwareRun::download() {
             if (code != 0) everyLoadSucceeded = false;
             advance();
             if (code != 0 && gone()) return;  // nothing more can reach the controller
+        }
+        // Stopped during the last download: neither the listing nor "reset" is sent.
+        if (fe_.ended()) {
+            abandon();
+            return;
         }
         // Only what the controller lists proves the download.
         const bool listed = everyLoadSucceeded && verify();

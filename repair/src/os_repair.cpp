@@ -50,6 +50,11 @@ Outcome repairOs(const OsRequest& request, FrontEnd& frontEnd, Console& console)
         result = (code == 0);
         if (!result && adapterGone(console, request.port)) {
             outcome.disconnected = true;
+        } else if (!result && frontEnd.ended()) {
+            // Stopped during the upload: the library brought the controller
+            // back to its prompt; no "reset" follows.
+            outcome.result = Outcome::Result::Abandoned;
+            return outcome;
         } else {
             frontEnd.status("Reseting...");
             console.Send_Cmd(request.port, "reset", 0);

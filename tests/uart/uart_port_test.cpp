@@ -161,6 +161,24 @@ TEST_F(OpenPort, RawSendPassesEveryByte) {
     EXPECT_EQ(got, block);
 }
 
+// A stop request (as from a signal handler) is spent by the next block: it
+// goes nowhere, and the one after it goes out again; console lines are not touched.
+TEST_F(OpenPort, StopRequestRefusesOnlyTheNextBlock) {
+    EXPECT_EQ(Uart_Stop_Next_Send(1), 0);
+    EXPECT_EQ(Send_Cmd(kPort, "dir", 0), UART_OK);
+    EXPECT_EQ(peer.read_until("dir\r", 1s), "dir\r");
+    peer.clear_received();
+    EXPECT_EQ(Send_Raw(kPort, "first", 5), 0);
+    EXPECT_EQ(Send_Raw(kPort, "second", 6), 6);
+    EXPECT_EQ(peer.read_until("second", 1s), "second");  // "first" never arrived
+    // Withdrawn before any block took it: the next block goes out.
+    EXPECT_EQ(Uart_Stop_Next_Send(1), 0);
+    EXPECT_EQ(Uart_Stop_Next_Send(0), 1);
+    peer.clear_received();
+    EXPECT_EQ(Send_Raw(kPort, "third", 5), 5);
+    EXPECT_EQ(peer.read_until("third", 1s), "third");
+}
+
 TEST_F(OpenPort, HangUpIsReportedAtOnce) {
     peer.close_master();
     uint8_t byte;

@@ -27,7 +27,9 @@ public:
     bool has_output() const;
     // The exit status (128 + signal when a signal ended it) once it ended; never waits.
     std::optional<int> exited();
-    void ask_to_stop();  // SIGTERM, or Ctrl-Break on Windows
+    // Passes on the stop this program was asked for (`signal`, the signal's
+    // number); on Windows a Ctrl-Break to the child's group.
+    void ask_to_stop(int signal);
     void kill();
 
     struct State;

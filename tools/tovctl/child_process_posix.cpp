@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "child_process.h"
+#include "stop_signals.h"
 
 extern char** environ;
 
@@ -66,8 +67,16 @@ std::string ChildProcess::start(const std::vector<std::string>& args) {
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    const int failed = posix_spawn(&state->pid, argv.front().c_str(), &actions, nullptr, raw.data(), environ);
+    // A group of its own: a Ctrl-C at the terminal reaches the parent only,
+    // which passes it on once (a second one would end the child at once).
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    const int failed = posix_spawn(&state->pid, argv.front().c_str(), &actions, &attributes, raw.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+    if (failed == 0) remember_child(state->pid);
     ::close(out[1]);
     ::close(err[1]);
     state->out = Fd(out[0]);
@@ -90,12 +99,13 @@ std::optional<int> ChildProcess::exited() {
     if (!state->running) return std::nullopt;
     int ws = 0;
     if (::waitpid(state->pid, &ws, WNOHANG) != state->pid) return std::nullopt;
+    forget_child(state->pid);
     state->running = false;
     return WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
 }
 
-void ChildProcess::ask_to_stop() {
-    if (state->running) ::kill(state->pid, SIGTERM);
+void ChildProcess::ask_to_stop(int signal) {
+    if (state->running) ::kill(state->pid, signal);
 }
 
 void ChildProcess::kill() {

@@ -1,7 +1,6 @@
 // The console the program runs in: whether a standard stream is a terminal,
-// its environment, and Ctrl-C (SIGINT/SIGTERM on Linux) taken as a request
-// to stop. One file
-// per platform (console_posix.cpp, win32/console_win32.cpp).
+// and its environment. One file per platform (console_posix.cpp,
+// win32/console_win32.cpp); stopping on a signal is stop_signals.h.
 #pragma once
 
 #include <string>
@@ -14,8 +13,5 @@ bool stdin_is_terminal();
 // Sets the environment variable `name` to `value` for this process (and the
 // children it starts from now on).
 void set_variable(const std::string& name, const std::string& value);
-
-// stop_on_signals() and stop_requested() (reporter.h) are defined beside
-// these, in the platform's file.
 
 }  // namespace tovctl

@@ -4,6 +4,7 @@
 // shows one progress line per port (else per-step lines prefixed by the
 // port, or the events again with a "port" field) and a summary at the end.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 
 #include "child_process.h"
@@ -20,8 +21,10 @@ using namespace std::chrono_literals;
 constexpr std::size_t kLineLimit = 1 << 20;   // one JSON line from a child
 constexpr std::size_t kErrorLimit = 16 << 10; // what is kept of a child's standard error
 constexpr auto kQuietLimit = 120s;            // a child that says nothing this long is stopped
-constexpr auto kKillGrace = 5s;
-constexpr auto kStopGrace = 30s;             // a stopped child may finish its download this long
+constexpr auto kKillGrace = 30s;             // a stopped child brings its controller back first
+// A stopped child brings its controller back to its prompt (at most 15 s)
+// and writes its record in this time; then it is killed.
+constexpr auto kStopGrace = 30s;
 
 struct Child {
     std::string port;
@@ -146,6 +149,8 @@ private:
 public:
     static std::string outcome_of(const Child& c) {
         if (c.result && c.status == kExitOk && c.result->value("ok", false)) return "verified";
+        if (c.result && text_of(*c.result, "result") == "abandoned") return "abandoned";
+        if (!c.result && c.status > 128 && stop_requested()) return "abandoned";
         return "failed";
     }
 
@@ -194,7 +199,6 @@ std::string detail_of(const Child& c) {
 }  // namespace
 
 int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
-    stop_on_signals();
     const std::string program = own_executable();
     std::vector<Child> children(options.ports.size());
     for (std::size_t i = 0; i < children.size(); ++i) {
@@ -216,12 +220,12 @@ int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
         if (!any_running && !any_output) break;
         for (const ChildOutput& got : read_children(processes, 100ms)) drain(children[got.child], got, board);
         const auto now = Clock::now();
-        // Ctrl-C: every child is asked to stop, and killed if it has not after kStopGrace.
+        // A stop: every child gets the same signal once, and is killed if it has not ended after kStopGrace.
         if (stop_requested() && !stopping) {
             stopping = true;
             stopped_at = now;
             for (Child& c : children)
-                if (c.running) c.process.ask_to_stop();
+                if (c.running) c.process.ask_to_stop(stop_signal());
         } else if (stopping && now - stopped_at > kStopGrace) {
             for (Child& c : children)
                 if (c.running) c.process.kill();
@@ -238,7 +242,7 @@ int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
                 c.note = "no word from the repair for " +
                          std::to_string(std::chrono::duration_cast<std::chrono::seconds>(quiet_limit).count()) +
                          " s: stopped";
-                c.process.ask_to_stop();
+                c.process.ask_to_stop(SIGTERM);
                 c.killed = now;
             } else if (c.killed && now - *c.killed > kKillGrace) {
                 c.process.kill();
@@ -268,9 +272,15 @@ int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
                         static_cast<long>(seconds / 60), static_cast<long>(seconds % 60), detail.c_str());
         }
     }
+    // A stop ends with the signal's status, never 0.
+    const int status = stop_requested() ? stop_exit_status() : all_verified ? kExitOk : kExitFailed;
     if (options.json) {
-        print_json(Json{{"event", "summary"}, {"command", args.command()}, {"ok", all_verified},
-                        {"exit", all_verified ? kExitOk : kExitFailed}, {"ports", summary}});
+        Json j{{"event", "summary"}, {"command", args.command()}, {"ok", all_verified},
+               {"exit", status}, {"ports", summary}};
+        if (stop_requested()) j["stopped_by"] = stop_signal_name();
+        print_json(j);
+    } else if (stop_requested()) {
+        std::printf("Stopped by %s.\n", stop_signal_name().c_str());
     }
     // What the children said on standard error, once, after the table.
     for (const Child& c : children) {
@@ -279,7 +289,7 @@ int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
             std::fprintf(stderr, "%s: %s\n", c.port.c_str(), c.errors.substr(start, end - start).c_str());
     }
     std::fflush(stdout);
-    return all_verified ? kExitOk : kExitFailed;
+    return status;
 }
 
 }  // namespace tovctl

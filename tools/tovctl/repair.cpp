@@ -137,7 +137,8 @@ std::string result_human(const RepairArgs& args, const repair::Outcome& o) {
         return "Verified: " + std::to_string(sent) + " member(s) listed on disk " + std::string(1, o.disk) +
                " with their sizes.";
     }
-    if (o.result == repair::Outcome::Result::Abandoned) return "Abandoned: the repair was stopped.";
+    if (o.result == repair::Outcome::Result::Abandoned)
+        return "Abandoned: the repair was stopped" + (o.messages.empty() ? std::string(".") : " (" + utf8(o.messages.back()) + ").");
     std::string text = "Failed: " + utf8(o.failureText.empty() ? std::string("the repair did not complete")
                                                                   : one_line(o.failureText));
     for (const auto& line : o.verification.lines) text += "\n  " + utf8(line);
@@ -184,6 +185,30 @@ repair::Outcome unready_outcome(const RepairArgs& args, const repair::Detection&
     return o;
 }
 
+// A repair stopped by a signal: abandoned unless the controller had already
+// proven it; what was done is in the members, and whether the controller is
+// back at its prompt is asked once more (a carriage return) and written down.
+void note_stop(repair::Outcome& o, std::uint8_t port, repair::Console& console) {
+    std::string text = "stopped by " + stop_signal_name();
+    if (!o.succeeded()) o.result = repair::Outcome::Result::Abandoned;
+    if (o.deviceTouched && !o.disconnected) {
+        const repair::PromptProbe probe = repair::probePrompt(port, console, kProbeLimit);
+        const std::string problem = probe_problem(probe);
+        text += problem.empty() ? "; the controller answered at its prompt afterwards"
+                                : "; afterwards " + problem;
+    }
+    int sent = 0, loaded = 0;
+    for (const auto& m : o.members) {
+        sent += m.sent ? 1 : 0;
+        loaded += m.loadCode == std::optional<uint16_t>(0) ? 1 : 0;
+    }
+    if (!o.members.empty())
+        text += "; " + std::to_string(loaded) + " member(s) loaded, " + std::to_string(sent) + " sent";
+    if (!o.succeeded()) o.failureText.clear();
+    o.messages.push_back(text);
+    std::fprintf(stderr, "tovctl: %s\n", text.c_str());
+}
+
 int repair_one(const Options& options, const RepairArgs& args, std::uint64_t bytes_to_send) {
     std::string error;
     const auto port = resolve_port(options.ports.front(), error);
@@ -199,7 +224,6 @@ int repair_one(const Options& options, const RepairArgs& args, std::uint64_t byt
     } closer{*port};
 
     const auto started = SystemClock::now();
-    stop_on_signals();
     Reporter reporter(style_for(options));
     reporter.set_total_bytes(bytes_to_send);
     std::optional<bool> answer;
@@ -228,12 +252,14 @@ int repair_one(const Options& options, const RepairArgs& args, std::uint64_t byt
                 std::fprintf(stderr, "tovctl %s: no power restart seen within %u s\n", args.command().c_str(),
                              args.wait_timeout);
             }
+            const int status = stop_requested() ? stop_exit_status() : kExitFailed;
             if (options.json)
                 print_json(Json{{"event", "result"}, {"command", args.command()}, {"ok", false},
-                                {"result", stop_requested() ? "abandoned" : "failed"}, {"exit", kExitFailed},
-                                {"failure", detection.disconnected ? repair::kAdapterDisconnectedText
-                                                                   : "no power restart seen"}});
-            return kExitFailed;
+                                {"result", stop_requested() ? "abandoned" : "failed"}, {"exit", status},
+                                {"failure", stop_requested()              ? "stopped by " + stop_signal_name()
+                                            : detection.disconnected ? std::string(repair::kAdapterDisconnectedText)
+                                                                     : std::string("no power restart seen")}});
+            return status;
         }
         if (!repair::awaitPrompt(*port, console, detection.received, kPromptAfterBanner)) {
             std::fprintf(stderr, "tovctl %s: the banner came but no prompt followed it within %lld s\n",
@@ -242,6 +268,11 @@ int repair_one(const Options& options, const RepairArgs& args, std::uint64_t byt
     }
     // One probe before the first command: a controller that is not at its
     // prompt would take "del" and the rest as a password or lose them.
+    if (stop_requested()) {
+        std::fprintf(stderr, "tovctl %s: stopped by %s before the repair began\n", args.command().c_str(),
+                     stop_signal_name().c_str());
+        return stop_exit_status();
+    }
     const repair::PromptProbe probe = repair::probePrompt(*port, console, kProbeLimit);
     if (const std::string problem = probe_problem(probe); !problem.empty()) {
         repair::Outcome o = unready_outcome(args, detection, problem);
@@ -250,9 +281,12 @@ int repair_one(const Options& options, const RepairArgs& args, std::uint64_t byt
         reporter.result(result_json(args, o, kExitFailed, detection), result_human(args, o));
         return kExitFailed;
     }
-    const repair::Outcome o = run_engine(args, *port, detection.modeCode, fe, console);
+    repair::Outcome o = run_engine(args, *port, detection.modeCode, fe, console);
+    Uart_Stop_Next_Send(0);  // a stop request no block took is withdrawn
+    if (stop_requested()) note_stop(o, *port, console);
     if (!o.succeeded() && !o.failureText.empty()) fe.message(o.failureText);
-    const int status = o.succeeded()                                                         ? kExitOk
+    const int status = stop_requested() ? stop_exit_status()
+                       : o.succeeded()  ? kExitOk
                        : (!o.deviceTouched && o.result == repair::Outcome::Result::Failed) ? kExitRefused
                                                                                            : kExitFailed;
     write_record(args, *port, detection, started, o);
@@ -274,8 +308,9 @@ int run_wait(Context& ctx, unsigned timeout) {
             std::fprintf(stderr, "tovctl wait: no power restart seen within %u s\n", timeout);
         }
         if (ctx.options.json)
-            print_json(Json{{"command", "wait"}, {"ok", false}, {"error", d.disconnected ? "disconnected" : "time-out"}});
-        return kExitFailed;
+            print_json(Json{{"command", "wait"}, {"ok", false},
+                            {"error", stop_requested() ? "stopped" : d.disconnected ? "disconnected" : "time-out"}});
+        return stop_requested() ? stop_exit_status() : kExitFailed;
     }
     // The banner is not the end of the restart: a command sent before the
     // prompt that follows it is not heard.
@@ -326,14 +361,20 @@ void add_repair(CLI::App& app, Commands& commands, const Options& options, bool 
         ->check(CLI::Range(1, 86400));
     sub->footer("Several --port options repair that many controllers at once, one process each.\n"
                 "Exit status: 0 verified, 1 repair failed, 2 usage error, 3 port not opened,\n"
-                "4 refused before the device was touched.");
+                "4 refused before the device was touched, 128+N stopped by signal N (130 Ctrl-C,\n"
+                "143 SIGTERM, 129 SIGHUP): the repair stops before its next console line or block,\n"
+                "the controller is brought back to its prompt, the record says \"abandoned\";\n"
+                "a second signal ends at once.");
     auto check = [args] {
         if (args->firmware && !args->wait && args->disk.empty())
             throw UsageError("--disk is required without --wait: the mode code that picks the disk comes only "
                              "with the banner at a power restart");
     };
     auto run = [args, &options](Context&) {
+        stop_on_signals();
+        const PrivateTemp temp;  // every work folder lands in it, and goes with it
         const PackageCheck checked = check_package(*args);
+        if (stop_requested()) return stop_exit_status();  // nothing was sent
         if (!checked.accepted) return report_refused(options, *args, checked);
         if (options.ports.size() > 1) return repair_many(options, *args, checked.bytes_to_send);
         return repair_one(options, *args, checked.bytes_to_send);

@@ -36,7 +36,6 @@ std::string lines_of(std::string_view text) {
 
 }  // namespace
 
-
 void Reporter::event(Json object) { print_json(object); }
 
 void Reporter::line(const std::string& text) {

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "output.h"
+#include "stop_signals.h"
 #include "tq318/repair/front_end.h"
 #include "ui/ui.h"
 
@@ -56,17 +57,15 @@ private:
     bool live_shown_ = false;
 };
 
-// Set by SIGINT/SIGTERM once stop_on_signals() ran: the run stops.
-void stop_on_signals();
-bool stop_requested();
-
-// The engine's front end over a Reporter; a signal ends the run (Ctrl-C).
+// The engine's front end over a Reporter; a signal stops the run (stop_signals.h).
 class EngineFrontEnd final : public tq318::repair::FrontEnd {
 public:
     explicit EngineFrontEnd(Reporter& reporter) : reporter_(reporter) {}
     void status(std::string_view text) override { reporter_.status(text); }
     void message(std::string_view text) override { reporter_.message(text); }
     bool ended() const override { return stop_requested(); }
+    // The pauses between console lines end early on a stop.
+    void pause(std::chrono::milliseconds duration) override { pause_unless_stopped(duration); }
     void memberStarted(const tq318::repair::MemberEvent& m) override { reporter_.member_started(m); }
     void memberFinished(const tq318::repair::MemberEvent& m, uint16_t code) override {
         reporter_.member_finished(m, code);

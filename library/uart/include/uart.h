@@ -190,6 +190,18 @@ UART_API uint16_t Send_Raw(uint8_t port, const void* bytes, uint16_t count);
  */
 UART_API int32_t Read_Raw(uint8_t port, void* buffer, uint32_t max_count);
 
+/*
+ * Uart_Stop_Next_Send: a request that may come from a signal handler (it is
+ * async-signal-safe: it only stores to a lock-free flag). With `stop` 1, the
+ * next Send_Raw on any port sends nothing and returns 0, and the request is
+ * spent; with 0 a pending request is withdrawn. A transfer under way thus
+ * stops before its next block, and the sender's usual failure path (which
+ * brings the controller back to its prompt) runs with sending allowed again.
+ * Returns 1 when a request was pending before the call, else 0. Reads and
+ * console lines (Send_Cmd, Exchange_Cmd) are not affected.
+ */
+UART_API uint16_t Uart_Stop_Next_Send(uint8_t stop);
+
 /* Uart_Device_Path: the device path port N maps to, written into `path` (capacity bytes).
  * 0, UART_ERR_BAD_PORT, or UART_ERR_NO_DEVICE (path "") for a set but empty UART_COM<N>. */
 UART_API uint16_t Uart_Device_Path(uint8_t port, char* path, uint32_t capacity);

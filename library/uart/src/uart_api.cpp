@@ -2,6 +2,7 @@
 // mapped onto the device adapter and the reply collector.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -27,6 +28,9 @@ constexpr int kWriteStallMs = 2000;
 constexpr std::uint32_t kQuietCollectLimitMs = 250;
 
 std::mutex g_mutex;  // one call at a time; every call is bounded in time
+// Set from a signal handler: the next Send_Raw sends nothing.
+std::atomic<bool> g_stop_next_send{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 std::array<std::unique_ptr<SerialDevice>, 256> g_ports;
 
 SerialDevice* port_device(std::uint8_t port) { return g_ports[port].get(); }
@@ -183,6 +187,10 @@ UART_API uint16_t Send_Raw(uint8_t port, const void* bytes, uint16_t count) {
         std::lock_guard lock(g_mutex);
         SerialDevice* device = port_device(port);
         if (device == nullptr || bytes == nullptr) return 0;
+        if (g_stop_next_send.exchange(false)) {
+            uart::trace::note(device->path(), "send stopped on request");
+            return 0;
+        }
         uint16_t code = UART_OK;
         return static_cast<uint16_t>(
             device->write_all(std::span(static_cast<const std::uint8_t*>(bytes), count), kWriteStallMs,
@@ -202,6 +210,10 @@ UART_API int32_t Read_Raw(uint8_t port, void* buffer, uint32_t max_count) {
         if (r.error != 0) return -static_cast<int32_t>(r.error);
         return static_cast<int32_t>(r.count);
     });
+}
+
+UART_API uint16_t Uart_Stop_Next_Send(uint8_t stop) {
+    return g_stop_next_send.exchange(stop != 0) ? 1 : 0;
 }
 
 UART_API uint16_t Uart_Device_Path(uint8_t port, char* path, uint32_t capacity) {

@@ -165,7 +165,7 @@ std::optional<int> ChildProcess::exited() {
     return static_cast<int>(code & 0xff);
 }
 
-void ChildProcess::ask_to_stop() {
+void ChildProcess::ask_to_stop(int) {
     if (state->running) ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, state->process.dwProcessId);
 }
 
