@@ -33,6 +33,9 @@ done
 export DISPLAY=":$(head -n1 "$WORKDIR/display")"
 
 start_sim 4 --baud 115200 --flash-dir "$WORKDIR/flash"
+# A server (and its desktop process) left by a test run without a display
+# would keep this program's windows off ours: wait for it to end first.
+timeout 60 "${WINE}server" -w > /dev/null 2>&1 || { echo "the prefix's wineserver did not end"; exit 1; }
 start_wineserver
 (cd "$WIN_BUILD/bin" && "$WINE" dialog_wine.exe 4 "$(winpath "$WORKDIR/dialog.bin")" dialog.bin) \
   > "$WORKDIR/program.log" 2>&1 &
