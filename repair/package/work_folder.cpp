@@ -1,9 +1,9 @@
 #include "work_folder.h"
 
+#include "private_folder.h"
+
 #include <mutex>
 #include <set>
-
-#include <stdlib.h>
 
 #include <cstdlib>
 #include <system_error>
@@ -51,13 +51,11 @@ std::optional<WorkFolder> WorkFolder::create(std::string_view package_bare_name)
                          ? package_bare_name.substr(0, package_bare_name.size() - 4)
                          : std::string_view{});
     if (stem.empty()) stem = "package";
-    const std::string pattern = (temp_folder() / (stem + ".XXXXXX")).string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (::mkdtemp(buffer.data()) == nullptr) return std::nullopt;  // mode 0700
+    const auto folder = make_private_folder(temp_folder(), stem);
+    if (!folder) return std::nullopt;
     const std::lock_guard lock(live_mutex());
-    live_folders().insert(fs::path(buffer.data()));
-    return WorkFolder(fs::path(buffer.data()));
+    live_folders().insert(*folder);
+    return WorkFolder(*folder);
 }
 
 WorkFolder::WorkFolder(WorkFolder&& other) noexcept : path_(std::move(other.path_)) {

@@ -1,12 +1,10 @@
 #include "package_problem.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
 #include <cstdint>
 #include <fstream>
 
+#include "file_access.h"
 #include "regular_file.h"
 
 namespace tq318::repair {
@@ -16,10 +14,12 @@ constexpr std::size_t kCabHeaderBytes = 12;  // "MSCF", 4 reserved bytes, the ca
 }
 
 std::string fileProblem(const std::filesystem::path& path) {
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) return "not found";
-    if (S_ISDIR(st.st_mode)) return "a folder, not a file";
-    if (!S_ISREG(st.st_mode)) return "not a regular file (a FIFO or a device)";
+    switch (pathKind(path)) {
+        case PathKind::Missing: return "not found";
+        case PathKind::Folder: return "a folder, not a file";
+        case PathKind::Other: return "not a regular file (a FIFO or a device)";
+        case PathKind::Regular: break;
+    }
     if (!isReadableRegularFile(path)) return "not readable (permissions)";
     return {};
 }

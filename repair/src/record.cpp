@@ -1,10 +1,6 @@
 // Writing one repair record: JSON, atomically, mode 0600, the oldest pruned.
 #include "tq318/repair/record.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -15,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "file_access.h"
 #include "tq318/repair/latin1.h"
 #include "tq318/repair/record_reader.h"
 
@@ -32,8 +29,7 @@ std::string utf8(std::string_view latin1) { return latin1ToUtf8(latin1); }
 std::string utcTime(system_clock::time_point t, bool compact) {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
     const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-    std::tm tm{};
-    gmtime_r(&seconds, &tm);
+    const std::tm tm = utcCalendar(seconds);
     char text[40];
     std::strftime(text, sizeof text, compact ? "%Y%m%dT%H%M%S" : "%Y-%m-%dT%H:%M:%S", &tm);
     char out[48];
@@ -55,8 +51,6 @@ std::string_view outcomeName(Outcome::Result r) {
     return "failed";
 }
 
-std::string errnoText(const fs::path& p) { return p.string() + ": " + std::strerror(errno); }
-
 // Removes our oldest record files beyond kRecordsKept (names sort by time).
 void prune(const fs::path& folder) {
     std::vector<std::string> names;
@@ -71,16 +65,6 @@ void prune(const fs::path& folder) {
 }
 
 }  // namespace
-
-std::optional<fs::path> recordFolder() {
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/') {
-        return fs::path(state) / "tq318" / "repairs";
-    }
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        return fs::path(home) / ".local" / "state" / "tq318" / "repairs";
-    }
-    return std::nullopt;
-}
 
 std::string recordJson(const RecordContext& c, const Outcome& o) {
     Json members = Json::array();
@@ -125,7 +109,7 @@ std::string recordJson(const RecordContext& c, const Outcome& o) {
 
 std::optional<std::string> writeRecord(const RecordContext& context, const Outcome& outcome) try {
     const auto folder = recordFolder();
-    if (!folder) return "neither XDG_STATE_HOME nor HOME is set: no place for records";
+    if (!folder) return recordFolderUnset();
     std::error_code ec;
     fs::create_directories(*folder, ec);
     if (ec || !fs::is_directory(*folder, ec)) {
@@ -134,26 +118,16 @@ std::optional<std::string> writeRecord(const RecordContext& context, const Outco
     fs::permissions(*folder, fs::perms::owner_all, fs::perm_options::replace, ec);
 
     static std::atomic<unsigned> sequence{0};
-    const std::string name = utcTime(context.ended, true) + "-" + std::to_string(::getpid()) + "-" +
+    const std::string name = utcTime(context.ended, true) + "-" + std::to_string(processNumber()) + "-" +
                              std::to_string(sequence++) + ".json";
     const fs::path target = *folder / name;
     const fs::path temp = *folder / ("." + name + ".tmp");
     const std::string text = recordJson(context, outcome);
 
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return errnoText(temp);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    const bool written = done == text.size() && ::fsync(fd) == 0;
-    std::string why = written ? std::string() : errnoText(temp);
-    ::close(fd);
-    if (written && ::rename(temp.c_str(), target.c_str()) != 0) why = errnoText(target);
+    std::string why = writeNewFile(temp, text);
+    if (why.empty()) why = replaceFile(temp, target);
     if (!why.empty()) {
-        ::unlink(temp.c_str());
+        fs::remove(temp, ec);
         return why;
     }
     prune(*folder);

@@ -1,11 +1,9 @@
 #include "tq318/repair/record_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <system_error>
+
+#include "file_access.h"
 
 namespace tq318::repair {
 
@@ -15,22 +13,18 @@ namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
 std::optional<std::string> readBounded(const fs::path& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return std::nullopt;
-    std::optional<std::string> text;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= kRecordMaxBytes) {
-        std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
-        std::size_t used = 0;
-        while (used < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
-            if (n <= 0) break;
-            used += static_cast<std::size_t>(n);
-        }
-        if (used == bytes.size()) text = std::move(bytes);
+    auto reader = FileReader::open(file, /*no_follow=*/true);
+    const auto size = reader ? reader->size() : std::nullopt;
+    if (!size || *size > kRecordMaxBytes) return std::nullopt;
+    std::string bytes(static_cast<std::size_t>(*size), '\0');
+    std::size_t used = 0;
+    while (used < bytes.size()) {
+        const long n = reader->read(std::span(reinterpret_cast<std::uint8_t*>(bytes.data()) + used, bytes.size() - used));
+        if (n <= 0) break;
+        used += static_cast<std::size_t>(n);
     }
-    ::close(fd);
-    return text;
+    if (used != bytes.size()) return std::nullopt;
+    return bytes;
 }
 
 }  // namespace

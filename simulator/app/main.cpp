@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <system_error>
 
@@ -77,6 +78,11 @@ int main(int argc, char** argv) {
       break;  // SIGINT or SIGTERM
     }
     sim.stop();
+    if (!config.received.empty()) {
+      std::ofstream out(config.received, std::ios::binary | std::ios::trunc);
+      for (const std::string& line : sim.received_lines()) out << line << '\n';
+      if (!out.flush()) throw std::runtime_error(config.received + ": could not be written");
+    }
   } catch (const std::exception& e) {
     std::cerr << "tq318-sim: " << e.what() << "\n";
     return 1;

@@ -64,6 +64,7 @@ const std::map<std::string_view, Option>& options() {
       {"probe-data", {true, "TEXT  \"inp 30a\" answers data=TEXT (50)", [](CliConfig& c, auto, auto v) { c.options.probe_data = v; }}},
       {"seed", {true, "N  seed of the fault RNG (1)", [](CliConfig& c, auto n, auto v) { c.options.seed = number<std::uint64_t>(n, v); }}},
       {"link", {true, "PATH  symlink PATH to the port while running", [](CliConfig& c, auto, auto v) { c.link = v; }}},
+      {"received", {true, "FILE  at the end, write every line the console received to FILE, one a line", [](CliConfig& c, auto, auto v) { c.received = v; }}},
       {"silent", {false, "fault: take commands, answer nothing", [](CliConfig& c, auto, auto) { c.faults.silent = true; }}},
       {"garbage", {true, "N  fault: N random bytes before each reply", [](CliConfig& c, auto n, auto v) { c.faults.garbage_before_reply = number<std::size_t>(n, v); }}},
       {"text-after-prompt", {true, "TEXT  fault: append TEXT after every prompt", [](CliConfig& c, auto, auto v) { c.faults.text_after_prompt = v; }}},

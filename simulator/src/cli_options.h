@@ -14,6 +14,7 @@ struct CliConfig {
   SimulatorOptions options;
   Faults faults;
   std::string link;  // create a symlink to the slave here
+  std::string received;  // write the lines the console received here at the end
   bool help = false;
   bool version = false;
 };

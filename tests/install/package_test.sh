@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the two Debian packages from this build into a scratch folder and
-# checks them: file lists, SONAME links, control fields, lintian (errors fail),
-# and the extracted programs running from the extracted libraries. The
-# packages are only extracted (dpkg-deb -x), never installed.
+# checks them: file lists, SONAME links, control fields, lintian (errors,
+# warnings and misspellings fail), and the extracted programs running from
+# the extracted libraries. The packages are only extracted (dpkg-deb -x),
+# never installed.
 # usage: package_test.sh BUILD_DIR
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
@@ -47,9 +48,20 @@ done
 [[ $(dpkg-deb -f "$kit" Maintainer) == *"@"*".invalid>" ]] || fail "Maintainer"
 grep -q "MIT" <(dpkg-deb --fsys-tarfile "$kit" | tar -xO ./usr/share/doc/tq318-kit/copyright) || fail "copyright is not MIT"
 
-lintian --allow-root --tag-display-limit 0 "$kit" "$dev" >"$work/lintian.txt" 2>&1 || true
-cat "$work/lintian.txt"
-if grep -q '^E:' "$work/lintian.txt"; then fail "lintian errors"; fi
+# Lintian, where it is installed: no error, no warning and no misspelling;
+# what it reports on purpose is overridden in the package with its reason.
+has "$kit" /usr/share/lintian/overrides/tq318-kit
+has "$dev" /usr/share/lintian/overrides/libtovrane-dev
+if command -v lintian >/dev/null 2>&1; then
+  lintian --allow-root --info --tag-display-limit 0 "$kit" "$dev" >"$work/lintian.txt" 2>&1 || true
+  cat "$work/lintian.txt"
+  if grep -q '^E:' "$work/lintian.txt"; then fail "lintian errors"; fi
+  if grep -q '^W:' "$work/lintian.txt"; then fail "lintian warnings"; fi
+  if grep -q 'spelling-error' "$work/lintian.txt"; then fail "lintian finds misspellings"; fi
+  if grep -qE 'unused-override|mismatched-override' "$work/lintian.txt"; then fail "lintian overrides that match nothing"; fi
+else
+  echo "NOTE: lintian is not installed: the packages were not checked with it"
+fi
 
 # The extracted files run from each other, stripped and without the build tree.
 root=$work/root

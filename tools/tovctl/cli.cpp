@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "console.h"
 #include "port_naming.h"
 #include "ports.h"
 #include "tovrane.h"
@@ -140,7 +141,7 @@ std::optional<std::uint8_t> resolve_port(const std::string& port_text, std::stri
     }
     // Set in this process alone: a repair of several ports checks them with
     // check_ports, which changes nothing its children inherit.
-    if (!chosen->variable_set) ::setenv(("UART_COM" + std::to_string(chosen->number)).c_str(), port_text.c_str(), 1);
+    if (!chosen->variable_set) set_variable("UART_COM" + std::to_string(chosen->number), port_text);
     return chosen->number;
 }
 
@@ -291,7 +292,7 @@ int run(int argc, char** argv) {
     std::string error;
     const auto port = resolve_port(options.ports.front(), error);
     if (!port) return usage_error(error, *command->app);
-    if (!options.trace.empty()) ::setenv("UART_TRACE", options.trace.c_str(), 1);
+    if (!options.trace.empty()) set_variable("UART_TRACE", options.trace);
     if (const int status = open_port(options.ports.front(), *port); status != kExitOk) return status;
     PortSession session(*port);
     ctx.port = *port;

@@ -3,23 +3,13 @@
 // The parent alone draws the terminal: it reads each child's JSON Lines,
 // shows one progress line per port (else per-step lines prefixed by the
 // port, or the events again with a "port" field) and a summary at the end.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdio>
-#include <cstring>
 
+#include "child_process.h"
+#include "console.h"
 #include "reporter.h"
 #include "repair.h"
-
-extern char** environ;
 
 namespace tovctl {
 namespace {
@@ -33,27 +23,9 @@ constexpr auto kQuietLimit = 120s;            // a child that says nothing this 
 constexpr auto kKillGrace = 5s;
 constexpr auto kStopGrace = 30s;             // a stopped child may finish its download this long
 
-// A pipe's read end, closed when done.
-struct Fd {
-    int fd = -1;
-    Fd() = default;
-    explicit Fd(int f) : fd(f) {}
-    Fd(Fd&& o) noexcept : fd(std::exchange(o.fd, -1)) {}
-    Fd& operator=(Fd&& o) noexcept {
-        std::swap(fd, o.fd);
-        return *this;
-    }
-    ~Fd() { reset(); }
-    void reset() {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-};
-
 struct Child {
     std::string port;
-    pid_t pid = -1;
-    Fd out, err;
+    ChildProcess process;
     std::string pending;     // an unfinished line
     std::string errors;      // its standard error
     Clock::time_point started, heard;
@@ -69,43 +41,13 @@ struct Child {
     std::optional<Json> result;
 };
 
-std::string own_executable() {
-    char path[PATH_MAX] = "";
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
-}
-
 bool spawn(Child& c, std::size_t number, const std::string& program, const Options& options,
            const RepairArgs& args) {
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return false;
-    if (::pipe2(err, O_CLOEXEC) != 0) {
-        ::close(out[0]);
-        ::close(out[1]);
-        return false;
-    }
     std::vector<std::string> argv{program, "--port", c.port, "--json"};
     if (!options.trace.empty()) argv.insert(argv.end(), {"--trace", options.trace + "." + std::to_string(number)});
     for (auto& a : args.child_args()) argv.push_back(a);
-    std::vector<char*> raw;
-    for (auto& a : argv) raw.push_back(a.data());
-    raw.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    const int failed = posix_spawn(&c.pid, program.c_str(), &actions, nullptr, raw.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    ::close(err[1]);
-    c.out = Fd(out[0]);
-    c.err = Fd(err[0]);
-    if (failed != 0) {
-        c.pid = -1;
-        c.note = std::string("could not start: ") + std::strerror(failed);
-        c.out.reset();
-        c.err.reset();
+    if (const std::string why = c.process.start(argv); !why.empty()) {
+        c.note = why;
         return false;
     }
     c.running = true;
@@ -127,7 +69,7 @@ class Board {
 public:
     Board(const Options& options, std::vector<Child>& children)
         : children_(children),
-          style_(options.json ? Style::Json : (::isatty(STDOUT_FILENO) ? Style::Terminal : Style::Lines)) {}
+          style_(options.json ? Style::Json : (stdout_is_terminal() ? Style::Terminal : Style::Lines)) {}
 
     // One event from a child.
     void event(Child& c, const Json& j) {
@@ -214,22 +156,17 @@ private:
     std::vector<std::string> shown_;  // the lines on the screen
 };
 
-// Reads what a child wrote; false at the end of the file.
-bool drain(Child& c, Fd& fd, bool is_out, Board& board) {
-    char buffer[8192];
-    const ssize_t n = ::read(fd.fd, buffer, sizeof buffer);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
-    if (n <= 0) {
-        fd.reset();
-        return false;
-    }
+// Takes what a child wrote.
+void drain(Child& c, const ChildOutput& got, Board& board) {
+    if (got.bytes.empty()) return;  // that pipe ended
+    const bool is_out = got.is_out;
     c.heard = Clock::now();
     if (!is_out) {
-        c.errors.append(buffer, static_cast<std::size_t>(n));
+        c.errors.append(got.bytes);
         if (c.errors.size() > kErrorLimit) c.errors.erase(0, c.errors.size() - kErrorLimit);
-        return true;
+        return;
     }
-    c.pending.append(buffer, static_cast<std::size_t>(n));
+    c.pending.append(got.bytes);
     std::size_t start = 0;
     for (std::size_t end; (end = c.pending.find('\n', start)) != std::string::npos; start = end + 1) {
         const auto j = Json::parse(c.pending.begin() + static_cast<std::ptrdiff_t>(start),
@@ -238,7 +175,6 @@ bool drain(Child& c, Fd& fd, bool is_out, Board& board) {
     }
     c.pending.erase(0, start);
     if (c.pending.size() > kLineLimit) c.pending.clear();  // no line is that long: not ours
-    return true;
 }
 
 std::string detail_of(const Child& c) {
@@ -270,44 +206,31 @@ int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
     bool stopping = false;
     Clock::time_point stopped_at{};
     while (true) {
-        std::vector<pollfd> fds;
-        std::vector<std::pair<Child*, bool>> owners;
-        bool any_running = false;
+        std::vector<ChildProcess*> processes;
+        bool any_running = false, any_output = false;
         for (Child& c : children) {
-            if (c.out.fd >= 0) {
-                fds.push_back({c.out.fd, POLLIN, 0});
-                owners.emplace_back(&c, true);
-            }
-            if (c.err.fd >= 0) {
-                fds.push_back({c.err.fd, POLLIN, 0});
-                owners.emplace_back(&c, false);
-            }
+            processes.push_back(&c.process);
+            any_output = any_output || c.process.has_output();
             any_running = any_running || c.running;
         }
-        if (!any_running && fds.empty()) break;
-        ::poll(fds.data(), fds.size(), 100);
-        for (std::size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i].revents == 0) continue;
-            Child& c = *owners[i].first;
-            drain(c, owners[i].second ? c.out : c.err, owners[i].second, board);
-        }
+        if (!any_running && !any_output) break;
+        for (const ChildOutput& got : read_children(processes, 100ms)) drain(children[got.child], got, board);
         const auto now = Clock::now();
         // Ctrl-C: every child is asked to stop, and killed if it has not after kStopGrace.
         if (stop_requested() && !stopping) {
             stopping = true;
             stopped_at = now;
             for (Child& c : children)
-                if (c.running) ::kill(c.pid, SIGTERM);
+                if (c.running) c.process.ask_to_stop();
         } else if (stopping && now - stopped_at > kStopGrace) {
             for (Child& c : children)
-                if (c.running) ::kill(c.pid, SIGKILL);
+                if (c.running) c.process.kill();
         }
         for (Child& c : children) {
             if (!c.running) continue;
-            int ws = 0;
-            if (::waitpid(c.pid, &ws, WNOHANG) == c.pid) {
+            if (const auto status = c.process.exited()) {
                 c.running = false;
-                c.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+                c.status = *status;
                 continue;
             }
             // Every wait is bounded: a child that says nothing is stopped, then killed.
@@ -315,10 +238,10 @@ int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
                 c.note = "no word from the repair for " +
                          std::to_string(std::chrono::duration_cast<std::chrono::seconds>(quiet_limit).count()) +
                          " s: stopped";
-                ::kill(c.pid, SIGTERM);
+                c.process.ask_to_stop();
                 c.killed = now;
             } else if (c.killed && now - *c.killed > kKillGrace) {
-                ::kill(c.pid, SIGKILL);
+                c.process.kill();
             }
         }
         board.draw(false);
@@ -329,7 +252,7 @@ int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
     Json summary = Json::array();
     if (!options.json) std::printf("\n%-24s %-9s %-8s %-7s %s\n", "PORT", "RESULT", "MEMBERS", "TIME", "DETAIL");
     for (const Child& c : children) {
-        const std::string outcome = c.pid > 0 ? Board::outcome_of(c) : "failed";
+        const std::string outcome = c.process.started() ? Board::outcome_of(c) : "failed";
         all_verified = all_verified && outcome == "verified";
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(c.heard - c.started).count();
         const std::string members = c.count > 0 ? std::to_string(c.index) + "/" + std::to_string(c.count) : "-";

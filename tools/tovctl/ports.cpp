@@ -3,11 +3,8 @@
 #include "port_map.h"
 #include "ports_file.h"
 
-#include <libserialport.h>
-
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string_view>
 #include <system_error>
 
@@ -17,17 +14,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string text_or_empty(const char* s) { return s != nullptr ? s : ""; }
-
 std::string canonical_or_same(const std::string& path) {
     std::error_code ec;
     const fs::path p = fs::canonical(path, ec);
     return ec ? path : p.string();
 }
-
-struct PortListDeleter {
-    void operator()(sp_port** list) const { sp_free_port_list(list); }
-};
 
 }  // namespace
 
@@ -42,34 +33,8 @@ std::optional<int> com_number_for(const std::string& path) {
 }
 
 std::vector<PortInfo> list_ports() {
-    std::vector<PortInfo> out;
-    sp_port** raw = nullptr;
-    if (sp_list_ports(&raw) != SP_OK) raw = nullptr;
-    const std::unique_ptr<sp_port*, PortListDeleter> list(raw);
-    for (sp_port** p = raw; p != nullptr && *p != nullptr; ++p) {
-        PortInfo info;
-        info.path = text_or_empty(sp_get_port_name(*p));
-        info.description = text_or_empty(sp_get_port_description(*p));
-        switch (sp_get_port_transport(*p)) {
-            case SP_TRANSPORT_USB: {
-                info.transport = "usb";
-                int vid = 0, pid = 0;
-                if (sp_get_port_usb_vid_pid(*p, &vid, &pid) == SP_OK) {
-                    info.usb_vid = vid;
-                    info.usb_pid = pid;
-                }
-                info.manufacturer = text_or_empty(sp_get_port_usb_manufacturer(*p));
-                info.product = text_or_empty(sp_get_port_usb_product(*p));
-                info.serial = text_or_empty(sp_get_port_usb_serial(*p));
-                break;
-            }
-            case SP_TRANSPORT_BLUETOOTH: info.transport = "bluetooth"; break;
-            default: info.transport = "native"; break;
-        }
-        info.by_id = uart::serial_by_id_name(info.path);
-        info.com = com_number_for(info.path);
-        out.push_back(std::move(info));
-    }
+    std::vector<PortInfo> out = system_ports();
+    for (PortInfo& info : out) info.com = com_number_for(info.path);
     // Devices that only a UART_COM<N> variable names (a pseudo-terminal, say)
     // are ports of this program too.
     for (int n = 1; n <= 255; ++n) {

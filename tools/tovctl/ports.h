@@ -1,4 +1,4 @@
-// The serial ports of this PC as libserialport sees them, with what identifies
+// The serial ports of this PC as the system lists them, with what identifies
 // each one and the COM number that the uart layer maps to it.
 #pragma once
 
@@ -10,7 +10,7 @@ namespace tovctl {
 
 struct PortInfo {
     std::string path;          // /dev/ttyUSB0
-    std::string description;   // libserialport's description
+    std::string description;   // the system's description
     std::string transport;     // "usb", "native", "bluetooth"
     std::optional<int> usb_vid;
     std::optional<int> usb_pid;
@@ -22,6 +22,10 @@ struct PortInfo {
 };
 
 std::vector<PortInfo> list_ports();
+
+// The ports the system itself lists (libserialport on Linux, the registry's
+// SERIALCOMM list on Windows), without their COM numbers.
+std::vector<PortInfo> system_ports();
 
 // The COM number port `path` is known by: the first N the uart layer maps to
 // the same device (UART_COM<N>, the mapping file, /dev/ttyS<N-1>).

@@ -3,7 +3,7 @@
 // every repair.
 #include "repair.h"
 
-#include <unistd.h>
+#include "console.h"
 
 #include <chrono>
 #include <cstdio>
@@ -146,7 +146,7 @@ std::string result_human(const RepairArgs& args, const repair::Outcome& o) {
 
 Style style_for(const Options& options) {
     if (options.json) return Style::Json;
-    return ::isatty(STDOUT_FILENO) != 0 ? Style::Terminal : Style::Lines;
+    return stdout_is_terminal() ? Style::Terminal : Style::Lines;
 }
 
 void write_record(const RepairArgs& args, std::uint8_t port, const repair::Detection& d,
@@ -191,7 +191,7 @@ int repair_one(const Options& options, const RepairArgs& args, std::uint64_t byt
         std::fprintf(stderr, "tovctl: %s\n", error.c_str());
         return kExitUsage;
     }
-    if (!options.trace.empty()) ::setenv("UART_TRACE", options.trace.c_str(), 1);
+    if (!options.trace.empty()) set_variable("UART_TRACE", options.trace);
     if (const int status = open_port(options.ports.front(), *port); status != kExitOk) return status;
     struct Closer {
         std::uint8_t port;
@@ -204,7 +204,7 @@ int repair_one(const Options& options, const RepairArgs& args, std::uint64_t byt
     reporter.set_total_bytes(bytes_to_send);
     std::optional<bool> answer;
     if (!args.on_full_disk.empty()) answer = args.on_full_disk == "yes";
-    const bool may_ask = reporter.style() == Style::Terminal && ::isatty(STDIN_FILENO) != 0;
+    const bool may_ask = reporter.style() == Style::Terminal && stdin_is_terminal();
     LibraryUi ui(reporter, answer, may_ask);
     tovrane::ui::set_active_ui(&ui);
     struct UiReset {

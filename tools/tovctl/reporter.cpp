@@ -1,16 +1,10 @@
 #include "reporter.h"
 
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 
 namespace tovctl {
 namespace {
-
-volatile std::sig_atomic_t g_stop = 0;
-extern "C" void on_stop_signal(int) { g_stop = 1; }
 
 constexpr auto kLiveInterval = std::chrono::milliseconds(100);
 
@@ -42,15 +36,6 @@ std::string lines_of(std::string_view text) {
 
 }  // namespace
 
-void stop_on_signals() {
-    struct sigaction action{};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-bool stop_requested() { return g_stop != 0; }
 
 void Reporter::event(Json object) { print_json(object); }
 

@@ -22,6 +22,7 @@
 #include "engine_bridge.h"
 #include "tq318/repair/engine.h"
 #include "runtime_error.h"
+#include "status_panels.h"
 #include "work_folder.h"
 
 namespace pelorim {
@@ -65,7 +66,6 @@ Form1::~Form1() = default;
 void Form1::buildControls() {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Pelorim Tool "));
-    setFixedSize(px(kClientWidth), px(kClientHeight));
 
     QFont normal(QStringLiteral("Arial"));
     normal.setPointSizeF(9.75);
@@ -155,21 +155,29 @@ void Form1::buildControls() {
     StatusBar_Main = new QStatusBar(this);
     StatusBar_Main->setObjectName(QStringLiteral("StatusBar_Main"));
     StatusBar_Main->setSizeGripEnabled(false);
-    StatusBar_Main->setGeometry(0, px(kClientHeight - kStatusBarHeight), px(kClientWidth), px(kStatusBarHeight));
     panel1_ = new QLabel(StatusBar_Main);
     panel1_->setObjectName(QStringLiteral("StatusBar_Main_Panel1"));
     panel2_ = new QLabel(StatusBar_Main);
     panel2_->setObjectName(QStringLiteral("StatusBar_Main_Panel2"));
-    // Panel 1 holds "COM n Connected "; panel 2, the activity, gets the rest.
     for (QLabel* panel : {panel1_, panel2_}) {
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
         panel->setFont(normal);
-        panel->setMinimumWidth(1);
+        panel->setTextFormat(Qt::PlainText);
     }
-    panel1_->setFixedWidth(px(1800));
+    // Each panel is as wide and as high as its longest text needs at its
+    // font: panel 1 holds every port's connection texts, panel 2 (which
+    // gets the rest of the bar) every fixed activity text.
+    QStringList portTexts;
+    for (int i = 0; i < Combo_ComPort->count(); ++i) portTexts << Combo_ComPort->itemText(i);
+    const QSize connection = sizeToShow(*panel1_, connectionPanelTexts(portTexts));
+    const QSize activity = sizeToShow(*panel2_, activityPanelTexts());
+    const int panelHeight = std::max(connection.height(), activity.height());
+    panel1_->setFixedSize(connection.width(), panelHeight);
+    panel2_->setMinimumSize(activity.width(), panelHeight);
     StatusBar_Main->addWidget(panel1_, 0);
     StatusBar_Main->addWidget(panel2_, 1);
+    fitWindowToStatusBar();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -177,6 +185,24 @@ void Form1::buildControls() {
 
     CommonDialog1 = new CommonDialog(*dialogs_, this);
     CommonDialog1->setObjectName(QStringLiteral("CommonDialog1"));
+}
+
+// The window keeps its designed size unless the status bar needs more: then
+// it grows to the bar's width (the controls stay centred) and height (the bar
+// stays below the controls), so that nothing of the bar is cut.
+void Form1::fitWindowToStatusBar() {
+    const QSize bar = StatusBar_Main->minimumSizeHint();
+    const int width = std::max(px(kClientWidth), bar.width());
+    const int barTop = px(kClientHeight - kStatusBarHeight);
+    const int barHeight = std::max(px(kStatusBarHeight), bar.height());
+    const int shift = (width - px(kClientWidth)) / 2;
+    if (shift > 0) {
+        for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (child != StatusBar_Main) child->move(child->x() + shift, child->y());
+        }
+    }
+    setFixedSize(width, barTop + barHeight);
+    StatusBar_Main->setGeometry(0, barTop, width, barHeight);
 }
 
 void Form1::connectHandlers() {

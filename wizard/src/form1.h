@@ -159,6 +159,7 @@ protected:
 
 private:
     void buildControls();
+    void fitWindowToStatusBar();
     void connectHandlers();
     void setCaptionColor(QGroupBox* frame, const QColor& color);
     void onConnectClicked();

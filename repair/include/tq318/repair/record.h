@@ -1,6 +1,7 @@
 // The record of one repair: a JSON file per repair under
-// $XDG_STATE_HOME/tq318/repairs/ (default ~/.local/state/tq318/repairs/),
-// written by the wizard and by tovctl alike.
+// $XDG_STATE_HOME/tq318/repairs/ (default ~/.local/state/tq318/repairs/;
+// on Windows %LOCALAPPDATA%\tq318\repairs), written by the wizard and by
+// tovctl alike.
 #pragma once
 
 #include <chrono>
@@ -27,8 +28,10 @@ struct RecordContext {
     std::chrono::system_clock::time_point ended;
 };
 
-// The folder records go to; nullopt when neither XDG_STATE_HOME nor HOME is set.
+// The folder records go to; nullopt when the environment names no place
+// (recordFolderUnset() says which variables it lacks).
 std::optional<std::filesystem::path> recordFolder();
+std::string recordFolderUnset();
 
 // The record as JSON text (strings converted from Latin-1 to UTF-8).
 std::string recordJson(const RecordContext& context, const Outcome& outcome);

@@ -1,3 +1,4 @@
+// Cabinets through libmspack.
 #include "cab_extract.h"
 
 #include <fcntl.h>
@@ -10,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+#include "cab_catalogue.h"
 
 namespace pelorim {
 
@@ -130,9 +133,8 @@ struct DecompressorDeleter {
 bool ExtractFileFromCab(std::string_view package, std::string_view at_member,
                         std::string_view destination, int /*flags*/, std::string_view /*source_dir*/,
                         const CabLimits& limits) {
-    std::string_view member = at_member;
-    if (!member.empty() && member.front() == '@') member.remove_prefix(1);
-    if (member.empty() || package.empty() || destination.empty()) return false;
+    const auto member = wantedMember(at_member);
+    if (!member || package.empty() || destination.empty()) return false;
 
     System system = make_system();
     std::unique_ptr<mscab_decompressor, DecompressorDeleter> cabd(
@@ -148,14 +150,13 @@ bool ExtractFileFromCab(std::string_view package, std::string_view at_member,
     auto close_cabinet = [&](mscabd_cabinet* c) { cabd->close(cabd.get(), c); };
     std::unique_ptr<mscabd_cabinet, decltype(close_cabinet)> cabinet_guard(cabinet, close_cabinet);
 
-    std::uint32_t members = 0;
-    std::uint64_t total = 0;
+    CabCatalogue catalogue(*member, limits);
     mscabd_file* wanted = nullptr;
     for (mscabd_file* f = cabinet->files; f != nullptr; f = f->next) {
-        if (++members > limits.max_members) return false;
-        total += f->length;
-        if (total > limits.max_total_bytes) return false;
-        if (wanted == nullptr && f->filename != nullptr && member == f->filename) wanted = f;
+        const std::string_view name = f->filename != nullptr ? f->filename : "";
+        const bool first = !catalogue.wantedSize();
+        if (!catalogue.add(name, f->length)) return false;
+        if (first && catalogue.wantedSize()) wanted = f;
     }
     if (wanted == nullptr) return false;
 

@@ -1,0 +1,15 @@
+// A new folder with a name no one else has, for this user alone. One file
+// per platform (private_folder_posix.cpp, win32/private_folder_win32.cpp).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace pelorim {
+
+// Creates `parent`/`stem`.<six random characters>; null when it could not.
+std::optional<std::filesystem::path> make_private_folder(const std::filesystem::path& parent,
+                                                         const std::string& stem);
+
+}  // namespace pelorim

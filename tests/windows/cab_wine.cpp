@@ -1,0 +1,96 @@
+// The cabinet interface as the Windows set builds it (the system's FDI):
+// every member out byte for byte from stored and MSZIP cabinets, names
+// matched exactly, and damaged, truncated, garbage and oversized cabinets
+// refused with nothing left behind.
+// usage: cab_wine.exe FOLDER (with in\<members>, stored.cab and mszip.cab)
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+
+#include "cab_extract.h"
+#include "check.h"
+
+namespace fs = std::filesystem;
+using pelorim::CabLimits;
+using pelorim::ExtractFileFromCab;
+
+namespace {
+
+std::string read_file(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const fs::path& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+bool extract(const fs::path& cab, const std::string& member, const fs::path& to, const CabLimits& limits = {}) {
+    return ExtractFileFromCab(cab.string(), "@" + member, to.string(), 1, "", limits);
+}
+
+void check_cabinet(const fs::path& folder, const std::string& kind) {
+    std::printf("-- %s\n", kind.c_str());
+    const fs::path cab = folder / (kind + ".cab");
+    const fs::path out = folder / ("out-" + kind);
+    fs::remove_all(out);
+    fs::create_directories(out);
+    std::map<std::string, std::string> members;
+    for (const auto& entry : fs::directory_iterator(folder / "in"))
+        members[entry.path().filename().string()] = read_file(entry.path());
+    CHECK(members.size() == 4);
+
+    for (const auto& [name, bytes] : members) {
+        CHECK(extract(cab, name, out / name));
+        CHECK(read_file(out / name) == bytes);
+    }
+    CHECK(!extract(cab, "nothere", out / "nothere"));
+    CHECK(!fs::exists(out / "nothere"));
+    CHECK(!extract(cab, "AUTH.KEY", out / "AUTH.KEY"));
+
+    CabLimits few;
+    few.max_members = 3;
+    CHECK(!extract(cab, "auth.key", out / "a", few));
+    CabLimits small;
+    small.max_total_bytes = 100000;
+    CHECK(!extract(cab, "auth.key", out / "b", small));
+    CHECK(!fs::exists(out / "a") && !fs::exists(out / "b"));
+    CabLimits enough;
+    enough.max_members = 4;
+    enough.max_total_bytes = 200100;
+    CHECK(extract(cab, "auth.key", out / "c", enough));
+
+    const std::string whole = read_file(cab);
+    const fs::path damaged = folder / (kind + "-damaged.cab");
+    std::string bytes = whole;
+    bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x01);
+    write_file(damaged, bytes);
+    CHECK(!extract(damaged, "tq318.exe", out / "damaged"));
+    CHECK(!fs::exists(out / "damaged"));
+
+    write_file(damaged, whole.substr(0, whole.size() / 3));
+    CHECK(!extract(damaged, "tq318.exe", out / "truncated"));
+    CHECK(!fs::exists(out / "truncated"));
+
+    std::string garbage(5000, '\0');
+    for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 131 + 7);
+    write_file(damaged, garbage);
+    CHECK(!extract(damaged, "file.lst", out / "garbage"));
+    CHECK(!extract(folder / "no-such.cab", "file.lst", out / "missing"));
+    CHECK(!fs::exists(out / "garbage") && !fs::exists(out / "missing"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::printf("usage: cab_wine.exe FOLDER\n");
+        return 2;
+    }
+    check_cabinet(argv[1], "stored");
+    check_cabinet(argv[1], "mszip");
+    std::printf("%d failure(s)\n", wincheck::g_failures);
+    return wincheck::g_failures;
+}

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# tovctl.exe under Wine against tq318-sim on COM1 and COM2 (paced at 115200
+# baud, disks kept in folders so that what the controller stored can be
+# compared byte for byte).
+#   queries  ver, ports and dir of a disk that holds a file
+#   repairs  repair-firmware on COM1 and COM2 at once, then repair-os on COM1:
+#            verified, stored whole, and a record for each in
+#            %LOCALAPPDATA%\tq318\repairs with the members' SHA-256
+#   refusal  a package whose list names "..\evil.bin": refused, exit 4,
+#            nothing received by the controller, nothing stored, no record
+# usage: tovctl_wine.sh WIN_BUILD HOST_BIN MODE
+set -euo pipefail
+WIN_BUILD=$1 HOST_BIN=$2 MODE=$3
+WORKDIR="$WIN_BUILD/wine/tovctl-$MODE"
+source "$(dirname "$0")/wine_env.sh"
+rm -rf "$WORKDIR"; mkdir -p "$WORKDIR"
+
+fail() { echo "FAIL: $*"; exit 1; }
+# tovctl.exe ARGS...: its standard output in $WORKDIR/out, error in err, status in STATUS.
+tovctl() {
+  STATUS=0
+  (cd "$WIN_BUILD/bin" && env -u DISPLAY "$WINE" tovctl.exe "$@") > "$WORKDIR/out" 2> "$WORKDIR/err" < /dev/null ||
+    STATUS=$?
+  tr -d '\r' < "$WORKDIR/out" > "$WORKDIR/out.txt"
+  tr -d '\r' < "$WORKDIR/err" > "$WORKDIR/err.txt"
+}
+expect_out() { grep -qF -- "$1" "$WORKDIR/out.txt" || { cat "$WORKDIR/out.txt" "$WORKDIR/err.txt"; fail "no \"$1\" in the output"; }; }
+expect_err() { grep -qF -- "$1" "$WORKDIR/err.txt" || { cat "$WORKDIR/out.txt" "$WORKDIR/err.txt"; fail "no \"$1\" on standard error"; }; }
+expect_status() { [[ $STATUS == "$1" ]] || { cat "$WORKDIR/out.txt" "$WORKDIR/err.txt"; fail "exit $STATUS, not $1"; }; }
+
+# Where the prefix's user keeps %LOCALAPPDATA%.
+records_dir() {
+  local users="$WINEPREFIX/drive_c/users" d
+  for d in "$users"/*/AppData/Local; do
+    [[ -d $d && $d != */Public/* ]] && { echo "$d/tq318/repairs"; return; }
+  done
+  fail "no AppData\\Local folder in the prefix"
+}
+
+# A package of tq318.exe (20000 random bytes) and web.bin (3000) in $WORKDIR/pkg.
+make_package() {
+  mkdir -p "$WORKDIR/members" "$WORKDIR/pkg"
+  head -c 20000 /dev/urandom > "$WORKDIR/members/tq318.exe"
+  head -c 3000 /dev/urandom > "$WORKDIR/members/web.bin"
+  "$HOST_BIN/tq318-make-package" "$WORKDIR/members" "$WORKDIR/pkg/tq318.hex" > /dev/null
+}
+
+# The record files written since records_dir was emptied, in name order.
+records() { ls "$RECORDS"/*.json 2>/dev/null | sort || true; }
+# expect_record FILE TEXT: the pretty-printed JSON holds the line TEXT.
+expect_record() { grep -qF -- "$2" "$1" || { cat "$1"; fail "record $1 lacks $2"; }; }
+
+start_wineserver
+case $MODE in
+queries)
+  mkdir -p "$WORKDIR/flash/A"
+  printf 'hello from disk a\r\n' > "$WORKDIR/flash/A/hello.txt"
+  start_sim 1 --baud 115200 --flash-dir "$WORKDIR/flash"
+  tovctl --port 1 ver
+  expect_status 0; expect_out "Model: TQ318-5314A"; expect_out "Flash memory: 4MB"
+  tovctl --port COM1 dir a
+  expect_status 0; expect_out "hello.txt"; expect_out "Disk A: 1 file(s)"
+  tovctl ports
+  expect_status 0; expect_out '\\.\COM1  COM 1'; expect_out '\\.\COM2  COM 2'
+  # A COM port that Wine does not have: the port error, not a crash.
+  tovctl --port 200 ver
+  expect_status 3
+  ;;
+repairs)
+  make_package
+  RECORDS=$(records_dir); rm -rf "$RECORDS"
+  start_sim 1 --baud 115200 --flash-dir "$WORKDIR/flash1" --disk-a-kib 4096
+  start_sim 2 --baud 115200 --flash-dir "$WORKDIR/flash2" --disk-a-kib 4096
+  tovctl --port 1 --port 2 --json repair-firmware "$(winpath "$WORKDIR/pkg/tq318.hex")" --disk a
+  expect_status 0
+  expect_out '"event":"summary","command":"repair-firmware","ok":true'
+  for n in 1 2; do
+    expect_out "{\"port\":\"$n\",\"result\":\"verified\""
+    cmp "$WORKDIR/members/tq318.exe" "$WORKDIR/flash$n/A/tq318.exe" || fail "COM$n holds another tq318.exe"
+    cmp "$WORKDIR/members/web.bin" "$WORKDIR/flash$n/A/web.bin" || fail "COM$n holds another web.bin"
+  done
+  mapfile -t made < <(records)
+  [[ ${#made[@]} == 2 ]] || fail "${#made[@]} records, not 2: ${made[*]}"
+  exe_sha=$(sha256sum < "$WORKDIR/members/tq318.exe" | cut -d' ' -f1)
+  web_sha=$(sha256sum < "$WORKDIR/members/web.bin" | cut -d' ' -f1)
+  pkg_sha=$(sha256sum < "$WORKDIR/pkg/tq318.hex" | cut -d' ' -f1)
+  ports_seen=""
+  for r in "${made[@]}"; do
+    expect_record "$r" '"kind": "firmware",'
+    expect_record "$r" '"outcome": "verified"'
+    expect_record "$r" '"frontEnd": "tovctl",'
+    expect_record "$r" "\"sha256\": \"$pkg_sha\","
+    expect_record "$r" "\"sha256\": \"$exe_sha\","
+    expect_record "$r" "\"sha256\": \"$web_sha\","
+    expect_record "$r" '"passed": true,'
+    ports_seen+=$(grep -o '"port": [0-9]*' "$r")" "
+  done
+  [[ $ports_seen == *'"port": 1 '* && $ports_seen == *'"port": 2 '* ]] || fail "records for ports: $ports_seen"
+
+  rm -rf "$RECORDS"
+  head -c 50000 /dev/urandom > "$WORKDIR/os.img"
+  tovctl --port 1 repair-os "$(winpath "$WORKDIR/os.img")"
+  expect_status 0; expect_out "Upgrade Successed."
+  mapfile -t made < <(records)
+  [[ ${#made[@]} == 1 ]] || fail "${#made[@]} records after repair-os, not 1"
+  expect_record "${made[0]}" '"kind": "os",'
+  expect_record "${made[0]}" '"outcome": "verified"'
+  expect_record "${made[0]}" "\"sha256\": \"$(sha256sum < "$WORKDIR/os.img" | cut -d' ' -f1)\","
+  tovctl history
+  expect_status 0; expect_out "verified"
+  ;;
+refusal)
+  make_package
+  # The same members, the list naming one more outside the work folder.
+  printf '..\\evil.bin\r\n' >> "$WORKDIR/members/file.lst"
+  cp "$WORKDIR/members/web.bin" "$WORKDIR/members/evil.bin"
+  (cd "$WORKDIR/members" && gcab -c -z "$WORKDIR/pkg/evil.hex" tq318.exe web.bin evil.bin file.lst auth.key)
+  RECORDS=$(records_dir); rm -rf "$RECORDS"
+  start_sim 1 --baud 115200 --flash-dir "$WORKDIR/flash1" --received "$WORKDIR/received1"
+  tovctl --port 1 repair-firmware "$(winpath "$WORKDIR/pkg/evil.hex")" --disk a
+  expect_status 4
+  expect_err "refused before the device was touched"
+  expect_err '..\evil.bin'
+  stop_sims
+  [[ -f $WORKDIR/received1 ]] || fail "the simulator wrote no transcript"
+  [[ ! -s $WORKDIR/received1 ]] || { cat "$WORKDIR/received1"; fail "the controller received lines"; }
+  [[ -z $(find "$WORKDIR/flash1" -type f) ]] || fail "something was stored"
+  [[ -z $(records) ]] || fail "a refused package left a record"
+  ;;
+*) fail "unknown mode $MODE" ;;
+esac
+echo "ok: tovctl.exe $MODE"
