@@ -2,7 +2,7 @@
 # ./run.sh demo  - install what is missing, build, start the simulated controller and the wizard
 # ./run.sh test  - install what is missing, build (plain and sanitized), run every test
 # ./run.sh build - build only
-# ./run.sh package - build (plain) and make the Debian packages in build/packages
+# ./run.sh package - build (plain) and make the Debian packages and the win64 zip in build/packages
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -10,7 +10,8 @@ JOBS=$(nproc)
 
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgtest-dev libgmock-dev
           libmspack-dev libssl-dev gcab libboost-dev libserialport-dev lrzsz socat xvfb xauth
-          fonts-liberation2 libcli11-dev nlohmann-json3-dev dpkg-dev lintian help2man file)
+          fonts-liberation2 libcli11-dev nlohmann-json3-dev dpkg-dev lintian help2man file
+          g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 xdotool imagemagick zip unzip)
 
 install_missing() {
   local missing=()
@@ -36,6 +37,14 @@ build() { # build DIR [cmake options...]
   cmake --build "$dir" -j "$JOBS"
 }
 
+# The Windows set, cross-built with mingw-w64; its tests run under Wine
+# against the plain build's tq318-sim.
+build_windows() {
+  cmake -S "$ROOT/windows" -B "$ROOT/build-win64" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/windows/mingw-w64-x86_64.cmake" -DTQ318_HOST_BIN="$ROOT/build/bin" >/dev/null
+  cmake --build "$ROOT/build-win64" -j "$JOBS"
+}
+
 case "${1:-}" in
   build)
     install_missing
@@ -46,6 +55,8 @@ case "${1:-}" in
     export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
     build "$ROOT/build"
     (cd "$ROOT/build" && ctest --output-on-failure -j "$JOBS" --timeout 600)
+    build_windows
+    (cd "$ROOT/build-win64" && ctest --output-on-failure -j "$JOBS" --timeout 600)
     build "$ROOT/build-asan" -DTQ318_SANITIZE=ON -DTQ318_BENCH=OFF
     (cd "$ROOT/build-asan" && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j "$JOBS" --timeout 900)
     if [[ -x "$ROOT/fuzz/replay.sh" ]]; then "$ROOT/fuzz/replay.sh"; fi
@@ -62,7 +73,10 @@ case "${1:-}" in
     install_missing
     build "$ROOT/build"
     (cd "$ROOT/build" && cpack -G DEB)
-    ls -l "$ROOT"/build/packages/*.deb
+    build_windows
+    (cd "$ROOT/build-win64" && cpack -G ZIP >/dev/null)
+    cp "$ROOT"/build-win64/packages/tq318-kit-*-win64.zip "$ROOT/build/packages/"
+    ls -l "$ROOT"/build/packages/*.deb "$ROOT"/build/packages/*-win64.zip
     ;;
   *)
     echo "usage: $0 demo|test|build|package" >&2

@@ -13,7 +13,12 @@ command -v "$WINE" >/dev/null || { echo "wine is not installed"; exit 1; }
 rm -rf "$WIN_BUILD/wine"
 mkdir -p "$WINEPREFIX" "$PORTS"
 start_wineserver
-"$WINE" wineboot -i > "$WIN_BUILD/wine/wineboot.log" 2>&1
+# First-run creation, quiet (its output kept in the log) and bounded.
+if ! timeout 240 "$WINE" wineboot -i > "$WIN_BUILD/wine/wineboot.log" 2>&1; then
+  echo "wineboot -i failed or took over 240 s:"; tail -20 "$WIN_BUILD/wine/wineboot.log"
+  "${WINE}server" -k > /dev/null 2>&1 || true
+  exit 1
+fi
 regfile="$WIN_BUILD/wine/ports.reg"
 {
   printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
@@ -21,6 +26,6 @@ regfile="$WIN_BUILD/wine/ports.reg"
     printf '"COM%d"="%s"\r\n' "$n" "$PORTS/com$n"
   done
 } > "$regfile"
-"$WINE" regedit "$(winpath "$regfile")" > /dev/null 2>&1
-"${WINE}server" -w > /dev/null 2>&1
+timeout 60 "$WINE" regedit "$(winpath "$regfile")" > /dev/null 2>&1 || { echo "regedit failed"; exit 1; }
+timeout 60 "${WINE}server" -w > /dev/null 2>&1 || { echo "the prefix's wineserver did not end"; exit 1; }
 echo "prefix ready: $WINEPREFIX"
