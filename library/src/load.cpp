@@ -95,7 +95,9 @@ static uint16_t load_file_export(uint8_t port, const char* path, char disk,
             command = parse::is_disk_b(disk) ? "loadb" : "load";
         }
 
+        const std::uint64_t asked_at = tick_ms();
         const std::uint16_t r = exchange(port, command, reply, timeout_ms, kFileReadyChar);
+        note_answer_delay(static_cast<std::uint32_t>(tick_ms() - asked_at));
         set_last_load_mode(mode);
         if (r != TOV_OK) return r;
         if (!parse::ready_for_file(reply)) {

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "exchange.h"
 #include "line_wait.h"
@@ -24,6 +25,15 @@ std::uint32_t g_last_block_count = 0;
 std::int32_t g_last_load_mode = 0;
 // The size in the header of the transfer under way; the window's total follows from it.
 std::uint32_t g_header_size = 0;
+
+// The line's answer delay for the transfer under way (see kMaxAnswerDelayMs).
+std::uint32_t g_noted_answer_delay_ms = 0;
+std::uint32_t g_answer_delay_ms = 0;
+
+void take_answer_delay(std::uint64_t ms) {
+    const std::uint64_t bounded = ms < kMaxAnswerDelayMs ? ms : kMaxAnswerDelayMs;
+    if (bounded > g_answer_delay_ms) g_answer_delay_ms = static_cast<std::uint32_t>(bounded);
+}
 
 constexpr std::int32_t kFirmwareMode = 3;
 constexpr std::uint32_t kFirmwareHeaderPauseMs = 50;
@@ -51,13 +61,13 @@ void show_status(ui::ProgressWindow* window, std::string_view text) {
 }
 
 // After a block may have been taken twice the controller can finish one block
-// early and print its closing text right behind that ACK. Any byte waiting
-// before the next block goes out means it has left its receive mode: the next
-// block would reach its console as typed input, so the transfer stops.
-// Read_Raw waits up to 1 ms for the byte.
+// early and print its closing text behind that ACK, as late as the line's
+// answer delay. Any byte before the line has been quiet for the settle time
+// plus that delay means it has left its receive mode: the next block would
+// reach its console as typed input, so the transfer stops.
 std::uint16_t check_unasked_text(std::uint8_t port, ui::ProgressWindow* window) {
     std::uint8_t byte = 0;
-    const std::int32_t got = Read_Raw(port, &byte, 1);
+    const std::int32_t got = wait_for_answer(port, byte, UART_SETTLE_MS + g_answer_delay_ms);
     if (got < 0) return TOV_ERR_TRANSFER_LINE;
     if (got == 0) return TOV_OK;
     show_status(window, "NO NAK or ACK");
@@ -67,6 +77,7 @@ std::uint16_t check_unasked_text(std::uint8_t port, ui::ProgressWindow* window) 
 }  // namespace
 
 std::uint32_t last_block_count() { return g_last_block_count; }
+void note_answer_delay(std::uint32_t ms) { g_noted_answer_delay_ms = ms < kMaxAnswerDelayMs ? ms : kMaxAnswerDelayMs; }
 std::int32_t last_load_mode() { return g_last_load_mode; }
 void set_last_load_mode(std::int32_t mode) { g_last_load_mode = mode; }
 
@@ -94,7 +105,9 @@ std::uint16_t SendBlock(std::uint8_t port, ui::ProgressWindow* window, std::uint
         }
 
         std::uint8_t answer = 0;
+        const std::uint64_t sent_at = tick_ms();
         const std::int32_t got = wait_for_answer(port, answer, kAnswerWaitMs);
+        if (got > 0) take_answer_delay(tick_ms() - sent_at);
 
         AnswerTracker::Verdict verdict;
         if (got < 0) {
@@ -133,6 +146,7 @@ std::uint16_t SendFile(std::uint8_t port, SourceFile& source, const char* path,
     ui::Ui& ui = ui::active_ui();
     ui.remember_owner();
     MakeCRC16Table();
+    g_answer_delay_ms = std::exchange(g_noted_answer_delay_ms, 0);
 
     const std::string file_name = SplitPath(path != nullptr ? path : "").file_name();
 

@@ -83,6 +83,14 @@ std::uint32_t last_block_count();
 std::int32_t last_load_mode();
 void set_last_load_mode(std::int32_t mode);
 
+// The line's answer delay as the transfer sees it: the longest of the
+// console's answer time noted before the transfer (note_answer_delay) and the
+// block ACK round trips seen so far, bounded by kMaxAnswerDelayMs.
+inline constexpr std::uint32_t kMaxAnswerDelayMs = 500;
+// Notes how long the console took to answer the command that started the
+// transfer; the next SendFile starts its estimate from it.
+void note_answer_delay(std::uint32_t ms);
+
 // After a failed transfer the controller's explanation may still be arriving
 // on a paced line: take_answer reads until it has been quiet this long.
 inline constexpr std::uint32_t kFailureTextQuietMs = 50;

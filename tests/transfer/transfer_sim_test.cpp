@@ -259,6 +259,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(LostAnswer{"header_ack_once", {.lose_ack_block = 0, .lose_ack_times = 1}, 0, 2},
                       LostAnswer{"header_ack_twice", {.lose_ack_block = 0, .lose_ack_times = 2}, TOV_ERR_LOAD_FAILED, 2},
                       LostAnswer{"data_ack", {.lose_ack_block = 2, .lose_ack_times = 1}, TOV_ERR_LOAD_FAILED, 1},
+                      LostAnswer{"data_ack_slow5", {.reply_delay_ms = 5, .lose_ack_block = 2, .lose_ack_times = 1}, TOV_ERR_LOAD_FAILED, 1},
+                      LostAnswer{"data_ack_slow20", {.reply_delay_ms = 20, .lose_ack_block = 2, .lose_ack_times = 1}, TOV_ERR_LOAD_FAILED, 1},
+                      LostAnswer{"data_ack_slow100", {.reply_delay_ms = 100, .lose_ack_block = 2, .lose_ack_times = 1}, TOV_ERR_LOAD_FAILED, 1},
                       LostAnswer{"block_lost_twice", {.swallow_block = 3, .swallow_times = 2}, 0, 1},
                       LostAnswer{"naks_only", {.nak_block = 0, .nak_times = 2}, 0, 1}),
     [](const auto& info) { return std::string(info.param.name); });
