@@ -17,7 +17,24 @@ namespace tovrane {
 namespace {
 constexpr const char* kModelTokens[] = {"5314a", "4400", "5312a", "kx2k"};
 constexpr std::size_t kErrorStringSize = 32;
+constexpr std::size_t kDrainChunk = 256;
+std::uint32_t g_line_delay_ms = 0;
 }  // namespace
+
+void note_line_delay(std::uint64_t ms) {
+    g_line_delay_ms = static_cast<std::uint32_t>(ms < kMaxLineDelayMs ? ms : kMaxLineDelayMs);
+}
+
+std::uint32_t line_delay_ms() { return g_line_delay_ms; }
+
+void drain_input(std::uint8_t port) {
+    char scratch[kDrainChunk];
+    const std::uint64_t end = tick_ms() + kDrainLimitMs;
+    // Bounded: each pass either ends on silence or takes bytes, and the limit ends a line that never stops.
+    while (tick_ms() < end) {
+        if (read_until_quiet(port, std::span(scratch), UART_SETTLE_MS + g_line_delay_ms) == 0) return;
+    }
+}
 
 std::uint64_t tick_ms() {
     using namespace std::chrono;
@@ -49,6 +66,7 @@ void format_error_text(char* reply, const char* command, std::uint32_t code) {
 std::uint16_t exchange(std::uint8_t port, std::string_view command, char* reply,
                        std::uint32_t timeout_ms, char end_char, std::uint32_t capacity) {
     const std::string text(command);
+    drain_input(port);
     std::uint16_t scratch = 0;
     const std::uint16_t r =
         Exchange_Cmd(port, text.c_str(), reply, capacity, timeout_ms, 0, &scratch, end_char);
@@ -68,6 +86,7 @@ std::uint16_t check_controller_model(char* reply) {
 }
 
 std::uint16_t model_precheck(std::uint8_t port, char* reply, std::uint32_t timeout_ms) {
+    drain_input(port);
     std::uint16_t scratch = 0;
     const std::uint16_t r =
         Exchange_Cmd(port, " ", reply, kReplyCapacity, timeout_ms, 0, &scratch, kPromptChar);
@@ -109,8 +128,13 @@ extern "C" TOV_API uint16_t TOV_GetPrompt(uint8_t port, uint16_t timeout_ms, uin
 static uint16_t getprompt_export(uint8_t port, uint16_t timeout_ms, uint8_t prompt) {
     using tovrane::tick_ms;
     const std::uint8_t cr = 13;
+    // Only the answer to this carriage return counts: a prompt still on its
+    // way from an earlier line would end the wait too soon.
+    tovrane::drain_input(port);
     Send_Raw(port, &cr, 1);
-    std::uint64_t deadline = tick_ms() + timeout_ms;
+    const std::uint64_t sent_at = tick_ms();
+    bool answered = false;
+    std::uint64_t deadline = sent_at + timeout_ms;
     // Bounded: every pass either takes a byte, sleeps until the deadline, or
     // (after a failed read) pauses 1 ms; the deadline ends silence and failures.
     for (;;) {
@@ -119,6 +143,8 @@ static uint16_t getprompt_export(uint8_t port, uint16_t timeout_ms, uint8_t prom
         const std::int32_t n =
             tovrane::wait_for_answer(port, byte, now > deadline ? 0 : static_cast<std::uint32_t>(deadline - now + 1));
         if (n > 0) {
+            if (!answered) tovrane::note_line_delay(tick_ms() - sent_at);
+            answered = true;
             if (byte == prompt) return TOV_OK;
             deadline = tick_ms() + timeout_ms;  // the time-out bounds silence, not the whole wait
         } else if (n == 0) {

@@ -46,6 +46,17 @@ std::uint16_t model_precheck(std::uint8_t port, char* reply, std::uint32_t timeo
 // `quiet_ms` (0: a single read).
 std::uint32_t read_waiting(std::uint8_t port, char* reply, std::uint32_t quiet_ms = 0);
 
+// Before a command: throws away what the console still prints (a late answer
+// to an earlier line) until the line has been quiet for the settle time plus
+// the line's answer delay, at most kDrainLimitMs in all.
+inline constexpr std::uint32_t kDrainLimitMs = 1000;
+void drain_input(std::uint8_t port);
+// The line's answer delay as last measured (a carriage return's answer, the
+// time to a command's first byte), bounded by kMaxLineDelayMs.
+inline constexpr std::uint32_t kMaxLineDelayMs = 200;
+void note_line_delay(std::uint64_t ms);
+std::uint32_t line_delay_ms();
+
 // Monotonic millisecond tick and a sleep.
 std::uint64_t tick_ms();
 void pause_ms(std::uint32_t ms);

@@ -383,9 +383,9 @@ bool FirmwareRun::verify() {
     for (const auto& member : outcome_.members) {
         if (member.sent) sent.push_back({member.name, member.size});
     }
-    const std::optional<char> disk =
-        outcome_.loadMode == kLoadModeFirmware ? std::nullopt : std::optional<char>(outcome_.disk);
-    v.lines = compareListing(parsed, sent, disk);
+    // The disk asked for is checked even when "loadfirmware" let the
+    // controller choose: success names that disk.
+    v.lines = compareListingAsAsked(parsed, sent, outcome_.disk, outcome_.loadMode == kLoadModeFirmware);
     v.passed = v.lines.empty();
     return v.passed;
 }

@@ -145,6 +145,18 @@ std::vector<std::string> compareListing(const Listing& listing, const std::vecto
     return lines;
 }
 
+std::vector<std::string> compareListingAsAsked(const Listing& listing, const std::vector<SentFile>& sent, char asked,
+                                               bool controllerChose) {
+    const bool askedA = asked == 'a' || asked == 'A';
+    std::vector<std::string> lines = compareListing(listing, sent, askedA ? 'a' : 'b');
+    if (lines.empty() || !controllerChose || sent.empty()) return lines;
+    if (compareListing(listing, sent, askedA ? 'b' : 'a').empty()) {
+        return {std::string("members stored on disk ") + (askedA ? "B" : "A") + " by the controller, not on disk " +
+                (askedA ? "A" : "B") + " as asked"};
+    }
+    return lines;
+}
+
 std::string verifyFailureText(const std::vector<std::string>& lines) {
     std::string text = "Firmware verify failure.";
     for (std::size_t i = 0; i < lines.size() && i < kMaxShownLines; ++i) text += "\r\n" + lines[i];

@@ -44,6 +44,13 @@ struct SentFile {
 std::vector<std::string> compareListing(const Listing& listing, const std::vector<SentFile>& sent,
                                         std::optional<char> disk);
 
+// compareListing against the disk that was asked for (`asked` 'a'/'b'). When
+// the controller chose the disk itself (`controllerChose`, "loadfirmware")
+// and holds exactly what was sent on the other disk, the one line says so:
+// "members stored on disk B by the controller, not on disk A as asked".
+std::vector<std::string> compareListingAsAsked(const Listing& listing, const std::vector<SentFile>& sent, char asked,
+                                               bool controllerChose);
+
 // "Firmware verify failure." and the lines, CR LF between, at most 20 lines
 // and then "... and <n> more".
 std::string verifyFailureText(const std::vector<std::string>& lines);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "package_writer.h"
 #include "spawn.h"
@@ -529,4 +530,54 @@ TEST_F(TovctlRepair, TwoPortsNamingOneDeviceAreRefused) {
     EXPECT_EQ(r.status, 2) << r.out << r.err;
     EXPECT_NE(r.err.find("name the same device"), std::string::npos) << r.err;
     EXPECT_TRUE(sim.received_lines().empty());
+}
+
+namespace {
+
+bool has_line(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+}  // namespace
+
+// A late answer to one line must not be read as the next command's reply: on
+// slow lines the free-space probe still reads its own listing, the members
+// go to the disk asked for with "loadb", and they are verified there.
+TEST_F(TovctlRepair, SlowRepliesStillLoadToTheDiskAskedFor) {
+    for (const std::uint32_t delay : {5u, 20u, 100u}) {
+        SCOPED_TRACE("reply delay " + std::to_string(delay) + " ms");
+        tq318::Simulator& sim = add_sim();
+        tq318::Faults f;
+        f.reply_delay_ms = delay;
+        sim.set_faults(f);
+        const auto members = standard();
+        const Result r = tovctl({sim.device_path()}, {"repair-firmware", package(members).string(), "--disk", "b"});
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        for (const auto& [name, bytes] : members) EXPECT_TRUE(holds(sim.files('b'), name, bytes)) << name;
+        EXPECT_TRUE(sim.files('a').empty());
+        EXPECT_FALSE(has_line(sim.received_lines(), "loadfirmware"));
+    }
+}
+
+// When the free-space probe fails the controller picks the disk itself; if it
+// picks another disk than the one asked for, the repair says so and fails.
+TEST_F(TovctlRepair, MembersOnAnotherDiskThanAskedAreNoSuccess) {
+    tq318::Simulator& sim = add_sim();  // mode code MS: "loadfirmware" stores on disk A
+    tq318::Faults f;
+    f.mute_commands = {"dir"};
+    sim.set_faults(f);
+    // The listing that verifies is answered again once the downloads have begun.
+    std::thread answer_dir_again([&sim] {
+        const auto end = std::chrono::steady_clock::now() + 60s;
+        while (!has_line(sim.received_lines(), "loadfirmware") && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(5ms);
+        sim.set_faults(tq318::Faults{});
+    });
+    const Result r = tovctl({sim.device_path()}, {"repair-firmware", package(standard()).string(), "--disk", "b"});
+    answer_dir_again.join();
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("members stored on disk A by the controller, not on disk B as asked"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("Verified"), std::string::npos) << r.out;
+    EXPECT_FALSE(sim.files('a').empty());
 }
