@@ -126,22 +126,45 @@ std::string recordJson(const RecordContext& c, const Outcome& o) {
 std::optional<std::string> writeRecord(const RecordContext& context, const Outcome& outcome) try {
     const auto folder = recordFolder();
     if (!folder) return "neither XDG_STATE_HOME nor HOME is set: no place for records";
+    // Our own folder only: a symbolic link planted in its place (or in place
+    // of the tq318 folder above it) is refused, never followed, so nothing
+    // outside is created, written to or has its mode changed.
+    const auto planted = [&](bool mustExist) -> std::optional<std::string> {
+        for (const fs::path& p : {folder->parent_path(), *folder}) {
+            struct stat st {};
+            if (::lstat(p.c_str(), &st) != 0) {
+                if (errno == ENOENT && !mustExist) continue;
+                return errnoText(p);
+            }
+            if (S_ISLNK(st.st_mode)) return p.string() + ": is a symbolic link, not our own folder; no record written";
+            if (!S_ISDIR(st.st_mode)) return p.string() + ": not a folder";
+        }
+        return std::nullopt;
+    };
+    if (auto why = planted(false)) return why;
     std::error_code ec;
     fs::create_directories(*folder, ec);
-    if (ec || !fs::is_directory(*folder, ec)) {
-        return folder->string() + ": " + (ec ? ec.message() : std::string("not a folder"));
-    }
-    fs::permissions(*folder, fs::perms::owner_all, fs::perm_options::replace, ec);
+    if (ec) return folder->string() + ": " + ec.message();
+    if (auto why = planted(true)) return why;
+    const int dir = ::open(folder->c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0) return errnoText(*folder);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{dir};
+    struct stat st {};
+    if (::fstat(dir, &st) != 0) return errnoText(*folder);
+    if (st.st_uid != ::geteuid()) return folder->string() + ": belongs to another user; no record written";
+    if ((st.st_mode & 07777) != 0700 && ::fchmod(dir, 0700) != 0) return errnoText(*folder);
 
     static std::atomic<unsigned> sequence{0};
     const std::string name = utcTime(context.ended, true) + "-" + std::to_string(::getpid()) + "-" +
                              std::to_string(sequence++) + ".json";
-    const fs::path target = *folder / name;
-    const fs::path temp = *folder / ("." + name + ".tmp");
+    const std::string temp = "." + name + ".tmp";
     const std::string text = recordJson(context, outcome);
 
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return errnoText(temp);
+    const int fd = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return errnoText(*folder / temp);
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -149,11 +172,11 @@ std::optional<std::string> writeRecord(const RecordContext& context, const Outco
         done += static_cast<std::size_t>(n);
     }
     const bool written = done == text.size() && ::fsync(fd) == 0;
-    std::string why = written ? std::string() : errnoText(temp);
+    std::string why = written ? std::string() : errnoText(*folder / temp);
     ::close(fd);
-    if (written && ::rename(temp.c_str(), target.c_str()) != 0) why = errnoText(target);
+    if (written && ::renameat(dir, temp.c_str(), dir, name.c_str()) != 0) why = errnoText(*folder / name);
     if (!why.empty()) {
-        ::unlink(temp.c_str());
+        ::unlinkat(dir, temp.c_str(), 0);
         return why;
     }
     prune(*folder);
