@@ -47,6 +47,13 @@ std::string writeNewFile(const std::filesystem::path& path, std::string_view byt
 // Renames `from` to `to`, replacing `to`. Empty on success, else why not.
 std::string replaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// Writes `bytes` as the new file `name` in `folder`, atomically (a hidden
+// temporary file renamed into place). `folder` is made if missing and must be
+// our own: a symbolic link in its place or in place of its parent is refused,
+// never followed, so nothing outside is created, written or changed. Empty
+// on success, else why not (naming the file or folder).
+std::string writeIntoOwnFolder(const std::filesystem::path& folder, const std::string& name, std::string_view bytes);
+
 unsigned long processNumber();
 
 // `seconds` since the epoch as UTC calendar time.

@@ -110,26 +110,11 @@ std::string recordJson(const RecordContext& c, const Outcome& o) {
 std::optional<std::string> writeRecord(const RecordContext& context, const Outcome& outcome) try {
     const auto folder = recordFolder();
     if (!folder) return recordFolderUnset();
-    std::error_code ec;
-    fs::create_directories(*folder, ec);
-    if (ec || !fs::is_directory(*folder, ec)) {
-        return folder->string() + ": " + (ec ? ec.message() : std::string("not a folder"));
-    }
-    fs::permissions(*folder, fs::perms::owner_all, fs::perm_options::replace, ec);
-
     static std::atomic<unsigned> sequence{0};
     const std::string name = utcTime(context.ended, true) + "-" + std::to_string(processNumber()) + "-" +
                              std::to_string(sequence++) + ".json";
-    const fs::path target = *folder / name;
-    const fs::path temp = *folder / ("." + name + ".tmp");
-    const std::string text = recordJson(context, outcome);
-
-    std::string why = writeNewFile(temp, text);
-    if (why.empty()) why = replaceFile(temp, target);
-    if (!why.empty()) {
-        fs::remove(temp, ec);
-        return why;
-    }
+    const std::string why = writeIntoOwnFolder(*folder, name, recordJson(context, outcome));
+    if (!why.empty()) return why;
     prune(*folder);
     return std::nullopt;
 } catch (const std::exception& e) {

@@ -27,6 +27,29 @@ std::optional<std::string> readBounded(const fs::path& file) {
     return bytes;
 }
 
+// Deeper than any record we write: such a file is not ours, and printing or
+// freeing a tree that deep would recurse without bound.
+constexpr int kMaxNesting = 16;
+
+// The deepest nesting of arrays and objects in `text`, stopping once beyond kMaxNesting.
+int nesting(std::string_view text) {
+    int depth = 0, deepest = 0;
+    bool inString = false, escaped = false;
+    for (const char c : text) {
+        if (inString) {
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (c == '"') inString = false;
+            continue;
+        }
+        if (c == '"') inString = true;
+        else if (c == '[' || c == '{') deepest = std::max(deepest, ++depth);
+        else if (c == ']' || c == '}') --depth;
+        if (deepest > kMaxNesting) break;
+    }
+    return deepest;
+}
+
 }  // namespace
 
 bool isRecordFileName(std::string_view name) {
@@ -43,7 +66,7 @@ bool isRecordFileName(std::string_view name) {
 }
 
 std::optional<Json> parseRecord(std::string_view text) {
-    if (text.size() > kRecordMaxBytes) return std::nullopt;
+    if (text.size() > kRecordMaxBytes || nesting(text) > kMaxNesting) return std::nullopt;
     Json j = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
     if (!j.is_object()) return std::nullopt;
     for (const char* key : {"started", "ended", "frontEnd", "kind", "path", "outcome"}) {
@@ -54,6 +77,8 @@ std::optional<Json> parseRecord(std::string_view text) {
     const auto members = j.find("members");
     if (port == j.end() || !port->is_number_integer() || members == j.end() || !members->is_array())
         return std::nullopt;
+    // A COM number is 8 bits (0 where a path named the port).
+    if (const auto n = port->get<std::int64_t>(); n < 0 || n > 255) return std::nullopt;
     return j;
 }
 

@@ -1,6 +1,7 @@
 // Repair records: what one holds, how it is written, kept and read back.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -113,6 +114,50 @@ TEST_F(Records, DamagedRecordsAreSkippedAndTheOthersListed) {
                                             R"("path":"x","outcome":"x","port":"3","members":[]})"));
     EXPECT_TRUE(tq318::repair::parseRecord(R"({"started":"x","ended":"x","frontEnd":"x","kind":"x",)"
                                            R"("path":"x","outcome":"x","port":3,"members":[]})"));
+}
+
+TEST_F(Records, DeeplyNestedRecordIsSkippedNotWalked) {
+    const std::string head = R"({"started":"x","ended":"x","frontEnd":"x","kind":"x",)"
+                             R"("path":"x","outcome":"x","port":3,"members":[],"messages":)";
+    const std::string deep = head + std::string(200000, '[') + std::string(200000, ']') + "}";
+    EXPECT_FALSE(tq318::repair::parseRecord(deep));
+    // Brackets inside a text are not nesting.
+    EXPECT_TRUE(tq318::repair::parseRecord(head + "[\"" + std::string(1000, '[') + "\\\"{\"]}"));
+    fs::create_directories(folder());
+    write_file(folder() / "20261207T130000.000Z-1-0.json", deep);
+    const auto listing = tq318::repair::listRecords(folder(), 10);
+    EXPECT_EQ(listing.skipped, 1u);
+    EXPECT_TRUE(listing.records.empty());
+}
+
+TEST_F(Records, PortBeyondAComNumberIsNotARecord) {
+    for (const char* port : {"-56", "300", "65536"}) {
+        EXPECT_FALSE(tq318::repair::parseRecord(std::string(R"({"started":"x","ended":"x","frontEnd":"x",)") +
+                                                R"("kind":"x","path":"x","outcome":"x","members":[],"port":)" +
+                                                port + "}"))
+            << port;
+    }
+}
+
+TEST_F(Records, PlantedSymlinkAsTheFolderIsRefusedAndItsTargetLeftAlone) {
+    TempDir elsewhere;
+    ASSERT_EQ(::chmod(elsewhere.path().c_str(), 0755), 0);
+    fs::create_directories(folder().parent_path());
+    fs::create_directory_symlink(elsewhere.path(), folder());
+    const auto why = tq318::repair::writeRecord(context(std::chrono::system_clock::now()), firmwareOutcome());
+    ASSERT_TRUE(why);
+    EXPECT_NE(why->find("symbolic link"), std::string::npos) << *why;
+    struct stat st {};
+    ASSERT_EQ(::stat(elsewhere.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+
+    // The same one level up: nothing is created inside the link's target.
+    fs::remove(folder());
+    fs::remove(folder().parent_path());
+    fs::create_directory_symlink(elsewhere.path(), folder().parent_path());
+    EXPECT_TRUE(tq318::repair::writeRecord(context(std::chrono::system_clock::now()), firmwareOutcome()));
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
 }
 
 TEST_F(Records, NoPlaceForRecordsIsAnErrorTextNotAnException) {

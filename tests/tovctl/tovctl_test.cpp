@@ -136,7 +136,7 @@ TEST_F(Tovctl, PortsAndComNumbersFromTheEnvironment) {
 TEST_F(Tovctl, AssignedComNumberIsFoundThroughTheMappingFile) {
     TempDir config;
     const std::string xdg = "XDG_CONFIG_HOME=" + config.path().string();
-    Result r = run(TOVCTL_PATH, {"ports", "--assign", "11", "/dev/old-adapter"}, {xdg});
+    Result r = run(TOVCTL_PATH, {"ports", "--assign", "11", "/dev/old-adapter", "--force"}, {xdg});
     ASSERT_EQ(r.status, 0) << r.err;
     r = run(TOVCTL_PATH, {"ports", "--assign", "11", sim_.device_path()}, {xdg});  // replaces the line
     ASSERT_EQ(r.status, 0) << r.err;

@@ -55,7 +55,8 @@ protected:
     void TearDown() override { ::unsetenv("XDG_CONFIG_HOME"); }
     std::string device_of_port() {
         char path[256] = {};
-        EXPECT_EQ(Uart_Device_Path(kPort, path, sizeof path), UART_OK);
+        const auto code = Uart_Device_Path(kPort, path, sizeof path);
+        EXPECT_EQ(code, path[0] == '\0' ? UART_ERR_NO_DEVICE : UART_OK) << path;
         return path;
     }
     TempDir config;
@@ -80,24 +81,25 @@ TEST_F(MappingFile, EnvironmentVariableWins) {
     EXPECT_EQ(Uart_Device_Path(kPort, path, sizeof path), UART_ERR_NO_DEVICE);
 }
 
-TEST_F(MappingFile, MissingUnreadableOrStrangeFilesAreHarmless) {
+TEST_F(MappingFile, MissingUnreadableOrStrangeFilesNameNoDevice) {
     EXPECT_EQ(device_of_port(), "/dev/ttyS4");  // no file at all
 
     const auto file = config / "tq318" / "ports";
-    write_file(file, "COM5=/dev/too-large\n" + std::string(uart::ports_file::kMaxBytes, '#'));
+    write_file(file, "\x01\x02garbage COM5 without equals\n");  // readable, no COM5 in it
     EXPECT_EQ(device_of_port(), "/dev/ttyS4");
 
-    write_file(file, "\x01\x02garbage COM5 without equals\n");
-    EXPECT_EQ(device_of_port(), "/dev/ttyS4");
+    // There but not a mapping: no guess at /dev/ttyS4, which could be anything.
+    write_file(file, "COM5=/dev/too-large\n" + std::string(uart::ports_file::kMaxBytes, '#'));
+    EXPECT_EQ(device_of_port(), "");
 
     std::filesystem::remove(file);
     std::filesystem::create_directory(file);  // a folder in its place
-    EXPECT_EQ(device_of_port(), "/dev/ttyS4");
+    EXPECT_EQ(device_of_port(), "");
 
     std::filesystem::remove(file);
     ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);  // a FIFO must not stall the lookup
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(device_of_port(), "/dev/ttyS4");
+    EXPECT_EQ(device_of_port(), "");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 

@@ -11,7 +11,9 @@
 #include <cstring>
 
 #include "console.h"
+#include "port_assign.h"
 #include "port_naming.h"
+#include "ports_file.h"
 #include "ports.h"
 #include "tovrane.h"
 #include "uart.h"
@@ -150,15 +152,28 @@ int open_port(const std::string& port_text, std::uint8_t port) {
     if (code == 0) return kExitOk;
     char path[512] = "";
     Uart_Device_Path(port, path, sizeof path);
-    const std::string_view meaning = code_meaning(code);
+    std::string meaning(code_meaning(code));
+    // A regular file or /dev/null takes no line settings because it is no
+    // terminal at all: say so rather than blame the settings.
+    if (code == UART_ERR_CONFIG || code == UART_ERR_OPEN_FAILED) {
+        const std::string problem = device_problem(path);
+        if (!problem.empty()) meaning = "not a serial device (" + problem + ")";
+    }
     // A device path was given: the COM number it was lent is tovctl's own
     // business. A COM number names its device, or says that it has none.
     std::string where;
     if (port_text.find('/') == std::string::npos) {
         const std::string var = "UART_COM" + std::to_string(port);
         const char* value = std::getenv(var.c_str());
-        where = " (COM " + std::to_string(port) + ", " +
-                (value != nullptr && *value == '\0' ? var + " is set but empty" : std::string(path)) + ")";
+        const auto file = uart::ports_file::path();
+        if (value != nullptr && *value == '\0') {
+            where = " (COM " + std::to_string(port) + ", " + var + " is set but empty)";
+        } else if (value == nullptr && file && !uart::ports_file::file_text(*file)) {
+            where = " (COM " + std::to_string(port) + ", the mapping file " + printable(*file) +
+                    " cannot be read: not a regular file, no permission or over 64 KiB)";
+        } else {
+            where = " (COM " + std::to_string(port) + ", " + printable(path) + ")";
+        }
     }
     std::fprintf(stderr, "tovctl: cannot open %s%s: %.*s (uart code %u)\n", port_text.c_str(), where.c_str(),
                  static_cast<int>(meaning.size()), meaning.data(), code);

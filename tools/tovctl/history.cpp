@@ -44,15 +44,15 @@ int run_history(bool json, std::optional<int> last) {
         if (json) {
             print_json(r);
         } else {
-            std::printf("%s\n", summary_line(r).c_str());
+            std::printf("%s\n", printable(summary_line(r)).c_str());
         }
     }
     if (listing.records.empty() && !json) {
-        std::printf("no repairs recorded%s%s\n", folder ? " in " : "", folder ? folder->string().c_str() : "");
+        std::printf("no repairs recorded%s%s\n", folder ? " in " : "", folder ? printable(folder->string()).c_str() : "");
     }
     if (listing.skipped > 0) {
         std::fprintf(stderr, "tovctl: %zu record file(s) in %s could not be read and were skipped\n",
-                     listing.skipped, folder->string().c_str());
+                     listing.skipped, printable(folder->string()).c_str());
     }
     std::fflush(stdout);
     return 0;

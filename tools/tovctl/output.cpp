@@ -27,6 +27,22 @@ std::string one_line(std::string_view text) {
     return squeezed;
 }
 
+std::string printable(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", b);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string_view code_meaning(unsigned code) {
     switch (code) {
         case UART_ERR_NOT_OPEN: return "port not open";

@@ -20,6 +20,10 @@ void print_json(const Json& object);
 // One line of device text for a person: line ends and surrounding blanks removed.
 std::string one_line(std::string_view text);
 
+// Bytes from files or devices for a terminal: control bytes (below 0x20, 0x7f)
+// shown as "\x1b" and so on, so nothing read can steer the terminal.
+std::string printable(std::string_view bytes);
+
 std::string_view code_meaning(unsigned code);
 
 }  // namespace tovctl

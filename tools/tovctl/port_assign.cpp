@@ -14,10 +14,18 @@ namespace fs = std::filesystem;
 
 }  // namespace
 
+bool has_control_bytes(const std::string& device) {
+    for (const char c : device) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7f) return true;
+    }
+    return false;
+}
+
 std::string assign_port(int port, const std::string& device) {
     if (port < 1 || port > 255) return "COM number " + std::to_string(port) + " is not 1..255";
     if (device.empty() || device.front() != '/') return "the device must be an absolute path, such as /dev/ttyUSB0";
-    if (device.find_first_of("\r\n") != std::string::npos) return "the device path holds a line break";
+    if (has_control_bytes(device)) return "the device path holds a control character";
     const auto file = uart::ports_file::path();
     if (!file) return "neither XDG_CONFIG_HOME nor HOME is set: no place for the mapping file";
     std::error_code ec;

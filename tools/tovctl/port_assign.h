@@ -11,4 +11,12 @@ namespace tovctl {
 // why not (one line).
 std::string assign_port(int port, const std::string& device);
 
+// Why `device` is not a terminal one could reach a controller through (it does
+// not exist, is a regular file, a folder, a FIFO, a device that is no
+// terminal), "" when it is one.
+std::string device_problem(const std::string& device);
+
+// True when `device` holds a control byte (below 0x20 or 0x7f).
+bool has_control_bytes(const std::string& device);
+
 }  // namespace tovctl

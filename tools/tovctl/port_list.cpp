@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "adapter_facts.h"
 #include "cli.h"
 #include "port_assign.h"
 #include "ports.h"
@@ -17,7 +18,9 @@ int run_ports(Context& ctx) {
     const std::vector<PortInfo> ports = list_ports();
     Json list = Json::array();
     std::string human;
+    const std::string tree = device_tree_root();
     for (const PortInfo& p : ports) {
+        const AdapterFacts facts = adapter_facts(p.path, tree);
         list.push_back(Json{{"path", utf8(p.path)},
                             {"com", optional_number(p.com)},
                             {"transport", utf8(p.transport)},
@@ -27,19 +30,25 @@ int run_ports(Context& ctx) {
                             {"manufacturer", utf8(p.manufacturer)},
                             {"product", utf8(p.product)},
                             {"serial", utf8(p.serial)},
-                            {"by_id", utf8(p.by_id)}});
-        human += p.path + "  " + (p.com ? "COM " + std::to_string(*p.com) : std::string("(no COM number)")) + "  " +
+                            {"by_id", utf8(p.by_id)},
+                            {"driver", facts.driver.empty() ? Json(nullptr) : Json(utf8(facts.driver))},
+                            {"latency_timer_ms", optional_number(facts.latency_timer_ms)},
+                            {"hint", facts.hint.empty() ? Json(nullptr) : Json(utf8(facts.hint))}});
+        human += printable(p.path) + "  " + (p.com ? "COM " + std::to_string(*p.com) : std::string("(no COM number)")) + "  " +
                  p.transport;
-        if (!p.description.empty()) human += "  " + p.description;
+        if (!p.description.empty()) human += "  " + printable(p.description);
         if (p.usb_vid && p.usb_pid) {
             char ids[32];
             std::snprintf(ids, sizeof ids, "  USB %04x:%04x", *p.usb_vid, *p.usb_pid);
             human += ids;
         }
-        if (!p.manufacturer.empty()) human += "  " + p.manufacturer;
-        if (!p.product.empty()) human += "  " + p.product;
-        if (!p.serial.empty()) human += "  serial " + p.serial;
-        if (!p.by_id.empty()) human += "\n    " + p.by_id;
+        if (!p.manufacturer.empty()) human += "  " + printable(p.manufacturer);
+        if (!p.product.empty()) human += "  " + printable(p.product);
+        if (!p.serial.empty()) human += "  serial " + printable(p.serial);
+        if (!facts.driver.empty()) human += "  driver " + printable(facts.driver);
+        if (facts.latency_timer_ms) human += "  latency_timer " + std::to_string(*facts.latency_timer_ms) + " ms";
+        if (!p.by_id.empty()) human += "\n    " + printable(p.by_id);
+        if (!facts.hint.empty()) human += "\n    hint: " + printable(facts.hint);
         human += "\n";
     }
     if (ports.empty()) human = "No serial ports found.\n";
@@ -48,11 +57,11 @@ int run_ports(Context& ctx) {
     const auto file = uart::ports_file::path();
     Json entries = Json::array();
     const auto mapping = uart::ports_file::read();
-    if (!mapping.empty()) human += "COM mapping in " + file.value_or("") + ":\n";
+    if (!mapping.empty()) human += "COM mapping in " + printable(file.value_or("")) + ":\n";
     for (const auto& [com, device] : mapping) {
         const bool overridden = std::getenv(("UART_COM" + std::to_string(com)).c_str()) != nullptr;
         entries.push_back(Json{{"com", com}, {"device", utf8(device)}, {"overridden", overridden}});
-        human += "  COM" + std::to_string(com) + "=" + device +
+        human += "  COM" + std::to_string(com) + "=" + printable(device) +
                  (overridden ? "  (UART_COM" + std::to_string(com) + " is set and wins)" : "") + "\n";
     }
     Json j = ok_object(ctx);
@@ -62,7 +71,13 @@ int run_ports(Context& ctx) {
     return success(ctx, j, human);
 }
 
-int run_assign(Context& ctx, int com, const std::string& device) {
+int run_assign(Context& ctx, int com, const std::string& device, bool force) {
+    const std::string problem = device_problem(device);
+    if (!problem.empty() && !force) {
+        std::fprintf(stderr, "tovctl: the COM mapping was not written: %s: %s (give --force to store it anyway)\n",
+                     printable(device).c_str(), problem.c_str());
+        return 1;
+    }
     if (const std::string why = assign_port(com, device); !why.empty()) {
         std::fprintf(stderr, "tovctl: the COM mapping was not written: %s\n", why.c_str());
         return 1;
@@ -71,13 +86,16 @@ int run_assign(Context& ctx, int com, const std::string& device) {
     const auto mapping = uart::ports_file::read();
     if (const auto it = mapping.find(com); it == mapping.end() || it->second != device) {
         std::fprintf(stderr, "tovctl: the COM mapping was written but does not read back as COM%d=%s\n", com,
-                     device.c_str());
+                     printable(device).c_str());
         return 1;
     }
     const std::string file = uart::ports_file::path().value_or("");
-    std::string human = "COM" + std::to_string(com) + "=" + device + " saved in " + file + "\n";
+    std::string human = "COM" + std::to_string(com) + "=" + printable(device) + " saved in " + printable(file) + "\n";
     const std::string variable = "UART_COM" + std::to_string(com);
     const bool overridden = std::getenv(variable.c_str()) != nullptr;
+    if (!problem.empty())
+        std::fprintf(stderr, "tovctl: warning: %s: %s; stored because of --force\n", printable(device).c_str(),
+                     problem.c_str());
     if (overridden) human += "note: " + variable + " is set in this environment and wins over the file\n";
     Json j = ok_object(ctx);
     j["com"] = com;
@@ -107,6 +125,9 @@ void add_port_list(CLI::App& app, Commands& commands) {
                     "default ~/.config/tq318/ports), read when UART_COM<N> is not set")
         ->expected(2)
         ->type_name("N DEVICE");
+    auto force = std::make_shared<bool>(false);
+    sub->add_flag("--force", *force,
+                  "with --assign: store DEVICE even when it does not exist yet or is not a terminal");
     sub->formatter(std::make_shared<AssignFormatter>());
     auto com = std::make_shared<int>(0);
     auto check = [assign, com] {
@@ -114,12 +135,14 @@ void add_port_list(CLI::App& app, Commands& commands) {
         const auto n = parse_integer((*assign)[0], 1, 255);
         if (!n) throw UsageError("--assign: the COM number must be 1..255, not " + (*assign)[0]);
         const std::string& device = (*assign)[1];
-        if (device.empty() || device.front() != '/' || device.find_first_of("\r\n") != std::string::npos)
+        if (has_control_bytes(device))
+            throw UsageError("--assign: the device path holds a control character: " + printable(device));
+        if (device.empty() || device.front() != '/')
             throw UsageError("--assign: the device must be an absolute path, such as /dev/ttyUSB0");
         *com = static_cast<int>(*n);
     };
-    commands.push_back({sub, PortUse::None, check, [assign, com](Context& ctx) {
-                            return assign->empty() ? run_ports(ctx) : run_assign(ctx, *com, (*assign)[1]);
+    commands.push_back({sub, PortUse::None, check, [assign, com, force](Context& ctx) {
+                            return assign->empty() ? run_ports(ctx) : run_assign(ctx, *com, (*assign)[1], *force);
                         }});
 }
 

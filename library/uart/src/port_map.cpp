@@ -27,7 +27,14 @@ std::optional<std::string> device_path_for(std::uint8_t port) {
     if (port == 0) return std::nullopt;
     const std::string variable = "UART_COM" + std::to_string(port);
     if (std::getenv(variable.c_str()) != nullptr) return device_path_for(port, {});
-    return device_path_for(port, ports_file::read());
+    const auto file = ports_file::path();
+    if (!file) return device_path_for(port, {});
+    // A mapping file that is there but cannot be read (a FIFO, a folder, no
+    // permission) names no device: guessing /dev/ttyS<N-1> instead would talk
+    // to whatever is wired there.
+    const auto text = ports_file::file_text(*file);
+    if (!text) return std::string();
+    return device_path_for(port, ports_file::parse(*text));
 }
 
 std::string serial_by_id_name(const std::string& device) {

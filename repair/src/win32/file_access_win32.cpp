@@ -108,4 +108,23 @@ std::tm utcCalendar(std::time_t seconds) {
     return tm;
 }
 
+// The records folder lies under the user's own profile; a reparse point in
+// its place is not followed.
+std::string writeIntoOwnFolder(const std::filesystem::path& folder, const std::string& name, std::string_view bytes) {
+    std::error_code ec;
+    for (const std::filesystem::path& p : {folder.parent_path(), folder}) {
+        if (std::filesystem::is_symlink(std::filesystem::symlink_status(p, ec)))
+            return p.string() + ": is a symbolic link, not our own folder; no record written";
+    }
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !std::filesystem::is_directory(folder, ec)) {
+        return folder.string() + ": " + (ec ? ec.message() : std::string("not a folder"));
+    }
+    const std::filesystem::path temp = folder / ("." + name + ".tmp");
+    std::string why = writeNewFile(temp, bytes);
+    if (why.empty()) why = replaceFile(temp, folder / name);
+    if (!why.empty()) std::filesystem::remove(temp, ec);
+    return why;
+}
+
 }  // namespace tq318::repair

@@ -1,0 +1,166 @@
+// tovctl facing files it did not write: records, mapping files and devices
+// planted or damaged by someone else.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+#include "spawn.h"
+#include "temp_dir.h"
+#include "tq318/simulator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing_support::read_file;
+using testing_support::TempDir;
+using testing_support::write_file;
+using tovctl_test::run;
+
+const std::string kRecordHead = R"({"started":"2026-12-07T12:00:00.000Z","ended":"2026-12-07T12:01:00.000Z",)"
+                                R"("frontEnd":"tovctl","kind":"firmware","port":3,"members":[],"outcome":"failed",)";
+
+class HostileFiles : public ::testing::Test {
+protected:
+    fs::path records() {
+        const fs::path p = state_.path() / "tq318" / "repairs";
+        fs::create_directories(p);
+        return p;
+    }
+    std::string state_env() const { return "XDG_STATE_HOME=" + state_.path().string(); }
+    std::string config_env() const { return "XDG_CONFIG_HOME=" + config_.path().string(); }
+    fs::path mapping() {
+        fs::create_directories(config_.path() / "tq318");
+        return config_.path() / "tq318" / "ports";
+    }
+    TempDir state_, config_;
+};
+
+TEST_F(HostileFiles, DeeplyNestedRecordIsSkippedWithAText) {
+    write_file(records() / "20261207T120100.000Z-1-0.json",
+               kRecordHead + R"("path":"/bench/ok.hex","messages":)" + std::string(200000, '[') +
+                   std::string(200000, ']') + "}");
+    write_file(records() / "20261207T120000.000Z-1-0.json", kRecordHead + R"("path":"/bench/ok.hex"})");
+    for (const bool json : {false, true}) {
+        tovctl_test::Args args{"history"};
+        if (json) args.insert(args.begin(), "--json");
+        const auto r = run(TOVCTL_PATH, args, {state_env()});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("ok.hex"), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find("could not be read and were skipped"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(HostileFiles, ControlBytesFromRecordsAreShownEscaped) {
+    write_file(records() / "20261207T120000.000Z-1-0.json",
+               kRecordHead + R"("path":"/bench/\u001b]0;owned\u0007evil.hex"})");
+    auto r = run(TOVCTL_PATH, {"history"}, {state_env()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\\x1b]0;owned\\x07evil.hex"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(r.out.find('\x07'), std::string::npos);
+    r = run(TOVCTL_PATH, {"--json", "history"}, {state_env()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\\u001b]0;owned\\u0007evil.hex"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+}
+
+TEST_F(HostileFiles, ControlBytesFromTheMappingFileAreShownEscaped) {
+    write_file(mapping(), "COM7=/dev/\x1b[2Jgone\n");
+    const auto r = run(TOVCTL_PATH, {"ports"}, {config_env()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("COM7=/dev/\\x1b[2Jgone"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+}
+
+TEST_F(HostileFiles, AssignRefusesWhatIsNoTerminalUnlessForced) {
+    const fs::path plain = state_.path() / "plain-file";
+    write_file(plain, "not a device");
+    auto r = run(TOVCTL_PATH, {"ports", "--assign", "4", "/dev/tty\x1b[31m"}, {config_env()});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("control character"), std::string::npos) << r.err;
+    for (const std::string& device : {plain.string(), std::string("/dev/null"), std::string("/dev/no-such-adapter"),
+                                     state_.path().string()}) {
+        r = run(TOVCTL_PATH, {"ports", "--assign", "4", device}, {config_env()});
+        EXPECT_EQ(r.status, 1) << device << ": " << r.err;
+        EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(mapping())) << device;
+    }
+    r = run(TOVCTL_PATH, {"ports", "--assign", "4", "/dev/no-such-adapter", "--force"}, {config_env()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("warning"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(mapping()), "COM4=/dev/no-such-adapter\n");
+
+    tq318::Simulator sim;
+    sim.start();
+    r = run(TOVCTL_PATH, {"ports", "--assign", "5", sim.device_path()}, {config_env()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+}
+
+TEST_F(HostileFiles, UnreadableMappingFileFailsThePortWithItsReason) {
+    ::unsetenv("UART_COM1");
+    const fs::path file = mapping();
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    auto r = run(TOVCTL_PATH, {"--port", "1", "ip"}, {config_env()});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("cannot be read"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("ttyS0"), std::string::npos) << r.err;
+    fs::remove(file);
+    fs::create_directory(file);
+    r = run(TOVCTL_PATH, {"--port", "1", "ip"}, {config_env()});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("cannot be read"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("ttyS0"), std::string::npos) << r.err;
+}
+
+TEST_F(HostileFiles, OpeningANonTerminalSaysItIsNoSerialDevice) {
+    const fs::path plain = state_.path() / "plain-file";
+    write_file(plain, "");
+    for (const std::string& device : {plain.string(), std::string("/dev/null")}) {
+        const auto r = run(TOVCTL_PATH, {"--port", "6", "ip"}, {"UART_COM6=" + device});
+        EXPECT_EQ(r.status, 3) << r.err;
+        EXPECT_NE(r.err.find("not a serial device"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("refused the line settings"), std::string::npos) << r.err;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A USB adapter as a fake device tree shows it, for the simulator's terminal.
+TEST(AdapterFacts, PortsShowsTheDriverTheLatencyTimerAndAHint) {
+    tq318::Simulator sim;
+    sim.start();
+    TempDir tree;
+    const std::string name = fs::canonical(sim.device_path()).filename().string();
+    fs::create_directories(tree.path() / "bus/usb-serial/drivers/ftdi_sio");
+    fs::create_directories(tree.path() / "class/tty" / name / "device");
+    fs::create_symlink("../../../../bus/usb-serial/drivers/ftdi_sio", tree.path() / "class/tty" / name / "device/driver");
+    fs::create_directories(tree.path() / "bus/usb-serial/devices" / name);
+    write_file(tree.path() / "bus/usb-serial/devices" / name / "latency_timer", "16\n");
+    const tovctl_test::Args env{"UART_COM12=" + sim.device_path(), "TQ318_SYSFS_ROOT=" + tree.path().string()};
+
+    auto r = run(TOVCTL_PATH, {"ports"}, env);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("driver ftdi_sio  latency_timer 16 ms"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("60-tq318-ftdi-latency.rules"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("echo 1 > /sys/bus/usb-serial/devices/" + name + "/latency_timer"), std::string::npos)
+        << r.out;
+    r = run(TOVCTL_PATH, {"--json", "ports"}, env);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"driver\":\"ftdi_sio\",\"latency_timer_ms\":16,\"hint\":\""), std::string::npos) << r.out;
+
+    // At 1 ms there is nothing to lower.
+    write_file(tree.path() / "bus/usb-serial/devices" / name / "latency_timer", "1\n");
+    r = run(TOVCTL_PATH, {"ports"}, env);
+    EXPECT_NE(r.out.find("latency_timer 1 ms"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("hint:"), std::string::npos) << r.out;
+}
+
+}  // namespace
