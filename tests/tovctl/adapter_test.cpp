@@ -173,18 +173,19 @@ TEST(ThroughAdapter, ReplyReadWithoutEndCharacterIsNotCut) {
 namespace {
 
 // tovctl `args` started on `line`; once the simulator has received the line
-// `started_at` the adapter is pulled out (the pty's master side closes).
+// `started_at` (and acknowledged `blocks` blocks of a transfer) the adapter is
+// pulled out (the pty's master side closes).
 struct Unplugged {
     Result result;
     milliseconds after_unplug{};
 };
 
-Unplugged unplug_during(Line& line, Args args, const std::string& started_at) {
+Unplugged unplug_during(Line& line, Args args, const std::string& started_at, std::size_t blocks = 0) {
     ::setenv("XDG_STATE_HOME", line.state_.path().c_str(), 1);
     args.insert(args.begin(), {"--port", line.sim.device_path()});
     tovctl_test::Child child(TOVCTL_PATH, args);
     Unplugged u;
-    if (!line.sim.wait_for_line(started_at, 10s)) {
+    if (!line.sim.wait_for_line(started_at, 10s) || (blocks > 0 && !line.sim.wait_for_blocks(blocks, 10s))) {
         u.result = child.finish();
         ADD_FAILURE() << "never received " << started_at << ": " << u.result.err;
         return u;
@@ -234,7 +235,8 @@ TEST(Unplug, DuringATransferTovctlSaysTheAdapterWasDisconnected) {
         auto o = through_adapter(latency);
         o.baud = 115200;  // some 17 s of blocks: the unplug lands in the middle
         Line line(o);
-        expect_disconnected(unplug_during(line, {"load", (dir / "big.bin").string()}, "load"), "load");
+        // In the middle of the blocks: the header and 20 data blocks are acknowledged.
+        expect_disconnected(unplug_during(line, {"load", (dir / "big.bin").string()}, "load", 21), "load");
         EXPECT_TRUE(line.sim.files('a').empty());
     }
 }
