@@ -226,3 +226,17 @@ TEST(ReplyCollector, MoreAfterTheEndCharacterWaitsTheUnfinishedSettle) {
     EXPECT_STREQ(buf, "a>b");
     EXPECT_LE(beyond.now_ms(), 5u + 60u + 10u);
 }
+
+// Without an end character the line's own quiet time applies: an adapter's
+// late partial packet is still part of the reply.
+TEST(ReplyCollector, QuietModeWaitsTheLinesQuietTime) {
+    uart::CollectRequest req;
+    req.timeout_ms = 200;
+    req.settle_ms = 15;
+    req.quiet_settle_ms = 85;
+    ScriptedSource src({{10, "0123456789"}, {50, "abc>"}, {200, "late"}});
+    char buf[100];
+    EXPECT_EQ(uart::collect_reply(src, buf, req).code, UART_OK);
+    EXPECT_STREQ(buf, "0123456789abc>");
+    EXPECT_LE(src.now_ms(), 50u + 85u + 10u);
+}

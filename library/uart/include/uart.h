@@ -99,16 +99,16 @@ enum uart_result {
 /* Timing, in milliseconds. */
 #define UART_SETTLE_MS 15   /* quiet time after the last byte (once the end character came) that completes a reply */
 /*
- * The settle time of an open port grows from UART_SETTLE_MS to the longest
- * silence its line has shown inside a reply before the reply's end character
- * (a USB adapter that hands over a partial packet only when its latency timer
- * runs out makes such silences), plus half of it and 5 ms, at most 260 ms.
- * Silences longer than 255 ms are the controller's pauses and are not learnt. It starts again
- * at UART_SETTLE_MS with every Open_Com. Every "quiet for UART_SETTLE_MS"
- * below means this settle time. Once the end character has come but the
- * last byte so far is another one, the reply is taken as complete only
- * after 60 ms of quiet (or the settle time, if longer; or at the time-out):
- * its end may still be held in an adapter's packet.
+ * A reply whose last byte is its end character is complete after
+ * UART_SETTLE_MS of quiet. Where the reply may go on (a read without an end
+ * character, or bytes that came after the end character) the quiet time of an
+ * open port grows from UART_SETTLE_MS to twice the longest silence its line
+ * has shown inside a reply before the end character (a USB adapter that hands
+ * over a partial packet only when its latency timer runs out makes such
+ * silences), plus 5 ms, at most 260 ms; after bytes that followed the end
+ * character it is at least 60 ms. Silences longer than 255 ms are the
+ * controller's pauses and are not learnt. The learning starts again with
+ * every Open_Com. "Quiet for UART_SETTLE_MS" below means these times.
  */
 #define UART_RAW_WAIT_MS 1  /* longest wait of Read_Raw for a first byte */
 

@@ -1,9 +1,9 @@
-// The quiet time that completes a reply on one open port. It starts at
-// UART_SETTLE_MS and grows to the longest silence the line has shown inside
-// a reply (a USB adapter hands over a partial packet only when its latency
-// timer runs out, so such a line pauses mid-reply), plus a margin, within a
-// ceiling: a reply is then not taken as complete in the middle of a pause the
-// line is known to make.
+// The quiet time that completes a reply on one open port when the reply may
+// go on (no end character, or bytes after one). It starts at UART_SETTLE_MS
+// and grows to twice the longest silence the line has shown inside a reply
+// (a USB adapter hands over a partial packet only when its latency timer runs
+// out, so such a line pauses mid-reply), within a ceiling: a reply is then not
+// taken as complete in the middle of a pause the line is known to make.
 #pragma once
 
 #include <algorithm>
@@ -26,11 +26,10 @@ public:
     static constexpr std::uint32_t kUnfinishedMs = 60;
 
     std::uint32_t unfinished_settle_ms() const { return std::max(kUnfinishedMs, settle_ms()); }
-    // The gap plus a margin that grows with it: the same pause varies with
-    // the load of the PC that measures it.
+    // Twice the gap and a margin: the same pause varies with the load of the
+    // PC that measures it.
     std::uint32_t settle_ms() const {
-        return std::clamp<std::uint32_t>(longest_gap_ms_ + kMarginMs + longest_gap_ms_ / 2, UART_SETTLE_MS,
-                                         kCeilingMs);
+        return std::clamp<std::uint32_t>(2 * longest_gap_ms_ + kMarginMs, UART_SETTLE_MS, kCeilingMs);
     }
     // A silence seen inside one reply; one longer than any latency timer is a pause of
     // the controller's, not of the line, and teaches nothing.

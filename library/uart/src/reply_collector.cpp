@@ -39,7 +39,10 @@ CollectResult collect_reply(ByteSource& source, std::span<char> buffer, const Co
         // The console ends a reply with its end character: when more came
         // after one, the rest of the reply may still be on its way.
         const bool ends_open = seen_end && length > 0 && buffer[length - 1] != *req.end_char;
-        const std::uint32_t settle = ends_open ? std::max(req.settle_ms, req.unfinished_settle_ms) : req.settle_ms;
+        const std::uint32_t quiet = req.quiet_settle_ms != 0 ? req.quiet_settle_ms : req.settle_ms;
+        const std::uint32_t settle = !req.end_char ? quiet
+                                     : ends_open   ? std::max(req.settle_ms, req.unfinished_settle_ms)
+                                                   : req.settle_ms;
         // Decide whether the reply is complete.
         if (any && now - last_byte_at >= settle) {
             if (!req.end_char || seen_end) break;
@@ -55,7 +58,7 @@ CollectResult collect_reply(ByteSource& source, std::span<char> buffer, const Co
         // character), else the time-out.
         std::uint64_t until = deadline;
         if (any && !req.end_char) {
-            until = std::min(last_byte_at + req.settle_ms, start + req.timeout_ms + req.max_quiet_collect_ms);
+            until = std::min(last_byte_at + settle, start + req.timeout_ms + req.max_quiet_collect_ms);
         } else if (any && seen_end) {
             until = std::min(last_byte_at + settle, deadline);
         }

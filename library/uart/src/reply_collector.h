@@ -14,7 +14,9 @@ namespace uart {
 struct CollectRequest {
     std::uint32_t timeout_ms = 0;   // from the start of collection
     std::optional<char> end_char;   // collect up to this character; none: until quiet
-    std::uint32_t settle_ms = 15;   // quiet time that completes a reply
+    std::uint32_t settle_ms = 15;   // quiet time that completes a reply ending with its end character
+    // Without an end character: the quiet time that completes a reply (0: settle_ms).
+    std::uint32_t quiet_settle_ms = 0;
     // The quiet time once the end character came but other bytes followed it:
     // the reply's end may still be held up (in a USB adapter's packet).
     std::uint32_t unfinished_settle_ms = 15;

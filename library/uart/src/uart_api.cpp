@@ -52,10 +52,13 @@ uint16_t collect(std::uint8_t port, char* reply, uint32_t capacity, uint32_t tim
     uart::CollectRequest request;
     request.timeout_ms = timeout_ms;
     request.end_char = end_char;
-    request.settle_ms = settle.settle_ms();
+    // A reply that ends with its end character is complete as it is; one that
+    // may go on waits out the line's own pauses.
+    request.settle_ms = UART_SETTLE_MS;
+    request.quiet_settle_ms = settle.settle_ms();
     request.unfinished_settle_ms = settle.unfinished_settle_ms();
     // The trickle limit never cuts below one settle time after a first byte.
-    request.max_quiet_collect_ms = std::max(kQuietCollectLimitMs, 2 * request.settle_ms);
+    request.max_quiet_collect_ms = std::max(kQuietCollectLimitMs, 2 * request.quiet_settle_ms);
     const uart::CollectResult r = uart::collect_reply(*g_ports[port], std::span(reply, capacity), request);
     settle.observe_gap(r.longest_gap_ms);
     store_scratch(scratch, r.length);
