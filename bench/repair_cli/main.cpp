@@ -5,10 +5,12 @@
 //                   rate against eight times the link limit
 //   cost:           CPU time of every tovctl process against the wall time
 //   memory:         peak resident size of each tovctl process
+//   simulators:     CPU time of this process (the simulators' threads)
 // Arguments: a count of controllers (default 8); or --flows-package
 // [--unpaced] for one controller repaired after --wait with the package of
 // bench/flows (1 MiB program and 19 members of 4..64 KiB, seed 318), for the
-// wall time beside the wizard's.
+// wall time beside the wizard's. Either may end with --adapter-latency MS
+// (every controller behind the simulator's USB serial adapter).
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -66,6 +68,13 @@ std::vector<pid_t> children_of(pid_t pid) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // --adapter-latency MS (last two arguments): every controller behind the
+    // simulator's USB serial adapter with that latency timer.
+    std::uint32_t adapter_ms = 0;
+    if (argc > 2 && std::string(argv[argc - 2]) == "--adapter-latency") {
+        adapter_ms = static_cast<std::uint32_t>(std::max(0, std::atoi(argv[argc - 1])));
+        argc -= 2;
+    }
     const bool flows = argc > 1 && std::string(argv[1]) == "--flows-package";
     if (flows) {
         kControllers = 1;
@@ -111,6 +120,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < kControllers; ++i) {
         tq318::SimulatorOptions o;
         o.baud = kBaud;
+        o.adapter_latency_ms = adapter_ms;
         o.disk_a_kib = flows ? 8192 : 4096;
         o.disk_b_kib = flows ? 8192 : 3072;
         o.restart_after_open_ms = flows ? 100 : -1;
@@ -124,6 +134,8 @@ int main(int argc, char** argv) {
         argv_text.insert(argv_text.end(), {"--json", "repair-firmware", package.string(), "--disk", "a"});
     }
 
+    rusage self_before{};
+    ::getrusage(RUSAGE_SELF, &self_before);
     const auto started = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -153,8 +165,15 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(50ms);
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    auto seconds = [](const rusage& u) {
+        return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+               static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    };
+    const double cpu = seconds(usage);
+    rusage self_after{};
+    ::getrusage(RUSAGE_SELF, &self_after);
+    // The simulators are threads of this process (with this loop's light polling).
+    const double sim_cpu = seconds(self_after) - seconds(self_before);
 
     std::uint64_t first_load = UINT64_MAX, last_dir = 0;
     int verified = 0;
@@ -172,8 +191,8 @@ int main(int argc, char** argv) {
     const double phase = static_cast<double>(last_dir - first_load) / 1000.0;
     const double rate = static_cast<double>(payload) * kControllers / phase;
     const double limit = kControllers * kBaud / 10.0;
-    std::printf("controllers %d at %u baud, %zu members, %llu payload bytes each\n", kControllers, kBaud, members,
-                static_cast<unsigned long long>(payload));
+    std::printf("controllers %d at %u baud, adapter latency %u ms, %zu members, %llu payload bytes each\n",
+                kControllers, kBaud, adapter_ms, members, static_cast<unsigned long long>(payload));
     std::printf("tovctl exit %d; %d of %d controllers hold every member; summary ok: %s\n",
                 WIFEXITED(status) ? WEXITSTATUS(status) : -1, verified, kControllers,
                 last.find("\"event\":\"summary\",\"command\":\"repair-firmware\",\"ok\":true") != std::string::npos
@@ -183,6 +202,7 @@ int main(int argc, char** argv) {
                 100.0 * rate / limit, kControllers, kBaud / 10);
     std::printf("wall %.2f s, tovctl CPU %.3f s (all processes) = %.1f %% of one core\n", wall, cpu,
                 100.0 * cpu / wall);
+    std::printf("simulators CPU %.3f s = %.1f %% of one core\n", sim_cpu, 100.0 * sim_cpu / wall);
     for (const auto& [p, kib] : peaks) {
         std::printf("peak RSS pid %d%s: %ld KiB\n", p, p == pid ? " (parent)" : "", kib);
     }

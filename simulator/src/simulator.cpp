@@ -115,6 +115,12 @@ bool Simulator::wait_for_line(std::string_view line, std::chrono::milliseconds l
   });
 }
 
+bool Simulator::wait_for_blocks(std::size_t count, std::chrono::milliseconds limit) const {
+  std::unique_lock lock(impl_->shared.mutex);
+  return impl_->shared.changed.wait_for(
+      lock, limit, [&] { return impl_->shared.console.received_blocks().size() >= count; });
+}
+
 bool Simulator::wait_until_ready(std::chrono::milliseconds limit) const {
   std::unique_lock lock(impl_->shared.mutex);
   return impl_->shared.changed.wait_for(lock, limit, [&] { return impl_->shared.console.ready(); });

@@ -1,5 +1,5 @@
 // Runs a program as a child process (stdin /dev/null, stdout and stderr
-// captured) and waits for it.
+// captured), waiting for it at once or later.
 #pragma once
 
 #include <fcntl.h>
@@ -23,30 +23,54 @@ struct Result {
     std::string out, err;
 };
 
-// Runs `program` with `args`; `env` entries ("NAME=value") are added for the child.
+// A started child; finish() waits for it and collects what it wrote.
+class Child {
+public:
+    // Starts `program` with `args`; `env` entries ("NAME=value") are added for the child.
+    Child(const std::string& program, const Args& args, const Args& env = {}) {
+        out_ = (dir_ / "out").string();
+        err_ = (dir_ / "err").string();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT, 0600);
+        Args all{program}, envs(env);
+        all.insert(all.end(), args.begin(), args.end());
+        for (char** e = environ; *e != nullptr; ++e) envs.emplace_back(*e);
+        std::vector<char*> argv, envp;
+        for (auto& a : all) argv.push_back(a.data());
+        for (auto& e : envs) envp.push_back(e.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() { finish(); }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    Result finish() {
+        if (pid_ <= 0) return result_;
+        int ws = 0;
+        if (::waitpid(pid_, &ws, 0) == pid_) {
+            result_ = {WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), testing_support::read_file(out_),
+                       testing_support::read_file(err_)};
+        }
+        pid_ = -1;
+        return result_;
+    }
+
+private:
+    testing_support::TempDir dir_;
+    std::string out_, err_;
+    pid_t pid_ = -1;
+    Result result_;
+};
+
+// Runs `program` with `args` and waits for it.
 inline Result run(const std::string& program, const Args& args, const Args& env = {}) {
-    testing_support::TempDir dir;
-    const std::string out = (dir / "out").string(), err = (dir / "err").string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
-    Args all{program}, envs(env);
-    all.insert(all.end(), args.begin(), args.end());
-    for (char** e = environ; *e != nullptr; ++e) envs.emplace_back(*e);
-    std::vector<char*> argv, envp;
-    for (auto& a : all) argv.push_back(a.data());
-    for (auto& e : envs) envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    int ws = 0;
-    if (spawned != 0 || ::waitpid(pid, &ws, 0) != pid) return {};
-    return {WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), testing_support::read_file(out),
-            testing_support::read_file(err)};
+    return Child(program, args, env).finish();
 }
 
 }  // namespace tovctl_test

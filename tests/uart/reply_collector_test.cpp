@@ -190,3 +190,53 @@ TEST(ReplyCollector, WaitsAreNotCutIntoSlices) {
 }
 
 }  // namespace
+
+// The longest silence inside a reply before its end character is reported:
+// the line's own pause (an adapter's latency timer), from which the settle time grows.
+TEST(ReplyCollector, ReportsTheLongestGapBeforeTheEndCharacter) {
+    struct Case {
+        const char* name;
+        std::vector<ScriptedSource::Chunk> chunks;
+        std::uint32_t gap;
+    } cases[] = {
+        {"packets, then the rest after 40 ms", {{10, "0123456789"}, {12, "abc"}, {52, "def>"}}, 40},
+        {"silence after the end character is not the line's", {{10, "ok>"}, {22, " more"}}, 0},
+        {"before the first byte is the controller's", {{150, "\r\nok>"}}, 0},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedSource src(c.chunks);
+        char buf[100];
+        EXPECT_EQ(uart::collect_reply(src, buf, until('>', 1000)).longest_gap_ms, c.gap);
+    }
+}
+
+// Once bytes came after the end character, the reply's end may still be held
+// up: the longer quiet time applies, and a plain end waits only the settle time.
+TEST(ReplyCollector, MoreAfterTheEndCharacterWaitsTheUnfinishedSettle) {
+    auto req = until('>', 1000);
+    req.unfinished_settle_ms = 60;
+    ScriptedSource open_end({{5, "a>b"}, {45, "c>"}});
+    char buf[100];
+    EXPECT_EQ(uart::collect_reply(open_end, buf, req).code, UART_OK);
+    EXPECT_STREQ(buf, "a>bc>");
+    EXPECT_LE(open_end.now_ms(), 45u + 15u + 10u);
+    ScriptedSource beyond({{5, "a>b"}, {90, "c>"}});
+    uart::collect_reply(beyond, buf, req);
+    EXPECT_STREQ(buf, "a>b");
+    EXPECT_LE(beyond.now_ms(), 5u + 60u + 10u);
+}
+
+// Without an end character the line's own quiet time applies: an adapter's
+// late partial packet is still part of the reply.
+TEST(ReplyCollector, QuietModeWaitsTheLinesQuietTime) {
+    uart::CollectRequest req;
+    req.timeout_ms = 200;
+    req.settle_ms = 15;
+    req.quiet_settle_ms = 85;
+    ScriptedSource src({{10, "0123456789"}, {50, "abc>"}, {200, "late"}});
+    char buf[100];
+    EXPECT_EQ(uart::collect_reply(src, buf, req).code, UART_OK);
+    EXPECT_STREQ(buf, "0123456789abc>");
+    EXPECT_LE(src.now_ms(), 50u + 85u + 10u);
+}

@@ -16,6 +16,7 @@
 #include "ports_file.h"
 #include "ports.h"
 #include "tovrane.h"
+#include "tq318/repair/outcome.h"
 #include "uart.h"
 
 #ifndef TQ318_KIT_VERSION
@@ -32,7 +33,32 @@ std::string readable_error(std::string text) {
     return text;
 }
 
+namespace {
+// Whether the port's line has hung up: the serial adapter was pulled out or
+// the far end went away. The flag reads nothing and waits for nothing.
+bool line_hung_up(std::uint8_t port) {
+    if (port == 0) return false;
+    char unused[UART_TEXT_CAPACITY];
+    std::uint16_t scratch = 0;
+    return Receive_Cmd(port, unused, 0, UART_FLAG_LINE_STATE, &scratch) == UART_ERR_HANGUP;
+}
+}  // namespace
+
 int device_failure(Context& ctx, unsigned code) {
+    if (code == UART_ERR_HANGUP || line_hung_up(ctx.port)) {
+        // Whatever the library's code, the cause is the line: say so, not the code's meaning.
+        std::fprintf(stderr, "tovctl %s: %s (failed with code %u)\n", ctx.name.c_str(),
+                     tq318::repair::kAdapterDisconnectedText, code);
+        if (ctx.options.json) {
+            print_json(Json{{"command", ctx.name},
+                            {"ok", false},
+                            {"code", code},
+                            {"meaning", std::string(code_meaning(UART_ERR_HANGUP))},
+                            {"disconnected", true},
+                            {"error", tq318::repair::kAdapterDisconnectedText}});
+        }
+        return kExitFailed;
+    }
     const std::string text = readable_error(one_line(std::string_view(ctx.r(), strnlen(ctx.r(), kReplySize))));
     const std::string_view meaning = code_meaning(code);
     std::fprintf(stderr, "tovctl %s: failed with code %u (%.*s): %s\n", ctx.name.c_str(), code,

@@ -98,6 +98,18 @@ enum uart_result {
 
 /* Timing, in milliseconds. */
 #define UART_SETTLE_MS 15   /* quiet time after the last byte (once the end character came) that completes a reply */
+/*
+ * A reply whose last byte is its end character is complete after
+ * UART_SETTLE_MS of quiet. Where the reply may go on (a read without an end
+ * character, or bytes that came after the end character) the quiet time of an
+ * open port grows from UART_SETTLE_MS to twice the longest silence its line
+ * has shown inside a reply before the end character (a USB adapter that hands
+ * over a partial packet only when its latency timer runs out makes such
+ * silences), plus 5 ms, at most 260 ms; after bytes that followed the end
+ * character it is at least 60 ms. Silences longer than 255 ms are the
+ * controller's pauses and are not learnt. The learning starts again with
+ * every Open_Com. "Quiet for UART_SETTLE_MS" below means these times.
+ */
 #define UART_RAW_WAIT_MS 1  /* longest wait of Read_Raw for a first byte */
 
 /*

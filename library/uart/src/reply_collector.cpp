@@ -1,6 +1,7 @@
 #include "reply_collector.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "uart.h"
 
@@ -35,8 +36,15 @@ CollectResult collect_reply(ByteSource& source, std::span<char> buffer, const Co
 
     for (;;) {
         const std::uint64_t now = source.now_ms();
+        // The console ends a reply with its end character: when more came
+        // after one, the rest of the reply may still be on its way.
+        const bool ends_open = seen_end && length > 0 && buffer[length - 1] != *req.end_char;
+        const std::uint32_t quiet = req.quiet_settle_ms != 0 ? req.quiet_settle_ms : req.settle_ms;
+        const std::uint32_t settle = !req.end_char ? quiet
+                                     : ends_open   ? std::max(req.settle_ms, req.unfinished_settle_ms)
+                                                   : req.settle_ms;
         // Decide whether the reply is complete.
-        if (any && now - last_byte_at >= req.settle_ms) {
+        if (any && now - last_byte_at >= settle) {
             if (!req.end_char || seen_end) break;
         }
         if (!req.end_char && any && now - start >= req.timeout_ms + req.max_quiet_collect_ms) {
@@ -50,9 +58,9 @@ CollectResult collect_reply(ByteSource& source, std::span<char> buffer, const Co
         // character), else the time-out.
         std::uint64_t until = deadline;
         if (any && !req.end_char) {
-            until = std::min(last_byte_at + req.settle_ms, start + req.timeout_ms + req.max_quiet_collect_ms);
+            until = std::min(last_byte_at + settle, start + req.timeout_ms + req.max_quiet_collect_ms);
         } else if (any && seen_end) {
-            until = std::min(last_byte_at + req.settle_ms, deadline);
+            until = std::min(last_byte_at + settle, deadline);
         }
 
         std::uint8_t chunk[256];
@@ -67,15 +75,22 @@ CollectResult collect_reply(ByteSource& source, std::span<char> buffer, const Co
         if (r.count == 0) continue;
         const std::size_t fits = std::min(r.count, room - length);
         std::copy_n(chunk, fits, reinterpret_cast<std::uint8_t*>(buffer.data()) + length);
+        const bool seen_before = seen_end;
         const std::span<const std::uint8_t> taken(chunk, fits);
         if (req.end_char &&
             std::ranges::find(taken, static_cast<std::uint8_t>(*req.end_char)) != taken.end()) {
             seen_end = true;
         }
+        const std::uint64_t arrived = source.now_ms();
+        if (any && req.end_char && !seen_before) {
+            result.longest_gap_ms = std::max(
+                result.longest_gap_ms,
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(arrived - last_byte_at, UINT32_MAX)));
+        }
         length += fits;
         buffer[length] = '\0';
         any = true;
-        last_byte_at = source.now_ms();
+        last_byte_at = arrived;
         if (fits < r.count) {
             result.code = UART_ERR_TOO_LONG;
             result.length = length;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "line_settle.h"
 #include "port_map.h"
 #include "reply_collector.h"
 #include "serial_device.h"
@@ -32,6 +33,7 @@ std::mutex g_mutex;  // one call at a time; every call is bounded in time
 std::atomic<bool> g_stop_next_send{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 std::array<std::unique_ptr<SerialDevice>, 256> g_ports;
+std::array<uart::LineSettle, 256> g_settle;  // per open port, learnt from its replies
 
 SerialDevice* port_device(std::uint8_t port) { return g_ports[port].get(); }
 
@@ -48,14 +50,21 @@ uint16_t send_line(SerialDevice& device, const char* text) {
     return code;
 }
 
-uint16_t collect(SerialDevice& device, char* reply, uint32_t capacity, uint32_t timeout_ms,
+uint16_t collect(std::uint8_t port, char* reply, uint32_t capacity, uint32_t timeout_ms,
                  std::optional<char> end_char, uint16_t* scratch) {
+    uart::LineSettle& settle = g_settle[port];
     uart::CollectRequest request;
     request.timeout_ms = timeout_ms;
     request.end_char = end_char;
+    // A reply that ends with its end character is complete as it is; one that
+    // may go on waits out the line's own pauses.
     request.settle_ms = UART_SETTLE_MS;
-    request.max_quiet_collect_ms = kQuietCollectLimitMs;
-    const uart::CollectResult r = uart::collect_reply(device, std::span(reply, capacity), request);
+    request.quiet_settle_ms = settle.settle_ms();
+    request.unfinished_settle_ms = settle.unfinished_settle_ms();
+    // The trickle limit never cuts below one settle time after a first byte.
+    request.max_quiet_collect_ms = std::max(kQuietCollectLimitMs, 2 * request.quiet_settle_ms);
+    const uart::CollectResult r = uart::collect_reply(*g_ports[port], std::span(reply, capacity), request);
+    settle.observe_gap(r.longest_gap_ms);
     store_scratch(scratch, r.length);
     return r.code;
 }
@@ -103,6 +112,7 @@ UART_API uint16_t Open_Com(uint8_t port, uint32_t baud, uint8_t data_bits, uint8
         uart::trace::start_from_environment();
         uint16_t code = UART_OK;
         g_ports[port] = SerialDevice::open(*path, {baud, data_bits, parity, stop_bits}, code);
+        g_settle[port].reset();
         uart::trace::note(*path, "open COM" + std::to_string(port) + " -> " + std::to_string(code));
         return g_ports[port] ? static_cast<uint16_t>(UART_OK) : code;
     });
@@ -137,7 +147,7 @@ UART_API uint16_t Receive_Cmd(uint8_t port, char* buffer, uint16_t timeout_ms, i
         if (buffer == nullptr) return UART_ERR_BAD_ARGUMENT;
         buffer[0] = '\0';
         if (device == nullptr) return UART_ERR_NOT_OPEN;
-        return collect(*device, buffer, UART_TEXT_CAPACITY, timeout_ms, std::nullopt, scratch);
+        return collect(port, buffer, UART_TEXT_CAPACITY, timeout_ms, std::nullopt, scratch);
     });
 }
 
@@ -152,7 +162,7 @@ UART_API uint16_t Exchange_Cmd(uint8_t port, const char* command, char* reply, u
         if (device == nullptr) return UART_ERR_NOT_OPEN;
         device->discard_waiting();
         if (const uint16_t code = send_line(*device, command); code != UART_OK) return code;
-        return collect(*device, reply, capacity, timeout_ms, end_char, scratch);
+        return collect(port, reply, capacity, timeout_ms, end_char, scratch);
     });
 }
 
@@ -166,7 +176,7 @@ UART_API uint16_t Read_Reply(uint8_t port, char* reply, uint32_t capacity, uint3
         reply[0] = '\0';
         if (device == nullptr) return UART_ERR_NOT_OPEN;
         if (flag == UART_FLAG_FIRST_BYTES) return first_bytes(*device, reply, capacity, timeout_ms, scratch);
-        return collect(*device, reply, capacity, timeout_ms, std::nullopt, scratch);
+        return collect(port, reply, capacity, timeout_ms, std::nullopt, scratch);
     });
 }
 
@@ -178,7 +188,7 @@ UART_API uint16_t Read_Until(uint8_t port, char* reply, uint32_t capacity, uint3
         reply[0] = '\0';
         SerialDevice* device = port_device(port);
         if (device == nullptr) return UART_ERR_NOT_OPEN;
-        return collect(*device, reply, capacity, timeout_ms, end_char, scratch);
+        return collect(port, reply, capacity, timeout_ms, end_char, scratch);
     });
 }
 

@@ -142,6 +142,9 @@ class Simulator {
   // The raw 260-byte blocks of the last transfer that were acknowledged, in
   // order (header first), for header checks.
   std::vector<std::vector<std::uint8_t>> received_blocks() const;
+  // Waits until the transfer under way has had `count` blocks acknowledged
+  // (header included); false after `limit`.
+  bool wait_for_blocks(std::size_t count, std::chrono::milliseconds limit) const;
 
   std::string ip() const;
   std::string mask() const;
