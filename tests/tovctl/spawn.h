@@ -23,6 +23,22 @@ struct Result {
     std::string out, err;
 };
 
+// Starts `program` with `args` and the file actions given; `env` entries
+// ("NAME=value") are added to this process's environment. -1 when it failed.
+inline pid_t spawn_with(const std::string& program, const Args& args, const Args& env,
+                        const posix_spawn_file_actions_t& actions) {
+    Args all{program}, envs(env);
+    all.insert(all.end(), args.begin(), args.end());
+    for (char** e = environ; *e != nullptr; ++e) envs.emplace_back(*e);
+    std::vector<char*> argv, envp;
+    for (auto& a : all) argv.push_back(a.data());
+    for (auto& e : envs) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    return posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0 ? pid : -1;
+}
+
 // A started child; finish() waits for it and collects what it wrote.
 class Child {
 public:
@@ -35,15 +51,7 @@ public:
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT, 0600);
         posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT, 0600);
-        Args all{program}, envs(env);
-        all.insert(all.end(), args.begin(), args.end());
-        for (char** e = environ; *e != nullptr; ++e) envs.emplace_back(*e);
-        std::vector<char*> argv, envp;
-        for (auto& a : all) argv.push_back(a.data());
-        for (auto& e : envs) envp.push_back(e.data());
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+        pid_ = spawn_with(program, args, env, actions);
         posix_spawn_file_actions_destroy(&actions);
     }
     ~Child() { finish(); }

@@ -45,15 +45,7 @@ public:
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        Args all{TOVCTL_PATH}, envs(env);
-        all.insert(all.end(), args.begin(), args.end());
-        for (char** e = environ; *e != nullptr; ++e) envs.emplace_back(*e);
-        std::vector<char*> argv, envp;
-        for (auto& a : all) argv.push_back(a.data());
-        for (auto& e : envs) envp.push_back(e.data());
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        if (posix_spawn(&pid_, TOVCTL_PATH, &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+        pid_ = tovctl_test::spawn_with(TOVCTL_PATH, args, env, actions);
         posix_spawn_file_actions_destroy(&actions);
     }
     ~Running() {
@@ -302,17 +294,10 @@ TEST_F(TovctlStop, ClosedOutputPipeDoesNotKillTheRepair) {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    Args all{TOVCTL_PATH, "--port", sim.device_path(), "repair-firmware", package().string(), "--disk", "a"};
-    Args envs = env();
-    for (char** e = environ; *e != nullptr; ++e) envs.emplace_back(*e);
-    std::vector<char*> argv, envp;
-    for (auto& a : all) argv.push_back(a.data());
-    for (auto& e : envs) envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, TOVCTL_PATH, &actions, nullptr, argv.data(), envp.data()), 0);
+    const pid_t pid = tovctl_test::spawn_with(
+        TOVCTL_PATH, {"--port", sim.device_path(), "repair-firmware", package().string(), "--disk", "a"}, env(), actions);
     posix_spawn_file_actions_destroy(&actions);
+    ASSERT_GT(pid, 0);
     ::close(pipe_ends[1]);
     int ws = 0;
     ASSERT_EQ(::waitpid(pid, &ws, 0), pid);
