@@ -66,7 +66,7 @@ expect "uart.dll ordinals of the five" "$uart_fixed" "9 Send_Raw
 32 Read_Until
 33 Read_Raw"
 expect "uart.dll names" "$(exports "$dir/uart.dll" | cut -d' ' -f2 | sort | tr '\n' ' ')" \
-  "Close_Com Exchange_Cmd Open_Com Read_Raw Read_Reply Read_Until Receive_Cmd Send_Cmd Send_Raw Uart_Device_Path "
+  "Close_Com Exchange_Cmd Open_Com Read_Raw Read_Reply Read_Until Receive_Cmd Send_Cmd Send_Raw Uart_Device_Path Uart_Stop_Next_Send "
 expect "uart.dll has no unnamed export" "$(ordinals "$dir/uart.dll" | wc -l)" "$(exports "$dir/uart.dll" | wc -l)"
 
 # The import directory entry for uart.dll: every entry an ordinal, no hint/name.
