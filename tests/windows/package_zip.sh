@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The win64 zip as cpack makes it: exactly the kit's files under one top
 # folder, the DLLs stripped but exporting what the built ones export, and
-# tovctl.exe there exactly when this build has it.
-# usage: package_zip.sh CPACK WIN_BUILD OBJDUMP VERSION HAS_TOVCTL(0|1)
+# tovctl.exe and Pelorim.exe there exactly when this build has them;
+# Pelorim.exe binds the two DLLs at run time, so it imports neither.
+# usage: package_zip.sh CPACK WIN_BUILD OBJDUMP VERSION HAS_TOVCTL(0|1) HAS_PELORIM(0|1)
 set -euo pipefail
-cpack=$1 build=$2 objdump=$3 version=$4 has_tovctl=$5
+cpack=$1 build=$2 objdump=$3 version=$4 has_tovctl=$5 has_pelorim=${6:-0}
 fail=0
 expect() { # label actual expected
   if [[ "$2" != "$3" ]]; then
@@ -27,6 +28,7 @@ $top/include/uart.h
 $top/lib/tovrane.lib
 $top/lib/uart.lib"
 if [[ $has_tovctl == 1 ]]; then expected+=$'\n'"$top/bin/tovctl.exe"; fi
+if [[ $has_pelorim == 1 ]]; then expected+=$'\n'"$top/bin/Pelorim.exe"; fi
 expect "the zip's files" "$(unzip -Z1 "$zip" | grep -v '/$' | LC_ALL=C sort)" "$(LC_ALL=C sort <<< "$expected")"
 
 out="$build/package-check"
@@ -47,4 +49,13 @@ for h in tovrane.h uart.h; do
     { echo "FAIL: $h in the zip differs from the source"; fail=1; }
 done
 grep -q 'Load Process' "$out/$top/README-windows.txt" || { echo "FAIL: README-windows.txt"; fail=1; }
+if [[ $has_pelorim == 1 ]]; then
+  imports=$("$objdump" -p "$out/$top/bin/Pelorim.exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort)
+  if grep -qxE 'uart\.dll|tovrane\.dll' <<< "$imports"; then
+    echo "FAIL: Pelorim.exe imports the kit's DLLs:"; echo "$imports"; fail=1
+  else
+    echo "ok: Pelorim.exe imports only system DLLs ($(tr '\n' ' ' <<< "$imports"))"
+  fi
+  grep -q 'Pelorim.exe' "$out/$top/README-windows.txt" || { echo "FAIL: README-windows.txt says nothing of Pelorim.exe"; fail=1; }
+fi
 exit $fail

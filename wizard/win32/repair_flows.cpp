@@ -1,0 +1,171 @@
+// The two repair actions of step 3 on Windows: "(1). Repair Tovrane" sends
+// an operating-system image, "(2). Repair Firmware" unpacks a firmware
+// package, proves it, empties both flash disks and downloads every listed
+// member. The engine runs them off the window's thread; both end with the
+// record of the run, the closing disconnect and the step the window shows next.
+#include <windows.h>
+#include <commdlg.h>
+
+#include <vector>
+
+#include "bas_common.h"
+#include "bound_console.h"
+#include "engine_calls.h"
+#include "form1.h"
+#include "window_front_end.h"
+
+namespace pelorim {
+
+namespace {
+
+const std::string kImageFilter = "IMG Files (*.img)|*.img|All ";
+const std::string kPackageFilter = "HEX Files (*.hex)|*.hex|EXE Files (*.exe)|*.exe|All| ";
+
+// "description|pattern|..." as the system's dialog takes it; a blank or
+// missing pattern shows every file.
+std::string systemFilter(const std::string& filter) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const auto bar = filter.find('|', start);
+        parts.push_back(filter.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+        if (bar == std::string::npos) break;
+        start = bar + 1;
+    }
+    std::string result;
+    for (std::size_t i = 0; i < parts.size(); i += 2) {
+        std::string pattern = i + 1 < parts.size() ? parts[i + 1] : std::string();
+        if (pattern.find_first_not_of(' ') == std::string::npos) pattern = "*.*";
+        result += parts[i];
+        result += '\0';
+        result += pattern;
+        result += '\0';
+    }
+    result += '\0';
+    return result;
+}
+
+// Hides the progress frame and restores the pointer however the flow leaves.
+class ProgressDisplay {
+public:
+    explicit ProgressDisplay(Form1& form) : form_(form) {}
+    ~ProgressDisplay() {
+        form_.hideProgress();
+        form_.setBusy(false);
+    }
+    ProgressDisplay(const ProgressDisplay&) = delete;
+    ProgressDisplay& operator=(const ProgressDisplay&) = delete;
+
+private:
+    Form1& form_;
+};
+
+void disableRepairButtons(Form1& form) {
+    form.enable(form.ComUpload, false);
+    form.enable(form.ComUploadOS, false);
+    form.enable(form.ComDisconnect, false);
+}
+
+// The failure message when the run failed, then the port is closed; step 1
+// follows unless closing it failed.
+void endRepair(Form1& form, bool succeeded, const std::string& failureText) {
+    if (!succeeded) form.MsgBox(failureText);
+    form.Flow_controler(form.Disconnect_Act() ? 1 : 3);
+}
+
+RunFacts factsOf(const Form1& form) {
+    return RunFacts{static_cast<uint8_t>(form.comPortNo_), form.banner_, form.modeCode_};
+}
+
+}  // namespace
+
+// The open-file dialog, in the folder of the last file chosen in this run,
+// else the program's folder; then the status shows that the choice is
+// being checked (also after a cancel).
+Form1::Choice Form1::CommonDialog1_ShowOpen(const std::string& filter) {
+    const std::string filters = systemFilter(filter);
+    const std::string folder = lastFolder_.empty() ? programFolder() : lastFolder_;
+    std::vector<char> path(32768, '\0');
+    std::vector<char> title(MAX_PATH, '\0');
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = hwnd_;
+    dialog.lpstrFilter = filters.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = path.data();
+    dialog.nMaxFile = static_cast<DWORD>(path.size());
+    dialog.lpstrFileTitle = title.data();
+    dialog.nMaxFileTitle = static_cast<DWORD>(title.size());
+    dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    Choice choice;
+    if (::GetOpenFileNameA(&dialog)) {
+        choice.path = path.data();
+        choice.title = title.data();
+        const auto slash = choice.path.find_last_of("\\/");
+        if (slash != std::string::npos) lastFolder_ = choice.path.substr(0, slash);
+    }
+    setPanel(2, modeCode_ + " File Checking ...");
+    return choice;
+}
+
+void Form1::ComUploadOS_Click() { endRepair(*this, doUploadOS(), "OS Upgrade Failed!!"); }
+
+void Form1::ComUpload_Click() { endRepair(*this, doUpload(), "Firmware Upgrade Failed!!"); }
+
+bool Form1::doUploadOS() {
+    disableRepairButtons(*this);
+    const Choice choice = CommonDialog1_ShowOpen(kImageFilter);
+    osImageTitle_ = choice.title;
+    if (choice.path.empty() || choice.title.empty()) {
+        MsgBox("Can not find OS Image file for repairing!!");
+        return false;
+    }
+    if (!fileCanBeOpened(choice.path)) {
+        MsgBox("File not found !!");
+        return false;
+    }
+    WindowFrontEnd frontEnd(*this);
+    BoundConsole console(uart(), tovrane());
+    const RunFacts facts = factsOf(*this);
+    tq318::repair::Outcome outcome;
+    runOffWindowThread([&] { outcome = repairOsRecorded(choice.path, facts, frontEnd, console); });
+    setBusy(false);
+    if (outcome.disconnected) MsgBox(tq318::repair::kAdapterDisconnectedText);
+    return outcome.succeeded();
+}
+
+bool Form1::doUpload() {
+    // ---- choice and names ----
+    killWinTemp(hexFileName_);
+    disableRepairButtons(*this);
+    const Choice choice = CommonDialog1_ShowOpen(kPackageFilter);
+    hexFileName_ = choice.title;
+    // A bare name of fewer than four characters has no name left once its
+    // extension is taken off: refused like a cancelled choice.
+    if (choice.path.empty() || hexFileName_.empty() || hexFileName_.size() < 4) {
+        MsgBox("Can not find HEX file for repairing!!");
+        return false;
+    }
+    exeFileName_ = hexFileName_.substr(0, hexFileName_.size() - 3) + "exe";
+
+    ProgressDisplay progress(*this);  // frame and pointer restored on every path
+    const PackageChoice package{shortPathOf(choice.path), hexFileName_, fileListName_, authKeyFileName_,
+                                exeFileName_};
+    WindowFrontEnd frontEnd(*this);
+    BoundConsole console(uart(), tovrane());
+    const RunFacts facts = factsOf(*this);
+    tq318::repair::Outcome outcome;
+    runOffWindowThread([&] { outcome = repairFirmwareRecorded(package, facts, frontEnd, console); });
+    if (outcome.disconnected) MsgBox(tq318::repair::kAdapterDisconnectedText);
+    if (outcome.result == tq318::repair::Outcome::Result::Abandoned) return false;
+    // The package's name is cleared from the system folder after the work folder went.
+    try {
+        killWinTemp(hexFileName_);
+    } catch (const std::exception&) {
+        // A leftover that cannot be removed does not change the outcome.
+    }
+    return outcome.succeeded();
+}
+
+}  // namespace pelorim
