@@ -13,6 +13,9 @@
 #             File Error !!" and "Firmware Upgrade Failed!!", the controller
 #             hears nothing after the login, nothing stored, no "Upgrade
 #             Successed.".
+#   exit      EXIT while the firmware repair's first member is sent: the
+#             program ends (exit 0) with no work folder left, its record
+#             "abandoned", no "Upgrade Successed.".
 #   os        "(1). Repair Tovrane" with an image: the window repaints during
 #             the transfer (pictures of step 3's blinking caption differ while
 #             the "Load Process" window is up), "Upgrade Successed.", the image
@@ -141,6 +144,13 @@ choose() {
 }
 
 case $MODE in
+exit)
+  click "$COMUPLOAD"
+  choose "$PACKAGE"
+  timeout 90 xdotool search --sync --onlyvisible --name "^Load Process$" > /dev/null 2>&1 ||
+    fail "no \"Load Process\" window"
+  click "$COMEXIT"
+  ;;
 firmware|missing)
   click "$COMUPLOAD"
   choose "$PACKAGE"
@@ -179,16 +189,21 @@ os)
   ;;
 esac
 
-# Back at step 1: the port closed.
-ww control "$TITLE" "$COMCONNECT" enabled 30000 > /dev/null || fail "not back at step 1"
-[[ $(panel 0) == "COM 1 Disonnected!! " ]] || fail "panel 1 says \"$(panel 0)\" after the repair"
-shot disconnected
-click "$COMEXIT"
+if [[ $MODE != exit ]]; then
+  # Back at step 1: the port closed.
+  ww control "$TITLE" "$COMCONNECT" enabled 30000 > /dev/null || fail "not back at step 1"
+  [[ $(panel 0) == "COM 1 Disonnected!! " ]] || fail "panel 1 says \"$(panel 0)\" after the repair"
+  shot disconnected
+  click "$COMEXIT"
+fi
 set +e
-timeout 60 tail --pid="$PROGRAM" -f /dev/null
-wait "$PROGRAM"; rc=$?
+if timeout 60 tail --pid="$PROGRAM" -f /dev/null; then wait "$PROGRAM"; rc=$?; else rc=124; fi
 set -e
 PROGRAM=""
+if (( rc == 124 )); then
+  box=$(ww message 1000 | head -n1 || true)
+  fail "Pelorim.exe did not end after EXIT${box:+ (a message box says \"$box\")}"
+fi
 (( rc == 0 )) || fail "Pelorim.exe exited with $rc"
 stop_sims
 leftover=$(find "$TEMP_DIR" -maxdepth 1 \( -name 'tq318.*' -o -name 'gone.*' \) 2>/dev/null | head -n1 || true)
@@ -215,6 +230,12 @@ firmware)
   grep -qF "\"sha256\": \"$(sha256sum < "$WORKDIR/members/web.bin" | cut -d' ' -f1)\"," "${made[0]}" ||
     fail "the record lacks web.bin's digest"
   echo "ok: one record, verified"
+  ;;
+exit)
+  (( ${#made[@]} == 1 )) || fail "${#made[@]} records, not 1"
+  grep -qF '"outcome": "abandoned"' "${made[0]}" || { cat "${made[0]}"; fail "the record is not abandoned"; }
+  grep -qx reset "$WORKDIR/received" && fail "the controller was reset after EXIT"
+  echo "ok: one record, abandoned"
   ;;
 os)
   grep -qx 'bios1' "$WORKDIR/received" || { cat "$WORKDIR/received"; fail "the image was not installed (no bios1)"; }

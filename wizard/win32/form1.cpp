@@ -425,17 +425,18 @@ void Form1::Timer1_Timer() {
 
 // ---------------------------------------------------------------- shut-down
 
-void Form1::ComExit_Click() {
-    Disconnect_Act();
-    endProgram(0);
-}
+void Form1::ComExit_Click() { shutDown(); }
 
-void Form1::Form_Unload() {
-    Disconnect_Act();
-    endProgram(0);
-}
+void Form1::Form_Unload() { shutDown(); }
 
-void Form1::Form_Terminate() {
+void Form1::Form_Terminate() { shutDown(); }
+
+// A repair or a detection still running is told first that the program
+// ends: it stops before its next console line or download (its record says
+// so), and only then is the port closed.
+void Form1::shutDown() {
+    ended_ = true;
+    ::SetEvent(stopEvent_);
     Disconnect_Act();
     endProgram(0);
 }

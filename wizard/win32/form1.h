@@ -129,6 +129,7 @@ private:
     void layOut();
     void onCommand(int id, int code);
     void onConnectClicked();
+    [[noreturn]] void shutDown();
     void reportFatal(const char* what);
     bool pumpMessages();  // false after WM_QUIT
     void stopWorker();    // asks the running worker to stop and waits (handling messages) until it has

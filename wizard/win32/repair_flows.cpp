@@ -129,6 +129,9 @@ bool Form1::doUploadOS() {
     BoundConsole console(uart(), tovrane());
     const RunFacts facts = factsOf(*this);
     tq318::repair::Outcome outcome;
+    // The library shows the wait pointer for the update; over this window,
+    // which goes on handling its messages, the window keeps it.
+    setBusy(true);
     runOffWindowThread([&] { outcome = repairOsRecorded(choice.path, facts, frontEnd, console); });
     setBusy(false);
     if (outcome.disconnected) MsgBox(tq318::repair::kAdapterDisconnectedText);
