@@ -16,6 +16,10 @@
 #   exit      EXIT while the firmware repair's first member is sent: the
 #             program ends (exit 0) with no work folder left, its record
 #             "abandoned", no "Upgrade Successed.".
+#   nodll     tovrane.dll cannot be loaded (PELORIM_TOVRANE_LIBRARY names a
+#             DLL that is not there): the window opens and detects, and the
+#             firmware repair's first library call is trapped as "File size
+#             checking Error !! (5)", then "Firmware Upgrade Failed!!".
 #   os        "(1). Repair Tovrane" with an image: the window repaints during
 #             the transfer (pictures of step 3's blinking caption differ while
 #             the "Load Process" window is up), "Upgrade Successed.", the image
@@ -70,6 +74,7 @@ expect_message() {
   text=$(head -n1 <<< "$out")
   [[ $text == "$1" ]] || fail "the message box says \"$text\", not \"$1\""
   echo "ok: message box \"$text\""
+  import -window root "$WORKDIR/screen-message-${#MESSAGES[@]}.png"
   button=$(sed -n 2p <<< "$out")
   read -r _ x y <<< "$button"
   xdotool mousemove "$x" "$y" click 1
@@ -110,7 +115,9 @@ start_sim 1 --baud 115200 --password quorvelstand83 --restart-after-open 1500 --
   --flash-dir "$WORKDIR/flash" --received "$WORKDIR/received"
 timeout 60 "${WINE}server" -w > /dev/null 2>&1 || { echo "the prefix's wineserver did not end"; exit 1; }
 start_wineserver
-(cd "$WIN_BUILD/bin" && "$WINE" Pelorim.exe) > "$WORKDIR/program.log" 2>&1 &
+LIBRARY=""
+[[ $MODE == nodll ]] && LIBRARY=absent-tovrane.dll
+(cd "$WIN_BUILD/bin" && PELORIM_TOVRANE_LIBRARY=$LIBRARY "$WINE" Pelorim.exe) > "$WORKDIR/program.log" 2>&1 &
 PROGRAM=$!
 
 # Step 1, then Connect: detection and login end in step 3.
@@ -139,6 +146,7 @@ choose() {
   dialog=$(timeout 60 xdotool search --sync --onlyvisible --name "^Open$" 2>/dev/null | head -n1) ||
     fail "no open-file dialog"
   xdotool windowfocus --sync "$dialog" 2>/dev/null || true
+  import -window root "$WORKDIR/screen-open-$MODE.png"
   xdotool type --delay 5 "$(winpath "$1")"
   xdotool key Return
 }
@@ -150,6 +158,12 @@ exit)
   timeout 90 xdotool search --sync --onlyvisible --name "^Load Process$" > /dev/null 2>&1 ||
     fail "no \"Load Process\" window"
   click "$COMEXIT"
+  ;;
+nodll)
+  click "$COMUPLOAD"
+  choose "$PACKAGE"
+  expect_message 'File size checking Error !! (5)\r\n\r\nUpgrade firmware failed!!'
+  expect_message "Firmware Upgrade Failed!!"
   ;;
 firmware|missing)
   click "$COMUPLOAD"
@@ -230,6 +244,10 @@ firmware)
   grep -qF "\"sha256\": \"$(sha256sum < "$WORKDIR/members/web.bin" | cut -d' ' -f1)\"," "${made[0]}" ||
     fail "the record lacks web.bin's digest"
   echo "ok: one record, verified"
+  ;;
+nodll)
+  [[ -z $(find "$WORKDIR/flash" -type f) ]] || fail "something was stored"
+  echo "ok: the missing DLL was trapped where the repair traps it"
   ;;
 exit)
   (( ${#made[@]} == 1 )) || fail "${#made[@]} records, not 1"
