@@ -1,5 +1,5 @@
 # The Windows kit as one zip, tq318-kit-<version>-win64.zip:
-#   bin/      uart.dll, tovrane.dll (stripped), tovctl.exe when it is built
+#   bin/      uart.dll, tovrane.dll (stripped), tovctl.exe and Pelorim.exe when they are built
 #   lib/      their import libraries, uart.lib and tovrane.lib
 #   include/  tovrane.h, uart.h
 #   README-windows.txt
@@ -10,11 +10,14 @@ install(TARGETS uart tovrane
 install(FILES ${TOV_DIR}/include/tovrane.h ${UART_DIR}/include/uart.h DESTINATION include COMPONENT kit)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/README-windows.txt DESTINATION . COMPONENT kit)
 
-# tovctl.exe joins the kit wherever in this project its target is defined:
-# the check runs once the whole folder has been read.
+# tovctl.exe and Pelorim.exe join the kit wherever in this project their
+# targets are defined: the check runs once the whole folder has been read.
 function(tq318_package_tovctl)
   if(TARGET tovctl)
     install(TARGETS tovctl RUNTIME DESTINATION bin COMPONENT kit)
+  endif()
+  if(TARGET Pelorim)
+    install(TARGETS Pelorim RUNTIME DESTINATION bin COMPONENT kit)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL tq318_package_tovctl)
