@@ -124,7 +124,8 @@ TEST(ThroughAdapter, QueriesAndSettingsGiveTheDirectLinesOutput) {
 }
 
 // A listing of exactly N packets and its prompt: the end character comes
-// alone in its own packet, one latency timer after the rest.
+// alone in its own packet, one latency timer after the rest. The serial
+// layer's reply is compared; what tovctl makes of a reply is the test above.
 TEST(ThroughAdapter, EndCharacterInItsOwnLatePacket) {
     constexpr int kFiles = 12;
     std::string model = "TQ318-5314A";
@@ -138,9 +139,6 @@ TEST(ThroughAdapter, EndCharacterInItsOwnLatePacket) {
         const std::string want = direct.dir_reply();
         EXPECT_EQ(want.back(), '>');
         EXPECT_EQ(adapter.dir_reply(), want) << latency << " ms";
-        const Result shown = adapter.tov({"--json", "dir"});
-        EXPECT_EQ(shown.status, 0) << shown.err;
-        EXPECT_EQ(shown.out, direct.tov({"--json", "dir"}).out);
     }
 }
 
