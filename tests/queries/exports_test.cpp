@@ -268,6 +268,7 @@ TEST_F(Scripted, DirWritesOnlyTheEntriesItReads) {
             for (int k = 0; k < 4; ++k) EXPECT_TRUE(b.at(k, i).intact(k == 3 ? TOV_DIR_SIZE_TEXT_SIZE : TOV_DIR_WORD_SIZE));
         }
         EXPECT_EQ(row.count == 1 ? b.at(3, 0).str() : "", "");
+        EXPECT_EQ(row.count == 1 ? b.at(1, 0).str() + " " + b.at(2, 0).str() : "x y", "x y");
     }
 }
 
