@@ -28,20 +28,9 @@ TEST(Crc16Xmodem, CountZeroGivesZeroAndReadsNothing) {
     EXPECT_EQ(GetCRC16(kCheck, 0), 0);
 }
 
-TEST(Crc16Xmodem, TableEntriesThroughSingleBytes) {
-    MakeCRC16Table();
-    MakeCRC16Table();  // a second build changes nothing
-    // The CRC of one byte b is table[b], so single bytes expose the entries.
-    const uint8_t b0 = 0, b1 = 1, b2 = 2, b3 = 3, b255 = 255;
-    EXPECT_EQ(GetCRC16(&b0, 1), 0x0000);
-    EXPECT_EQ(GetCRC16(&b1, 1), 0x1021);
-    EXPECT_EQ(GetCRC16(&b2, 1), 0x2042);
-    EXPECT_EQ(GetCRC16(&b3, 1), 0x3063);
-    EXPECT_EQ(GetCRC16(&b255, 1), 0x1EF0);
-}
-
 TEST(Crc16Xmodem, AgreesWithAnIndependentImplementation) {
     MakeCRC16Table();
+    MakeCRC16Table();  // a second build changes nothing
     std::mt19937 rng(318);
     for (int round = 0; round < 300; ++round) {
         std::vector<uint8_t> data(rng() % 700);

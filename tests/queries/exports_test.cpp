@@ -1,7 +1,7 @@
 // The exports over a scripted exchange (which commands go out with which
-// time-outs, what lands in the caller's buffers, the error texts), and one
-// end-to-end test per export family against the simulated controller. What
-// the reply parsers decide is covered in parse_test.cpp.
+// time-outs, what lands in the caller's buffers, the error texts). What the
+// reply parsers decide is covered in parse_test.cpp; the exports against the
+// simulated controller are driven through tovctl (tests/tovctl/tovctl_test.cpp).
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -18,9 +18,6 @@
 
 #include "tovrane.h"
 #include "uart.h"
-#ifdef QUERIES_WITH_SIMULATOR
-#include "tq318/simulator.h"
-#endif
 
 namespace {
 
@@ -271,6 +268,7 @@ TEST_F(Scripted, DirWritesOnlyTheEntriesItReads) {
             for (int k = 0; k < 4; ++k) EXPECT_TRUE(b.at(k, i).intact(k == 3 ? TOV_DIR_SIZE_TEXT_SIZE : TOV_DIR_WORD_SIZE));
         }
         EXPECT_EQ(row.count == 1 ? b.at(3, 0).str() : "", "");
+        EXPECT_EQ(row.count == 1 ? b.at(1, 0).str() + " " + b.at(2, 0).str() : "x y", "x y");
     }
 }
 
@@ -303,79 +301,3 @@ TEST_F(Scripted, VersionAndProbe) {
         EXPECT_EQ(row.reply.empty() ? row.reply : text(), row.reply);
     }
 }
-
-#ifdef QUERIES_WITH_SIMULATOR
-namespace {
-
-using namespace std::chrono_literals;
-using Lines = std::vector<std::string>;
-
-// The real uart layer over a pseudo-terminal, with the simulated controller at the far end.
-class SimExports : public ::testing::Test {
-protected:
-    void SetUp() override {
-        sim_.start();
-        ::setenv("UART_COM7", sim_.device_path().c_str(), 1);
-        ASSERT_EQ(Open_Com(7, 115200, 8, 0, 0), 0);
-        ASSERT_TRUE(sim_.wait_for_slave(true, 2s));
-        sim_.clear_received_lines();
-    }
-    void TearDown() override { Close_Com(7); }
-    tq318::Simulator sim_;
-    std::array<char, 2048> reply_{};
-    char* r() { return reply_.data(); }
-};
-
-}  // namespace
-
-TEST_F(SimExports, NetworkSettingsSetAndReadBack) {
-    char ip[TOV_VALUE_SIZE] = "010.001.002.003", mask[TOV_VALUE_SIZE] = "255.255.0.0", gw[TOV_VALUE_SIZE] = "10.1.0.254";
-    ASSERT_EQ(TOV_Set_IP(7, ip, r()) + TOV_Set_Mask(7, mask, r()) + TOV_Set_Gateway(7, gw, r()), 0) << r();
-    EXPECT_STREQ(ip, "10.1.2.3");  // the controller's form
-    EXPECT_EQ((Lines{sim_.ip(), sim_.mask(), sim_.gateway()}), (Lines{"10.1.2.3", "255.255.0.0", "10.1.0.254"}));
-    char v[3][TOV_VALUE_SIZE] = {};
-    ASSERT_EQ(TOV_Get_IP(7, v[0], r()) + TOV_Get_Mask(7, v[1], r()) + TOV_Get_Gateway(7, v[2], r()), 0) << r();
-    EXPECT_EQ((Lines{v[0], v[1], v[2]}), (Lines{"10.1.2.3", "255.255.0.0", "10.1.0.254"}));
-}
-
-TEST_F(SimExports, ComPortAndDiskSizesSetAndReadBack) {
-    ASSERT_EQ(TOV_Set_COM(7, 2, 9600, 7, 2, 2, r()), 0) << r();
-    EXPECT_EQ(sim_.com(2), (tq318::ComSetting{9600, 7, 2, 2}));
-    std::array<int32_t, 4> com{};
-    ASSERT_EQ(TOV_Get_COM(7, 2, &com[0], &com[1], &com[2], &com[3], r()), 0) << r();
-    EXPECT_EQ(com, (std::array<int32_t, 4>{9600, 7, 2, 2}));
-    ASSERT_EQ(TOV_Set_DiskSize(7, 2048, 2048, r()), 0) << r();
-    int32_t a = 0, b = 0;
-    ASSERT_EQ(TOV_Get_DiskSize(7, &a, &b, r()), 0) << r();
-    EXPECT_EQ(a, 2048);
-    EXPECT_EQ(b, 2048);
-    EXPECT_EQ(sim_.disk_kib('a'), 2048u);
-    EXPECT_EQ(sim_.received_lines(), (Lines{"setcom 2 9600 7 o 2", "setcom 2", "disksize 2048 2048", "disksize"}));
-}
-
-TEST_F(SimExports, DirectoryFreeSpaceAndVersion) {
-    tq318::StoredFile exe{"tq318.exe", std::vector<std::uint8_t>(26, 0x5A), 2026, 12, 6, 12, 34, 28};
-    sim_.put_file('a', exe);
-    sim_.put_file('b', tq318::StoredFile{"data.bin", std::vector<std::uint8_t>(4096, 1)});
-    DirBuffers d;
-    int32_t count = -1;
-    ASSERT_EQ(d.dir('a', &count, r()), 0) << r();
-    ASSERT_EQ(count, 1);
-    EXPECT_EQ((Lines{d.at(0, 0).str(), d.at(1, 0).str(), d.at(2, 0).str(), d.at(3, 0).str()}),
-              (Lines{"tq318.exe", "2026/12/06", "12:34:56", "26"}));
-    ASSERT_EQ(d.dir('B', &count, r()), 0) << r();
-    EXPECT_EQ((Lines{d.at(0, 0).str(), d.at(3, 0).str()}), (Lines{"data.bin", "4096"}));
-
-    char text[TOV_FREE_TEXT_SIZE] = "";
-    ASSERT_EQ(TOV_Get_FreeSize(7, 'b', text, r()), 0) << r();
-    EXPECT_EQ(std::string(text), std::to_string(sim_.free_bytes('b')));
-
-    sim_.set_model("KX2000");
-    sim_.set_probe_data("49");
-    char model[TOV_MODEL_SIZE] = "", date[TOV_BUILD_DATE_SIZE] = "", flash[TOV_FLASH_SIZE] = "";
-    int32_t flag = -1;
-    EXPECT_EQ(TOV_Get_Tovrane_Version(7, model, date, flash, &flag, r()), 123003);
-    EXPECT_EQ((Lines{model, date, flash}), (Lines{"KX2000", "Dec/06/2026", "4MB"}));
-    EXPECT_EQ(flag, 1);
-}
-#endif

@@ -54,43 +54,6 @@ TEST_F(Pty, OutputWhileNobodyListensIsLost) {
   EXPECT_EQ(port->read_until("never", 300ms), "");
 }
 
-TEST_F(Pty, SettingsReachTheAccessorsAndSurviveARestart) {
-  open({.mode_code = "SL"});
-  EXPECT_EQ(command("ip 10.1.1.20"), "\r\nIP=10.1.1.20" + kPrompt);
-  EXPECT_EQ(command("setcom 2 9600 7 o 2"), "\r\nCOM 2 Set to: 9600,7,o,2" + kPrompt);
-  sim->restart();
-  const std::string boot = port->read_until(kPrompt);
-  const auto banner = boot.find("HALVERN");
-  ASSERT_NE(banner, std::string::npos) << boot;
-  EXPECT_EQ(boot.substr(banner + 20, 2), "SL");
-  EXPECT_EQ(command("ip"), "\r\nIP=10.1.1.20" + kPrompt);
-  EXPECT_EQ(sim->ip(), "10.1.1.20");
-  EXPECT_EQ(sim->com(2), (ComSetting{9600, 7, 2, 2}));
-}
-
-TEST_F(Pty, FullTransferWithABadCrcRetry) {
-  open();
-  port->write("loadb\r");
-  EXPECT_EQ(port->read_until("!"), "\r\nReady to receive file !");
-  const auto data = pattern(3000);
-  auto blocks = file_blocks(header_for("fw.bin", 3000), data);
-  BlockBytes broken = blocks[0];
-  broken[5] ^= 0x40;
-  port->write(str(broken));
-  EXPECT_EQ(port->read_until(kNakS), kNakS);
-  for (std::size_t i = 0; i + 1 < blocks.size(); ++i) {
-    port->write(str(blocks[i]));
-    EXPECT_EQ(port->read_until(kAckS), kAckS) << "block " << i;
-  }
-  port->write(str(blocks.back()));
-  EXPECT_EQ(port->read_until(">"), kAckS + "\r\nFile fw.bin saved, 3000 bytes" + kPrompt);
-  const auto files = sim->files('b');
-  ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(files[0].data, data);
-  ASSERT_EQ(sim->received_blocks().size(), blocks.size());
-  EXPECT_EQ(sim->received_blocks()[0], std::vector<std::uint8_t>(blocks[0].begin(), blocks[0].end()));
-}
-
 TEST_F(Pty, HangUpIsSeenByTheSlave) {
   open();
   sim->hang_up();

@@ -16,11 +16,6 @@ std::string send_file(ConsoleHarness& h, const std::string& command, const FileH
   return h.send(blocks.back());
 }
 
-TEST(Crc16, CheckValue) {
-  const std::string_view s = "123456789";
-  EXPECT_EQ(crc16_xmodem(std::span(reinterpret_cast<const std::uint8_t*>(s.data()), s.size())), 0x31C3);
-}
-
 struct TargetRow {
   const char *command, *mode_code;
   char disk;

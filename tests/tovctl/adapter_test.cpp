@@ -124,7 +124,8 @@ TEST(ThroughAdapter, QueriesAndSettingsGiveTheDirectLinesOutput) {
 }
 
 // A listing of exactly N packets and its prompt: the end character comes
-// alone in its own packet, one latency timer after the rest.
+// alone in its own packet, one latency timer after the rest. The serial
+// layer's reply is compared; what tovctl makes of a reply is the test above.
 TEST(ThroughAdapter, EndCharacterInItsOwnLatePacket) {
     constexpr int kFiles = 12;
     std::string model = "TQ318-5314A";
@@ -138,9 +139,6 @@ TEST(ThroughAdapter, EndCharacterInItsOwnLatePacket) {
         const std::string want = direct.dir_reply();
         EXPECT_EQ(want.back(), '>');
         EXPECT_EQ(adapter.dir_reply(), want) << latency << " ms";
-        const Result shown = adapter.tov({"--json", "dir"});
-        EXPECT_EQ(shown.status, 0) << shown.err;
-        EXPECT_EQ(shown.out, direct.tov({"--json", "dir"}).out);
     }
 }
 
@@ -207,36 +205,40 @@ void expect_disconnected(const Unplugged& u, const std::string& command) {
 
 }  // namespace
 
-TEST(Unplug, DuringAQueryTovctlSaysTheAdapterWasDisconnected) {
-    for (const std::uint32_t latency : {0u, 16u}) {
-        SCOPED_TRACE(std::to_string(latency) + " ms");
-        Line line(through_adapter(latency));
-        tq318::Faults f;
-        f.mute_commands = {"dir"};  // the query is under way and waiting when the line goes
-        line.sim.set_faults(f);
-        expect_disconnected(unplug_during(line, {"dir"}, "dir"), "dir");
-    }
-    Line line(through_adapter(0));
-    tq318::Faults f;
-    f.mute_commands = {"ver"};
-    line.sim.set_faults(f);
-    const Unplugged u = unplug_during(line, {"--json", "ver"}, "ver");
-    expect_disconnected(u, "ver");
-    EXPECT_NE(u.result.out.find("\"disconnected\":true"), std::string::npos) << u.result.out;
-}
-
-TEST(Unplug, DuringATransferTovctlSaysTheAdapterWasDisconnected) {
+// An adapter pulled out while a query waits for its reply or in the middle of
+// a transfer's blocks: tovctl names the cause within a second.
+TEST(Unplug, TovctlSaysTheAdapterWasDisconnected) {
     TempDir dir;
     std::string payload(200'000, '\0');
     for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 13);
     testing_support::write_file(dir / "big.bin", payload);
-    for (const std::uint32_t latency : {0u, 40u}) {
-        SCOPED_TRACE(std::to_string(latency) + " ms");
-        auto o = through_adapter(latency);
-        o.baud = 115200;  // some 17 s of blocks: the unplug lands in the middle
+    struct Row {
+        std::uint32_t latency;
+        Args args;
+        std::string command;
+        std::size_t blocks;  // a transfer: unplugged after the header and 20 data blocks
+    } rows[] = {
+        {0, {"dir"}, "dir", 0},
+        {16, {"dir"}, "dir", 0},
+        {0, {"--json", "ver"}, "ver", 0},
+        {0, {"load", (dir / "big.bin").string()}, "load", 21},
+        {40, {"load", (dir / "big.bin").string()}, "load", 21},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.command + " at " + std::to_string(row.latency) + " ms");
+        auto o = through_adapter(row.latency);
+        if (row.blocks > 0) o.baud = 115200;  // some 17 s of blocks: the unplug lands in the middle
         Line line(o);
-        // In the middle of the blocks: the header and 20 data blocks are acknowledged.
-        expect_disconnected(unplug_during(line, {"load", (dir / "big.bin").string()}, "load", 21), "load");
-        EXPECT_TRUE(line.sim.files('a').empty());
+        tq318::Faults f;
+        if (row.blocks == 0) f.mute_commands = {row.command};  // the query is waiting when the line goes
+        line.sim.set_faults(f);
+        const Unplugged u = unplug_during(line, row.args, row.command, row.blocks);
+        expect_disconnected(u, row.command);
+        if (row.args[0] == "--json") {
+            EXPECT_NE(u.result.out.find("\"disconnected\":true"), std::string::npos) << u.result.out;
+        }
+        if (row.blocks > 0) {
+            EXPECT_TRUE(line.sim.files('a').empty());
+        }
     }
 }

@@ -1,8 +1,8 @@
-// The serial layer's sleeping waits and its report of a line that is gone,
-// over a real pseudo-terminal: Read_Reply's UART_FLAG_FIRST_BYTES and the
-// UART_FLAG_LINE_STATE probe.
+// The serial layer's waits and its report of a line that is gone, over a real
+// pseudo-terminal: Read_Reply's UART_FLAG_FIRST_BYTES and the
+// UART_FLAG_LINE_STATE probe. That the waits sleep in the kernel is checked
+// once, on the library's waits built on them (tests/transfer/line_wait_test.cpp).
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstring>
@@ -28,24 +28,14 @@ protected:
     ComMapping mapping{kPort, peer.slave_path()};
 };
 
-// Voluntary context switches of this thread: every sleep that ends counts one.
-long wakeups() {
-    rusage u{};
-    getrusage(RUSAGE_THREAD, &u);
-    return u.ru_nvcsw;
-}
-
-TEST_F(WaitingPort, FirstBytesSleepsThroughASilentWait) {
+TEST_F(WaitingPort, FirstBytesWaitsOutASilentLine) {
     char reply[16];
     uint16_t count = 99;
-    const long before = wakeups();
     const auto t0 = steady_clock::now();
     EXPECT_EQ(Read_Reply(kPort, reply, sizeof reply, 300, UART_FLAG_FIRST_BYTES, &count), UART_ERR_TIMEOUT);
     EXPECT_GE(steady_clock::now() - t0, 290ms);
     EXPECT_EQ(count, 0);
     EXPECT_STREQ(reply, "");
-    // One kernel wait, not a wake-up every millisecond.
-    EXPECT_LT(wakeups() - before, 10);
 }
 
 TEST_F(WaitingPort, FirstBytesReturnsWhenTheFirstByteComesAndKeepsWhatDoesNotFit) {
@@ -102,20 +92,6 @@ TEST_F(WaitingPort, LineStateSaysWhetherTheLineIsUpWithoutReading) {
     EXPECT_EQ(Receive_Cmd(kPort, buffer, 1, UART_FLAG_LINE_STATE, nullptr), UART_ERR_HANGUP);
     EXPECT_EQ(Read_Reply(kPort, buffer, sizeof buffer, 1, UART_FLAG_LINE_STATE, nullptr), UART_ERR_HANGUP);
     EXPECT_EQ(Receive_Cmd(77, buffer, 1, UART_FLAG_LINE_STATE, nullptr), UART_ERR_NOT_OPEN);
-}
-
-TEST_F(WaitingPort, ExchangeSleepsUntilThePromptInsteadOfWakingEveryFewMilliseconds) {
-    std::thread far_end([&] {
-        peer.read_until("\r", 2s);
-        std::this_thread::sleep_for(400ms);
-        peer.write("\r\nIP=1.2.3.4\r\nTQ318-5314A>");
-    });
-    char reply[1001];
-    const long before = wakeups();
-    EXPECT_EQ(Exchange_Cmd(kPort, "ip", reply, sizeof reply, 2000, 0, nullptr, '>'), UART_OK);
-    far_end.join();
-    EXPECT_STREQ(reply, "\r\nIP=1.2.3.4\r\nTQ318-5314A>");
-    EXPECT_LT(wakeups() - before, 20);
 }
 
 }  // namespace

@@ -38,40 +38,37 @@ public:
     }
 };
 
-TEST(LowLatency, ADriverThatTakesItIsSwitchedOnAndPutBackAtClose) {
-    FakeDriver driver;
-    {
-        LowLatency request(5, driver);
-        EXPECT_EQ(request.state(), LowLatencyState::kTaken);
-        EXPECT_EQ(driver.flags, 0x1000 | ASYNC_LOW_LATENCY);
+// What the driver offers -> the request's state, the flags while open and
+// after the close, and every write the request made.
+TEST(LowLatency, ItIsAskedForOnceAndPutBackOnlyIfTaken) {
+    constexpr int kOn = 0x1000 | ASYNC_LOW_LATENCY;
+    struct Row {
+        const char* name;
+        bool has_flags, refuses;
+        int flags;
+        LowLatencyState state;
+        int open_flags, closed_flags;
+        std::vector<int> writes;
+    } rows[] = {
+        {"takes it", true, false, 0x1000, LowLatencyState::kTaken, kOn, 0x1000, {kOn, 0x1000}},
+        {"refuses it", true, true, 0x1000, LowLatencyState::kRefused, 0x1000, 0x1000, {kOn}},
+        {"already on", true, false, kOn, LowLatencyState::kAlreadyOn, kOn, kOn, {}},
+        {"no flags", false, false, 0x1000, LowLatencyState::kUnsupported, 0x1000, 0x1000, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeDriver driver;
+        driver.has_flags = row.has_flags;
+        driver.refuses = row.refuses;
+        driver.flags = row.flags;
+        {
+            LowLatency request(5, driver);
+            EXPECT_EQ(request.state(), row.state);
+            EXPECT_EQ(driver.flags, row.open_flags);
+        }
+        EXPECT_EQ(driver.flags, row.closed_flags);
+        EXPECT_EQ(driver.writes, row.writes);
     }
-    EXPECT_EQ(driver.flags, 0x1000);
-    EXPECT_EQ(driver.writes, (std::vector<int>{0x1000 | ASYNC_LOW_LATENCY, 0x1000}));
-}
-
-TEST(LowLatency, ADriverThatRefusesItIsLeftAlone) {
-    FakeDriver driver;
-    driver.refuses = true;
-    {
-        LowLatency request(5, driver);
-        EXPECT_EQ(request.state(), LowLatencyState::kRefused);
-    }
-    EXPECT_EQ(driver.flags, 0x1000);
-    EXPECT_EQ(driver.writes.size(), 1u);  // the one refused request, nothing put back
-}
-
-TEST(LowLatency, AlreadyOnOrNoFlagsChangesNothing) {
-    FakeDriver on;
-    on.flags |= ASYNC_LOW_LATENCY;
-    FakeDriver none;
-    none.has_flags = false;
-    {
-        LowLatency a(5, on), b(5, none);
-        EXPECT_EQ(a.state(), LowLatencyState::kAlreadyOn);
-        EXPECT_EQ(b.state(), LowLatencyState::kUnsupported);
-    }
-    EXPECT_TRUE(on.writes.empty());
-    EXPECT_TRUE(none.writes.empty());
 }
 
 TEST(LowLatency, OpeningAPseudoTerminalSucceedsWithoutIt) {

@@ -48,7 +48,7 @@ class HelpersTest : public QObject {
     Q_OBJECT
     const pelorim::CrcTables tables_ = pelorim::makeCrcTables();
 private slots:
-    void knownValuesAndTableEntries() {
+    void knownValues() {
         using Sum = std::tuple<std::string_view, int, int>;
         for (auto [text, hi, lo] : {Sum{"123456789", 0x37, 0x4B}, Sum{"abc", 0x49, 0x57}, Sum{"", 0xFF, 0xFF}}) {
             const auto r = pelorim::modbusCrc(tables_, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
@@ -56,8 +56,6 @@ private slots:
             QCOMPARE(r.crcLo, uint8_t(lo));
             QCOMPARE(r.value(), uint16_t(lo << 8 | hi));
         }
-        for (auto [i, hi, lo] : {std::array{1, 0xC1, 0xC0}, {2, 0x81, 0xC1}, {128, 0x01, 0xA0}, {255, 0x40, 0x40}})
-            QVERIFY(tables_.hi[i] == hi && tables_.lo[i] == lo);
     }
 
     void agreesWithBoostAndYieldsByTime() {

@@ -77,33 +77,6 @@ private slots:
         QVERIFY(h.exits.empty() && h.dialogs->messages.empty());
     }
 
-    void captionsAndLayout() {
-        Harness h;
-        QVERIFY(h.load());
-        const std::pair<const char*, const char*> captions[] = {
-            {"Frame_Step1", "STEP 1 : Com Port Setting"}, {"ComConnect", "Connect"},
-            {"Label1", "Please select COM port number and click \"Connect\" button"},
-            {"Frame_Step2", "STEP 2 : Switch Checking"}, {"Label2_0", "1. Change DIP Switch to Repair Mode"},
-            {"Label2_1", "2. Restart Device Power "}, {"Frame_Step3", "STEP 3 : Start Repairing"},
-            {"Label2_2", "Start Repairing process."}, {"ComUploadOS", "(1). Repair Tovrane"},
-            {"ComUpload", "(2). Repair Firmware"}, {"ComDisconnect", "Disonnect"}, {"ComExit", "EXIT"},
-            {"Label3", "Loading ..."}};
-        for (auto [name, caption] : captions) {
-            auto* control = h->findChild<QWidget*>(QString::fromLatin1(name));
-            QVERIFY2(control != nullptr, name);
-            QCOMPARE(control->property(qobject_cast<QGroupBox*>(control) ? "title" : "text").toString(),
-                     QString::fromLatin1(caption));
-        }
-        QCOMPARE(h->windowTitle(), QStringLiteral("Pelorim Tool "));
-        QVERIFY(h->Combo_ComPort->isEditable() && h->Combo_ComPort->count() == 5);
-        QCOMPARE(h->Combo_ComPort->itemText(4), QStringLiteral("COM 5"));
-        // The designed size (308 x 469) or more where the status bar needs it;
-        // the controls keep their places relative to each other.
-        QVERIFY(h->width() >= 308 && h->height() >= 469);
-        QCOMPARE(h->ComExit->size(), QSize(73, 27));
-        QCOMPARE(h->ComExit->pos() - h->Frame_Step1->pos(), QPoint(208 - 24, 400 - 16));
-    }
-
     // Steps 1 to 3 set every control from any step; other steps change nothing.
     void flowController_data() {
         QTest::addColumn<int>("step");

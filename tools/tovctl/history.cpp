@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <memory>
+#include <optional>
 
+#include "families.h"
 #include "output.h"
 #include "tq318/repair/record.h"
 #include "tq318/repair/record_reader.h"
@@ -56,6 +59,15 @@ int run_history(bool json, std::optional<int> last) {
     }
     std::fflush(stdout);
     return 0;
+}
+
+void add_history(CLI::App& app, Commands& commands, Options& options) {
+    auto* sub = app.add_subcommand("history", "list the records of past repairs, newest first");
+    auto last = std::make_shared<int>(0);
+    sub->add_option("--last", *last, "only the N newest")->type_name("N")->check(CLI::Range(1, 1000000));
+    commands.push_back({sub, PortUse::None, nullptr, [last, &options](Context&) {
+                            return run_history(options.json, *last > 0 ? std::optional<int>(*last) : std::nullopt);
+                        }});
 }
 
 }  // namespace tovctl

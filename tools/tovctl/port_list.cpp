@@ -4,7 +4,8 @@
 #include <memory>
 
 #include "adapter_facts.h"
-#include "cli.h"
+#include "command.h"
+#include "families.h"
 #include "port_assign.h"
 #include "ports.h"
 #include "ports_file.h"

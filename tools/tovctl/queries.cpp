@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "cli.h"
+#include "command.h"
+#include "families.h"
 #include "tovrane.h"
 
 namespace tovctl {

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "direct_console.h"
-#include "history.h"
+#include "families.h"
 #include "reporter.h"
 #include "tq318/repair/engine.h"
 #include "tq318/repair/prompt_check.h"
@@ -434,15 +434,6 @@ void add_repairs(CLI::App& app, Commands& commands, Options& options) {
     }
     add_repair(app, commands, options, true);
     add_repair(app, commands, options, false);
-}
-
-void add_history(CLI::App& app, Commands& commands, Options& options) {
-    auto* sub = app.add_subcommand("history", "list the records of past repairs, newest first");
-    auto last = std::make_shared<int>(0);
-    sub->add_option("--last", *last, "only the N newest")->type_name("N")->check(CLI::Range(1, 1000000));
-    commands.push_back({sub, PortUse::None, nullptr, [last, &options](Context&) {
-                            return run_history(options.json, *last > 0 ? std::optional<int>(*last) : std::nullopt);
-                        }});
 }
 
 }  // namespace tovctl

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
+#include "command.h"
 
 namespace tovctl {
 

@@ -1,7 +1,8 @@
 // Subcommands that move files: load, del-all, update-os.
 #include <memory>
 
-#include "cli.h"
+#include "command.h"
+#include "families.h"
 #include "tovrane.h"
 
 namespace tovctl {
