@@ -8,6 +8,7 @@
 #            %LOCALAPPDATA%\tq318\repairs with the members' SHA-256
 #   refusal  a package whose list names "..\evil.bin": refused, exit 4,
 #            nothing received by the controller, nothing stored, no record
+#   ctrl-c, ctrl-break  a repair stopped by the console's event (stop_wine.exe)
 # usage: tovctl_wine.sh WIN_BUILD HOST_BIN MODE
 set -euo pipefail
 WIN_BUILD=$1 HOST_BIN=$2 MODE=$3
@@ -126,6 +127,49 @@ refusal)
   [[ ! -s $WORKDIR/received1 ]] || { cat "$WORKDIR/received1"; fail "the controller received lines"; }
   [[ -z $(find "$WORKDIR/flash1" -type f) ]] || fail "something was stored"
   [[ -z $(records) ]] || fail "a refused package left a record"
+  ;;
+ctrl-c|ctrl-break)
+  # Stopped by the console's event while a member is downloaded (Ctrl-C) or
+  # the image uploaded (Ctrl-Break): exit 130 or 143, no "reset", nothing
+  # stored or installed, the record says "abandoned", the private folder in
+  # %TEMP% is gone and the controller answers at its prompt afterwards.
+  make_package
+  RECORDS=$(records_dir); rm -rf "$RECORDS"
+  mkdir -p "$WORKDIR/temp"
+  start_sim 1 --baud 115200 --flash-dir "$WORKDIR/flash1" --disk-a-kib 4096 --transfer-timeout 1000 \
+    --received "$WORKDIR/received1"
+  if [[ $MODE == ctrl-c ]]; then
+    head -c 60000 /dev/urandom > "$WORKDIR/members/tq318.exe"
+    "$HOST_BIN/tq318-make-package" "$WORKDIR/members" "$WORKDIR/pkg/tq318.hex" > /dev/null
+    event=c status=130 watched='-> "load ' repair=(repair-firmware "$(winpath "$WORKDIR/pkg/tq318.hex")" --disk a)
+  else
+    head -c 60000 /dev/urandom > "$WORKDIR/os.img"
+    event=break status=143 watched='-> "upload' repair=(repair-os "$(winpath "$WORKDIR/os.img")")
+  fi
+  STATUS=0
+  (cd "$WIN_BUILD/bin" && env -u DISPLAY "$WINE" stop_wine.exe "$event" "$(winpath "$WORKDIR/line.trace")" \
+    "$watched" "$(winpath "$WORKDIR/out")" "$(winpath "$WORKDIR/err")" "TEMP=$(winpath "$WORKDIR/temp")" -- \
+    tovctl.exe --port 1 --trace "$(winpath "$WORKDIR/line.trace")" "${repair[@]}") > "$WORKDIR/stopper" 2>&1 < /dev/null ||
+    STATUS=$?
+  tr -d '\r' < "$WORKDIR/stopper" > "$WORKDIR/stopper.txt"
+  tr -d '\r' < "$WORKDIR/out" > "$WORKDIR/out.txt"; tr -d '\r' < "$WORKDIR/err" > "$WORKDIR/err.txt"
+  cat "$WORKDIR/stopper.txt"
+  if [[ $STATUS == 77 ]]; then echo "SKIPPED: $(grep '^skip' "$WORKDIR/stopper.txt")"; exit 0; fi
+  [[ $STATUS == 0 ]] || { cat "$WORKDIR/out.txt" "$WORKDIR/err.txt"; fail "stop_wine.exe exit $STATUS"; }
+  grep -qx "exit $status" "$WORKDIR/stopper.txt" || { cat "$WORKDIR/out.txt" "$WORKDIR/err.txt"; fail "tovctl.exe did not exit $status"; }
+  echo "left in %TEMP%: $(ls -A "$WORKDIR/temp" | tr '\n' ' ')"
+  [[ -z $(ls -A "$WORKDIR/temp") ]] || fail "the private folder is left in %TEMP%"
+  mapfile -t made < <(records)
+  [[ ${#made[@]} == 1 ]] || fail "${#made[@]} records, not 1"
+  expect_record "${made[0]}" '"outcome": "abandoned"'
+  echo "record: $(grep -o '"outcome": "[a-z]*"' "${made[0]}")"
+  # The controller back at its prompt: the next command is answered.
+  tovctl --port 1 ver
+  expect_status 0; expect_out "Model: TQ318-5314A"
+  stop_sims
+  grep -qx reset "$WORKDIR/received1" && fail "\"reset\" was sent after the stop"
+  grep -qx bios1 "$WORKDIR/received1" && fail "\"bios1\" was sent after the stop"
+  [[ -z $(find "$WORKDIR/flash1" -type f 2>/dev/null) ]] || fail "something was stored: $(find "$WORKDIR/flash1" -type f)"
   ;;
 *) fail "unknown mode $MODE" ;;
 esac

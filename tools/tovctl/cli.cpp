@@ -196,7 +196,7 @@ int open_port(const std::string& port_text, std::uint8_t port) {
             where = " (COM " + std::to_string(port) + ", " + var + " is set but empty)";
         } else if (value == nullptr && file && !uart::ports_file::file_text(*file)) {
             where = " (COM " + std::to_string(port) + ", the mapping file " + printable(*file) +
-                    " cannot be read: not a regular file, no permission or over 64 KiB)";
+                    " cannot be read: not a regular file, or no permission)";
         } else {
             where = " (COM " + std::to_string(port) + ", " + printable(path) + ")";
         }
@@ -204,10 +204,7 @@ int open_port(const std::string& port_text, std::uint8_t port) {
     std::fprintf(stderr, "tovctl: cannot open %s%s: %.*s (uart code %u)\n", port_text.c_str(), where.c_str(),
                  static_cast<int>(meaning.size()), meaning.data(), code);
     if (code == UART_ERR_PERMISSION) {
-        std::fputs("  Your user may not use serial ports. Join the dialout group:\n"
-                   "    sudo usermod -aG dialout $USER\n"
-                   "  then log out and in again.\n",
-                   stderr);
+        std::fputs(device_naming().permission_hint.c_str(), stderr);
     } else if (code == UART_ERR_BUSY) {
         std::fputs("  The port is in use by another program (a terminal, the wizard, another tovctl). Close it first.\n",
                    stderr);
@@ -256,8 +253,9 @@ int run(int argc, char** argv) {
     app.set_version_flag("--version", "tovctl " TQ318_KIT_VERSION);
     Options options;
     app.add_option("--port", options.ports,
-                   "a COM number (7 or COM7; UART_COM<N> names its device, else /dev/ttyS<N-1>)\n"
-                   "or a device path such as /dev/ttyUSB0; repeat it to repair several controllers at once")
+                   "a COM number (7 or COM7; UART_COM<N> names its device, else the mapping file, else " +
+                       device_naming().default_device + ")\nor a device path such as " + device_naming().example +
+                       "; repeat it to repair several controllers at once")
         ->type_name("PORT");
     app.add_flag("--json", options.json, "print results as JSON (repairs: one object per event)");
     app.add_option("--trace", options.trace, "record a timestamped transcript of the line in FILE")
