@@ -1,6 +1,6 @@
-// Starts a program in a new process group of this console, waits (bounded)
-// until a file holds a text, then sends the group Ctrl-C or Ctrl-Break and
-// waits (bounded) for the program to end. Prints "exit N"; exit 0 when the
+// Starts a program on this console, waits (bounded) until a file holds a
+// text, then sends Ctrl-C (to the console) or Ctrl-Break (to the program's
+// own process group) and waits (bounded) for the program to end. Prints "exit N"; exit 0 when the
 // program ended, 77 (with the reason) when the event did not reach it.
 // usage: stop_wine.exe c|break WATCHED_FILE TEXT OUT_FILE ERR_FILE [NAME=VALUE...] -- PROGRAM ARGS...
 #include <windows.h>
@@ -63,6 +63,12 @@ int main(int argc, char** argv) {
             ::SetEnvironmentVariableA(assignment.substr(0, eq).c_str(), assignment.substr(eq + 1).c_str());
     }
     if (++at >= argc) return 2;
+    // The event goes to the processes of a console: started without one (no
+    // terminal behind Wine), this program makes one for the child to share.
+    if (::GetConsoleWindow() == nullptr) {
+        ::FreeConsole();
+        ::AllocConsole();
+    }
     std::string command;
     for (int i = at; i < argc; ++i) command += (command.empty() ? "" : " ") + quoted(argv[i]);
 
@@ -75,8 +81,12 @@ int main(int argc, char** argv) {
     startup.hStdOutput = inheritable_file(argv[4]);
     startup.hStdError = inheritable_file(argv[5]);
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessA(argv[at], command.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr,
-                          nullptr, &startup, &process)) {
+    // Ctrl-C as a technician types it: to every process of the console (a
+    // new process group would have it disabled), this one ignoring it.
+    // Ctrl-Break as a parent tovctl sends it: to the child's own group.
+    const bool ctrl_c = event == CTRL_C_EVENT;
+    if (!::CreateProcessA(argv[at], command.data(), nullptr, nullptr, TRUE, ctrl_c ? 0 : CREATE_NEW_PROCESS_GROUP,
+                          nullptr, nullptr, &startup, &process)) {
         std::printf("FAIL: cannot start %s (Windows error %lu)\n", argv[at], ::GetLastError());
         return 1;
     }
@@ -92,9 +102,10 @@ int main(int argc, char** argv) {
         std::printf("FAIL: \"%s\" never appeared in %s (program exit %lu)\n", argv[3], argv[2], code);
         return 1;
     }
-    if (!::GenerateConsoleCtrlEvent(event, process.dwProcessId)) {
+    ::SetConsoleCtrlHandler(nullptr, TRUE);
+    if (!::GenerateConsoleCtrlEvent(event, ctrl_c ? 0 : process.dwProcessId)) {
         ::TerminateProcess(process.hProcess, 1);
-        std::printf("skip: this Wine cannot send %s to a process group (GenerateConsoleCtrlEvent failed, Windows "
+        std::printf("skip: this Wine cannot send %s (GenerateConsoleCtrlEvent failed, Windows "
                     "error %lu)\n", which == "c" ? "Ctrl-C" : "Ctrl-Break", ::GetLastError());
         return kSkipped;
     }

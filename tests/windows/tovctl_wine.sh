@@ -136,15 +136,15 @@ ctrl-c|ctrl-break)
   make_package
   RECORDS=$(records_dir); rm -rf "$RECORDS"
   mkdir -p "$WORKDIR/temp"
-  start_sim 1 --baud 115200 --flash-dir "$WORKDIR/flash1" --disk-a-kib 4096 --transfer-timeout 1000 \
+  start_sim 1 --baud 115200 --flash-dir "$WORKDIR/flash1" --disk-a-kib 4096 \
     --received "$WORKDIR/received1"
   if [[ $MODE == ctrl-c ]]; then
     head -c 60000 /dev/urandom > "$WORKDIR/members/tq318.exe"
     "$HOST_BIN/tq318-make-package" "$WORKDIR/members" "$WORKDIR/pkg/tq318.hex" > /dev/null
-    event=c status=130 watched='-> "load ' repair=(repair-firmware "$(winpath "$WORKDIR/pkg/tq318.hex")" --disk a)
+    event=c status=130 watched='-> "load\r"' repair=(repair-firmware "$(winpath "$WORKDIR/pkg/tq318.hex")" --disk a)
   else
     head -c 60000 /dev/urandom > "$WORKDIR/os.img"
-    event=break status=143 watched='-> "upload' repair=(repair-os "$(winpath "$WORKDIR/os.img")")
+    event=break status=143 watched='-> "upload\r"' repair=(repair-os "$(winpath "$WORKDIR/os.img")")
   fi
   STATUS=0
   (cd "$WIN_BUILD/bin" && env -u DISPLAY "$WINE" stop_wine.exe "$event" "$(winpath "$WORKDIR/line.trace")" \
@@ -154,7 +154,7 @@ ctrl-c|ctrl-break)
   tr -d '\r' < "$WORKDIR/stopper" > "$WORKDIR/stopper.txt"
   tr -d '\r' < "$WORKDIR/out" > "$WORKDIR/out.txt"; tr -d '\r' < "$WORKDIR/err" > "$WORKDIR/err.txt"
   cat "$WORKDIR/stopper.txt"
-  if [[ $STATUS == 77 ]]; then echo "SKIPPED: $(grep '^skip' "$WORKDIR/stopper.txt")"; exit 0; fi
+  if [[ $STATUS == 77 ]]; then echo "SKIPPED: $(grep '^skip' "$WORKDIR/stopper.txt")"; exit 77; fi
   [[ $STATUS == 0 ]] || { cat "$WORKDIR/out.txt" "$WORKDIR/err.txt"; fail "stop_wine.exe exit $STATUS"; }
   grep -qx "exit $status" "$WORKDIR/stopper.txt" || { cat "$WORKDIR/out.txt" "$WORKDIR/err.txt"; fail "tovctl.exe did not exit $status"; }
   echo "left in %TEMP%: $(ls -A "$WORKDIR/temp" | tr '\n' ' ')"
