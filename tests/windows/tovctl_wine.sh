@@ -8,6 +8,8 @@
 #            %LOCALAPPDATA%\tq318\repairs with the members' SHA-256
 #   refusal  a package whose list names "..\evil.bin": refused, exit 4,
 #            nothing received by the controller, nothing stored, no record
+#   ports    the ports the setup API lists (USB ids, serial, FTDI latency timer),
+#            ports --assign with COM ports, reserved names, help texts
 #   ctrl-c, ctrl-break  a repair stopped by the console's event (stop_wine.exe)
 # usage: tovctl_wine.sh WIN_BUILD HOST_BIN MODE
 set -euo pipefail
@@ -127,6 +129,69 @@ refusal)
   [[ ! -s $WORKDIR/received1 ]] || { cat "$WORKDIR/received1"; fail "the controller received lines"; }
   [[ -z $(find "$WORKDIR/flash1" -type f) ]] || fail "something was stored"
   [[ -z $(records) ]] || fail "a refused package left a record"
+  ;;
+ports)
+  # As the setup API lists them from the prefix's registry: an FTDI adapter
+  # (FTDI's bus driver, latency timer 16 ms) on COM3, a USB CDC device on COM4.
+  ports_class='{4d36e978-e325-11ce-bfc1-08002be10318}'
+  add_port() {  # KEY FRIENDLY_NAME HARDWARE_ID SERVICE COM [LATENCY]
+    "$WINE" reg add "$1" /v ClassGUID /t REG_SZ /d "$ports_class" /f > /dev/null
+    "$WINE" reg add "$1" /v FriendlyName /t REG_SZ /d "$2" /f > /dev/null
+    "$WINE" reg add "$1" /v HardwareID /t REG_MULTI_SZ /d "$3" /f > /dev/null
+    "$WINE" reg add "$1" /v Service /t REG_SZ /d "$4" /f > /dev/null
+    "$WINE" reg add "$1\Device Parameters" /v PortName /t REG_SZ /d "$5" /f > /dev/null
+    [[ -z ${6:-} ]] || "$WINE" reg add "$1\Device Parameters" /v LatencyTimer /t REG_DWORD /d "$6" /f > /dev/null
+  }
+  enum='HKLM\System\CurrentControlSet\Enum'
+  add_port "$enum\FTDIBUS\VID_0403+PID_6001+A12345A\0000" 'USB Serial Port (COM3)' \
+    'FTDIBUS\COMPORT&VID_0403&PID_6001' FTSER2K COM3 16
+  add_port "$enum\USB\VID_2341&PID_0043\75833353" 'Arduino Uno (COM4)' 'USB\VID_2341&PID_0043&REV_0001' usbser COM4
+  tovctl ports
+  expect_status 0
+  cat "$WORKDIR/out.txt"
+  expect_out '\\.\COM3  COM 3  usb  USB Serial Port (COM3)  USB 0403:6001  serial A12345A  driver FTSER2K  latency_timer 16 ms'
+  expect_out 'hint: each block waits up to 16 ms for the adapter; set it to 1 ms in Device Manager'
+  expect_out '\\.\COM4  COM 4  usb  Arduino Uno (COM4)  USB 2341:0043  serial 75833353  driver usbser'
+  expect_out '\\.\COM1  COM 1  native'
+  tovctl --json ports
+  expect_out '"path":"\\\\.\\COM3","com":3,"transport":"usb","description":"USB Serial Port (COM3)","usb_vid":1027,"usb_pid":24577'
+  expect_out '"serial":"A12345A","by_id":"","driver":"FTSER2K","latency_timer_ms":16'
+
+  # ports --assign with COM ports; other names refused with what they are.
+  start_sim 1 --baud 115200
+  mapping=$(dirname "$(dirname "$(records_dir)")")/../Roaming/tq318/ports
+  rm -f "$mapping"
+  tovctl ports --assign 6 com1
+  expect_status 0; expect_out 'COM6=\\.\COM1 saved in'
+  tovctl --port 6 ver
+  expect_status 0; expect_out "Model: TQ318-5314A"
+  tovctl ports --assign 7 '\\.\COM2'
+  expect_status 0
+  tr -d '\r' < "$mapping" | grep -qx 'COM7=\\\\.\\COM2' || fail "the mapping file lacks COM7: $(cat "$mapping")"
+  tovctl ports --assign 8 '\\.\CON'
+  expect_status 1; expect_err "CON is the console, not a serial device"
+  tovctl ports --assign 8 '\\.\COM77'
+  expect_status 1; expect_err "Windows knows no COM77"
+  tovctl ports --assign 8 /dev/ttyUSB0
+  expect_status 2; expect_err 'the device must be a COM port, such as COM3 or \\.\COM3'
+  # A mapping file naming the console; one over 64 KiB naming COM1 early on.
+  printf 'COM9=CON\r\n' > "$mapping"
+  tovctl --port 9 ver
+  expect_status 3; expect_err "CON is the console"
+  grep -q "regular file" "$WORKDIR/err.txt" && fail "the console was called a regular file"
+  { printf 'COM5=\\\\.\\COM1\r\n'; head -c 70000 /dev/zero | tr '\0' '#'; printf '\r\n'; } > "$mapping"
+  tovctl --port 5 ver
+  expect_status 0; expect_out "Model: TQ318-5314A"
+
+  # The help speaks of Windows' names; a path with a leading "/" is a path.
+  tovctl --help
+  expect_out 'else \\.\COM<N>)'; grep -q '/dev/' "$WORKDIR/out.txt" && fail "--help names /dev"
+  tovctl ports --help
+  expect_out '%APPDATA%\tq318\ports'; grep -q 'XDG' "$WORKDIR/out.txt" && fail "ports --help names XDG"
+  tovctl --port 1 repair-firmware /tmp/no-such.hex --disk a
+  expect_status 4
+  grep -q "is required" "$WORKDIR/err.txt" && fail "a path starting with / was taken for an option"
+  rm -f "$mapping"
   ;;
 ctrl-c|ctrl-break)
   # Stopped by the console's event while a member is downloaded (Ctrl-C) or

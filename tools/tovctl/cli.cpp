@@ -249,6 +249,9 @@ int usage_error(const std::string& message, const CLI::App& shown) {
 int run(int argc, char** argv) {
     CLI::App app("Drives a TQ-318 controller's console through the Tovrane library.", "tovctl");
     app.fallthrough();  // global options also after the subcommand
+    // "/tmp/x.hex" is a path, not an option "/tmp" (CLI11's default on Windows;
+    // subcommands take it over from here).
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     app.set_version_flag("--version", "tovctl " TQ318_KIT_VERSION);
     Options options;
