@@ -24,8 +24,12 @@ $top/bin/tovrane.dll
 $top/bin/uart.dll
 $top/include/tovrane.h
 $top/include/uart.h
+$top/lib/tovrane.def
 $top/lib/tovrane.lib
-$top/lib/uart.lib"
+$top/lib/uart.def
+$top/lib/uart.lib
+$top/samples/os.img
+$top/samples/tq318.hex"
 if [[ $has_tovctl == 1 ]]; then expected+=$'\n'"$top/bin/tovctl.exe"; fi
 expect "the zip's files" "$(unzip -Z1 "$zip" | grep -v '/$' | LC_ALL=C sort)" "$(LC_ALL=C sort <<< "$expected")"
 
@@ -47,4 +51,16 @@ for h in tovrane.h uart.h; do
     { echo "FAIL: $h in the zip differs from the source"; fail=1; }
 done
 grep -q 'Load Process' "$out/$top/README-windows.txt" || { echo "FAIL: README-windows.txt"; fail=1; }
+# The first command a technician runs opens the README.
+head -8 "$out/$top/README-windows.txt" | grep -q '^    tovctl.exe ports' ||
+  { echo "FAIL: README-windows.txt does not open with the first command"; fail=1; }
+# Every .def file uart.h names is in the zip.
+for def in $(grep -o '[a-z_]*\.def' "$out/$top/include/uart.h" | sort -u); do
+  [[ -f $out/$top/lib/$def ]] || { echo "FAIL: uart.h names $def, which the zip lacks"; fail=1; }
+done
+# The sample package holds its member list, program and record.
+for member in file.lst tq318.exe auth.key; do
+  gcab -l "$out/$top/samples/tq318.hex" | grep -q "^$member " ||
+    { echo "FAIL: samples/tq318.hex holds no $member"; fail=1; }
+done
 exit $fail
