@@ -167,7 +167,7 @@ ports)
   expect_status 0; expect_out "Model: TQ318-5314A"
   tovctl ports --assign 7 '\\.\COM2'
   expect_status 0
-  tr -d '\r' < "$mapping" | grep -qx 'COM7=\\\\.\\COM2' || fail "the mapping file lacks COM7: $(cat "$mapping")"
+  grep -qx 'COM7=\\\\.\\COM2'$'\r''\?' "$mapping" || fail "the mapping file lacks COM7: $(cat "$mapping")"
   tovctl ports --assign 8 '\\.\CON'
   expect_status 1; expect_err "CON is the console, not a serial device"
   tovctl ports --assign 8 '\\.\COM77'
