@@ -1,5 +1,5 @@
 # The Windows kit as one zip, tq318-kit-<version>-win64.zip:
-#   bin/      uart.dll, tovrane.dll (stripped), tovctl.exe when it is built
+#   bin/      uart.dll, tovrane.dll (stripped), tq318-make-package.exe, tovctl.exe when it is built
 #   lib/      their import libraries, uart.lib and tovrane.lib, and uart.def, tovrane.def
 #   include/  tovrane.h, uart.h
 #   samples/  tq318.hex and os.img, for a first try against the simulator
@@ -8,6 +8,7 @@
 install(TARGETS uart tovrane
   RUNTIME DESTINATION bin COMPONENT kit
   ARCHIVE DESTINATION lib COMPONENT kit)
+install(TARGETS tq318-make-package RUNTIME DESTINATION bin COMPONENT kit)
 install(FILES ${TOV_DIR}/include/tovrane.h ${UART_DIR}/include/uart.h DESTINATION include COMPONENT kit)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/README-windows.txt DESTINATION . COMPONENT kit)
 # The module-definition files the headers name, for linkers that make their

@@ -21,6 +21,7 @@ rm -f "$zip"
 top="tq318-kit-$version-win64"
 expected="$top/README-windows.txt
 $top/bin/tovrane.dll
+$top/bin/tq318-make-package.exe
 $top/bin/uart.dll
 $top/include/tovrane.h
 $top/include/uart.h

@@ -10,6 +10,7 @@
 #            nothing received by the controller, nothing stored, no record
 #   ports    the ports the setup API lists (USB ids, serial, FTDI latency timer),
 #            ports --assign with COM ports, reserved names, help texts
+#   make-package  a package made by tq318-make-package.exe: read back, repaired with
 #   ctrl-c, ctrl-break  a repair stopped by the console's event (stop_wine.exe)
 # usage: tovctl_wine.sh WIN_BUILD HOST_BIN MODE
 set -euo pipefail
@@ -192,6 +193,29 @@ ports)
   expect_status 4
   grep -q "is required" "$WORKDIR/err.txt" && fail "a path starting with / was taken for an option"
   rm -f "$mapping"
+  ;;
+make-package)
+  # tq318-make-package.exe packs a package under Wine (cabinet.dll's FCI):
+  # gcab reads back every member byte for byte, and the repair takes it.
+  mkdir -p "$WORKDIR/members" "$WORKDIR/pkg" "$WORKDIR/unpacked"
+  head -c 70000 /dev/urandom > "$WORKDIR/members/tq318.exe"
+  head -c 9000 /dev/zero > "$WORKDIR/members/web.bin"
+  STATUS=0
+  (cd "$WIN_BUILD/bin" && env -u DISPLAY "$WINE" tq318-make-package.exe "$(winpath "$WORKDIR/members")" \
+    "$(winpath "$WORKDIR/pkg/tq318.hex")") > "$WORKDIR/out" 2> "$WORKDIR/err" < /dev/null || STATUS=$?
+  [[ $STATUS == 0 ]] || { cat "$WORKDIR/out" "$WORKDIR/err"; fail "tq318-make-package.exe exit $STATUS"; }
+  (cd "$WORKDIR/unpacked" && gcab -x "$WORKDIR/pkg/tq318.hex") || fail "gcab cannot read the package"
+  for m in tq318.exe web.bin file.lst auth.key; do
+    cmp "$WORKDIR/members/$m" "$WORKDIR/unpacked/$m" || fail "$m differs in the package"
+  done
+  [[ $(stat -c %s "$WORKDIR/pkg/tq318.hex") -lt 75000 ]] || fail "web.bin's zeros were not compressed"
+  start_sim 1 --baud 115200 --flash-dir "$WORKDIR/flash1" --disk-a-kib 4096
+  tovctl --port 1 repair-firmware "$(winpath "$WORKDIR/pkg/tq318.hex")" --disk a
+  expect_status 0; expect_out "Verified"
+  cmp "$WORKDIR/members/tq318.exe" "$WORKDIR/flash1/A/tq318.exe" || fail "the controller holds another tq318.exe"
+  # The zip's sample package, likewise.
+  tovctl --port 1 repair-firmware "$(winpath "$WIN_BUILD/samples/tq318.hex")" --disk a
+  expect_status 0; expect_out "Verified"
   ;;
 ctrl-c|ctrl-break)
   # Stopped by the console's event while a member is downloaded (Ctrl-C) or
