@@ -241,8 +241,9 @@ ctrl-c|ctrl-break)
     tovctl.exe --port 1 --trace "$(winpath "$WORKDIR/line.trace")" "${repair[@]}") > "$WORKDIR/stopper" 2>&1 < /dev/null ||
     STATUS=$?
   tr -d '\r' < "$WORKDIR/stopper" > "$WORKDIR/stopper.txt"
-  tr -d '\r' < "$WORKDIR/out" > "$WORKDIR/out.txt"; tr -d '\r' < "$WORKDIR/err" > "$WORKDIR/err.txt"
-  cat "$WORKDIR/stopper.txt"
+  tr -d '\r' < "$WORKDIR/out" > "$WORKDIR/stopped.out"; tr -d '\r' < "$WORKDIR/err" > "$WORKDIR/stopped.err"
+  cp "$WORKDIR/stopped.out" "$WORKDIR/out.txt"; cp "$WORKDIR/stopped.err" "$WORKDIR/err.txt"
+  cat "$WORKDIR/stopper.txt" "$WORKDIR/stopped.out" "$WORKDIR/stopped.err"
   if [[ $STATUS == 77 ]]; then echo "SKIPPED: $(grep '^skip' "$WORKDIR/stopper.txt")"; exit 77; fi
   [[ $STATUS == 0 ]] || { cat "$WORKDIR/out.txt" "$WORKDIR/err.txt"; fail "stop_wine.exe exit $STATUS"; }
   grep -qx "exit $status" "$WORKDIR/stopper.txt" || { cat "$WORKDIR/out.txt" "$WORKDIR/err.txt"; fail "tovctl.exe did not exit $status"; }
