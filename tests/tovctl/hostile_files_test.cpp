@@ -103,6 +103,23 @@ TEST_F(HostileFiles, UnreadableMappingFileFailsThePortWithItsReason) {
     EXPECT_EQ(r.err.find("ttyS0"), std::string::npos) << r.err;
 }
 
+// A mapping file over 64 KiB: the COM port its first 64 KiB name is reached;
+// assigning does not rewrite it (that would drop what lies past the limit).
+TEST_F(HostileFiles, OversizeMappingFileIsReadToItsLimitAndNotRewritten) {
+    ::unsetenv("UART_COM5");
+    tq318::Simulator sim;
+    sim.start();
+    const std::string text = "COM5=" + sim.device_path() + "\n" + std::string(70 * 1024, '#') + "\n";
+    write_file(mapping(), text);
+    auto r = run(TOVCTL_PATH, {"--port", "5", "ip"}, {config_env()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "IP address: 192.168.1.1\n");
+    r = run(TOVCTL_PATH, {"ports", "--assign", "6", "/dev/no-such-adapter", "--force"}, {config_env()});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("over 64 KiB"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(mapping()), text);
+}
+
 TEST_F(HostileFiles, OpeningANonTerminalSaysItIsNoSerialDevice) {
     const fs::path plain = state_.path() / "plain-file";
     write_file(plain, "");

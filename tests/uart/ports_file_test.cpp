@@ -88,9 +88,12 @@ TEST_F(MappingFile, MissingUnreadableOrStrangeFilesNameNoDevice) {
     write_file(file, "\x01\x02garbage COM5 without equals\n");  // readable, no COM5 in it
     EXPECT_EQ(device_of_port(), "/dev/ttyS4");
 
+    // Over the limit: the lines within it count, the one it cuts does not.
+    const std::string head = "COM5=/dev/within\n" + std::string(uart::ports_file::kMaxBytes - 40, '#') + "\n";
+    write_file(file, head + "COM5=/dev/cut-at-the-limit\n");
+    EXPECT_EQ(device_of_port(), "/dev/within");
+
     // There but not a mapping: no guess at /dev/ttyS4, which could be anything.
-    write_file(file, "COM5=/dev/too-large\n" + std::string(uart::ports_file::kMaxBytes, '#'));
-    EXPECT_EQ(device_of_port(), "");
 
     std::filesystem::remove(file);
     std::filesystem::create_directory(file);  // a folder in its place

@@ -22,11 +22,16 @@ rm -f "$zip"
 top="tq318-kit-$version-win64"
 expected="$top/README-windows.txt
 $top/bin/tovrane.dll
+$top/bin/tq318-make-package.exe
 $top/bin/uart.dll
 $top/include/tovrane.h
 $top/include/uart.h
+$top/lib/tovrane.def
 $top/lib/tovrane.lib
-$top/lib/uart.lib"
+$top/lib/uart.def
+$top/lib/uart.lib
+$top/samples/os.img
+$top/samples/tq318.hex"
 if [[ $has_tovctl == 1 ]]; then expected+=$'\n'"$top/bin/tovctl.exe"; fi
 if [[ $has_pelorim == 1 ]]; then expected+=$'\n'"$top/bin/Pelorim.exe"; fi
 expect "the zip's files" "$(unzip -Z1 "$zip" | grep -v '/$' | LC_ALL=C sort)" "$(LC_ALL=C sort <<< "$expected")"
@@ -58,4 +63,17 @@ if [[ $has_pelorim == 1 ]]; then
   fi
   grep -q 'Pelorim.exe' "$out/$top/README-windows.txt" || { echo "FAIL: README-windows.txt says nothing of Pelorim.exe"; fail=1; }
 fi
+# The first command a technician runs opens the README.
+head -8 "$out/$top/README-windows.txt" | grep -q '^    tovctl.exe ports' ||
+  { echo "FAIL: README-windows.txt does not open with the first command"; fail=1; }
+# Every .def file uart.h names is in the zip.
+for def in $(grep -o '[a-z_]*\.def' "$out/$top/include/uart.h" | sort -u); do
+  [[ -f $out/$top/lib/$def ]] || { echo "FAIL: uart.h names $def, which the zip lacks"; fail=1; }
+done
+# The sample package holds its member list, program and record.
+listing=$(gcab -l "$out/$top/samples/tq318.hex")
+for member in file.lst tq318.exe auth.key; do
+  grep -q "^$member " <<< "$listing" ||
+    { echo "FAIL: samples/tq318.hex holds no $member"; fail=1; }
+done
 exit $fail

@@ -64,6 +64,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tq318-make-package: %s\n", error.c_str());
         return 1;
     }
-    std::printf("%s\n", request.output.c_str());
+    std::printf("%s\n", request.output.string().c_str());
     return 0;
 }

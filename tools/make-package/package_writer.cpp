@@ -1,12 +1,10 @@
 #include "package_writer.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 
+#include "cabinet_writer.h"
 #include "modbus_crc.h"
 
 namespace make_package {
@@ -27,25 +25,6 @@ std::vector<std::uint8_t> read_bytes(const fs::path& p) {
 void write_bytes(const fs::path& p, const void* data, std::size_t size) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-}
-
-std::string run(std::vector<std::string> args, const fs::path& folder) {
-    const pid_t child = ::fork();
-    if (child < 0) return "cannot start gcab";
-    if (child == 0) {
-        if (::chdir(folder.c_str()) != 0) _exit(126);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!WIFEXITED(status)) return "gcab was killed";
-    if (WEXITSTATUS(status) == 127) return "gcab not found (apt-get install gcab)";
-    if (WEXITSTATUS(status) != 0) return "gcab failed with status " + std::to_string(WEXITSTATUS(status));
-    return {};
 }
 
 }  // namespace
@@ -98,12 +77,9 @@ std::string write_package(const PackageRequest& request) {
 
     const fs::path output = fs::absolute(request.output, ec);
     fs::remove(output, ec);
-    std::vector<std::string> args = {"gcab", "-c"};
-    if (request.compress) args.push_back("-z");
-    args.push_back(output.string());
-    args.push_back(kListName);
-    args.insert(args.end(), listed.begin(), listed.end());
-    return run(args, request.members_dir);
+    std::vector<std::string> names = {kListName};
+    names.insert(names.end(), listed.begin(), listed.end());
+    return write_cabinet(request.members_dir, names, output, request.compress);
 }
 
 }  // namespace make_package

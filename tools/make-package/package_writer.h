@@ -22,8 +22,8 @@ struct PackageRequest {
     bool compress = true;                 // MSZIP, else stored
 };
 
-// Writes file.lst and auth.key into members_dir, then packs the cabinet with
-// gcab. The list names the program file first, then the other members in
+// Writes file.lst and auth.key into members_dir, then packs the cabinet
+// (cabinet_writer.h). The list names the program file first, then the other members in
 // name order, then the record. Returns an error text, empty on success.
 std::string write_package(const PackageRequest& request);
 

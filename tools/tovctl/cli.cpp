@@ -10,6 +10,7 @@
 #include "command.h"
 #include "console.h"
 #include "families.h"
+#include "port_assign.h"
 #include "port_naming.h"
 #include "uart.h"
 
@@ -54,12 +55,16 @@ int usage_error(const std::string& message, const CLI::App& shown) {
 int run(int argc, char** argv) {
     CLI::App app("Drives a TQ-318 controller's console through the Tovrane library.", "tovctl");
     app.fallthrough();  // global options also after the subcommand
+    // "/tmp/x.hex" is a path, not an option "/tmp" (CLI11's default on Windows;
+    // subcommands take it over from here).
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     app.set_version_flag("--version", "tovctl " TQ318_KIT_VERSION);
     Options options;
     app.add_option("--port", options.ports,
-                   "a COM number (7 or COM7; UART_COM<N> names its device, else /dev/ttyS<N-1>)\n"
-                   "or a device path such as /dev/ttyUSB0; repeat it to repair several controllers at once")
+                   "a COM number (7 or COM7; UART_COM<N> names its device, else the mapping file, else " +
+                       device_naming().default_device + ")\nor a device path such as " + device_naming().example +
+                       "; repeat it to repair several controllers at once")
         ->type_name("PORT");
     app.add_flag("--json", options.json, "print results as JSON (repairs: one object per event)");
     app.add_option("--trace", options.trace, "record a timestamped transcript of the line in FILE")

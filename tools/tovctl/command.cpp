@@ -190,7 +190,7 @@ int open_port(const std::string& port_text, std::uint8_t port) {
             where = " (COM " + std::to_string(port) + ", " + var + " is set but empty)";
         } else if (value == nullptr && file && !uart::ports_file::file_text(*file)) {
             where = " (COM " + std::to_string(port) + ", the mapping file " + printable(*file) +
-                    " cannot be read: not a regular file, no permission or over 64 KiB)";
+                    " cannot be read: not a regular file, or no permission)";
         } else {
             where = " (COM " + std::to_string(port) + ", " + printable(path) + ")";
         }
@@ -198,10 +198,7 @@ int open_port(const std::string& port_text, std::uint8_t port) {
     std::fprintf(stderr, "tovctl: cannot open %s%s: %.*s (uart code %u)\n", port_text.c_str(), where.c_str(),
                  static_cast<int>(meaning.size()), meaning.data(), code);
     if (code == UART_ERR_PERMISSION) {
-        std::fputs("  Your user may not use serial ports. Join the dialout group:\n"
-                   "    sudo usermod -aG dialout $USER\n"
-                   "  then log out and in again.\n",
-                   stderr);
+        std::fputs(device_naming().permission_hint.c_str(), stderr);
     } else if (code == UART_ERR_BUSY) {
         std::fputs("  The port is in use by another program (a terminal, the wizard, another tovctl). Close it first.\n",
                    stderr);

@@ -30,3 +30,23 @@ std::string device_problem(const std::string& device) {
 }
 
 }  // namespace tovctl
+
+namespace tovctl {
+
+const DeviceNaming& device_naming() {
+    static const DeviceNaming naming{
+        "/dev/ttyUSB0", "/dev/ttyS<N-1>", "$XDG_CONFIG_HOME/tq318/ports, default ~/.config/tq318/ports",
+        "neither XDG_CONFIG_HOME nor HOME is set",
+        "  Your user may not use serial ports. Join the dialout group:\n"
+        "    sudo usermod -aG dialout $USER\n"
+        "  then log out and in again.\n"};
+    return naming;
+}
+
+std::optional<std::string> assignable_device(const std::string& device, std::string& why) {
+    if (!device.empty() && device.front() == '/') return device;
+    why = "the device must be an absolute path, such as /dev/ttyUSB0";
+    return std::nullopt;
+}
+
+}  // namespace tovctl

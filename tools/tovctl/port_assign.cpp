@@ -24,15 +24,18 @@ bool has_control_bytes(const std::string& device) {
 
 std::string assign_port(int port, const std::string& device) {
     if (port < 1 || port > 255) return "COM number " + std::to_string(port) + " is not 1..255";
-    if (device.empty() || device.front() != '/') return "the device must be an absolute path, such as /dev/ttyUSB0";
+    std::string why;
+    if (!assignable_device(device, why)) return why;
     if (has_control_bytes(device)) return "the device path holds a control character";
     const auto file = uart::ports_file::path();
-    if (!file) return "neither XDG_CONFIG_HOME nor HOME is set: no place for the mapping file";
+    if (!file) return device_naming().no_mapping_place + ": no place for the mapping file";
     std::error_code ec;
     fs::create_directories(fs::path(*file).parent_path(), ec);
     if (ec) return fs::path(*file).parent_path().string() + ": " + ec.message();
     const auto text = uart::ports_file::file_text(*file);
-    if (!text) return *file + ": not a mapping file (not a regular file, unreadable or over 64 KiB)";
+    if (!text) return *file + ": not a mapping file (not a regular file, or unreadable)";
+    if (uart::ports_file::truncated(*text))
+        return *file + ": over 64 KiB; only its first 64 KiB are read, so it is not rewritten (shorten it first)";
     return write_atomically(*file, uart::ports_file::with_assignment(*text, port, device));
 }
 

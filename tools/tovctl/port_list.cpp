@@ -122,8 +122,8 @@ void add_port_list(CLI::App& app, Commands& commands) {
     auto* sub = app.add_subcommand("ports", "list this PC's serial ports and their COM numbers");
     auto assign = std::make_shared<std::vector<std::string>>();
     sub->add_option("--assign", *assign,
-                    "map COM N to DEVICE in the per-user mapping file ($XDG_CONFIG_HOME/tq318/ports, "
-                    "default ~/.config/tq318/ports), read when UART_COM<N> is not set")
+                    "map COM N to DEVICE (such as " + device_naming().example + ") in the per-user mapping file (" +
+                        device_naming().mapping_file + "), read when UART_COM<N> is not set")
         ->expected(2)
         ->type_name("N DEVICE");
     auto force = std::make_shared<bool>(false);
@@ -135,11 +135,13 @@ void add_port_list(CLI::App& app, Commands& commands) {
         if (assign->empty()) return;
         const auto n = parse_integer((*assign)[0], 1, 255);
         if (!n) throw UsageError("--assign: the COM number must be 1..255, not " + (*assign)[0]);
-        const std::string& device = (*assign)[1];
+        std::string& device = (*assign)[1];
         if (has_control_bytes(device))
             throw UsageError("--assign: the device path holds a control character: " + printable(device));
-        if (device.empty() || device.front() != '/')
-            throw UsageError("--assign: the device must be an absolute path, such as /dev/ttyUSB0");
+        std::string why;
+        const auto stored = assignable_device(device, why);
+        if (!stored) throw UsageError("--assign: " + why);
+        device = *stored;
         *com = static_cast<int>(*n);
     };
     commands.push_back({sub, PortUse::None, check, [assign, com, force](Context& ctx) {

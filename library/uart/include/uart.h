@@ -3,12 +3,16 @@
  *
  * A port is named by its COM number N (1..255). Port N is the device named
  * by the environment variable UART_COM<N> when it is set; else the device the
- * per-user mapping file gives for it, $XDG_CONFIG_HOME/tq318/ports (default
- * ~/.config/tq318/ports), lines such as "COM1=/dev/serial/by-id/usb-FTDI_...",
- * written by "tovctl ports --assign N DEVICE"; else /dev/ttyS<N-1>. A missing,
- * unreadable or malformed mapping file (or one over 64 KiB) is ignored.
+ * per-user mapping file gives for it (lines such as "COM1=<device>", written
+ * by "tovctl ports --assign N DEVICE"); else the system's port N:
+ *   Windows: the file %APPDATA%\tq318\ports, the default \\.\COM<N>;
+ *   Linux:   the file $XDG_CONFIG_HOME/tq318/ports (default
+ *            ~/.config/tq318/ports), the default /dev/ttyS<N-1>.
+ * A missing or malformed file is passed over; of one over 64 KiB only the
+ * lines in its first 64 KiB count; one that cannot be read (no permission,
+ * not a regular file) names no device.
  * A UART_COM<N> that is set but empty names no device: Open_Com gives
- * UART_ERR_NO_DEVICE (there is no fallback to the file or /dev/ttyS<N-1>).
+ * UART_ERR_NO_DEVICE (there is no fallback to the file or the default).
  * The layer keeps one open descriptor per port number; callers hold no handle.
  *
  * Every function runs on the caller's thread and never blocks longer than the

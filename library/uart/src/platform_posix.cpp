@@ -37,19 +37,21 @@ std::optional<std::string> file_text(const std::string& file) {
     if (fd < 0) return errno == ENOENT ? std::optional<std::string>("") : std::nullopt;
     std::optional<std::string> text;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= kMaxBytes) {
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         std::string bytes(kMaxBytes + 1, '\0');
         std::size_t used = 0;
+        bool failed = false;
         while (used < bytes.size()) {
             const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
-            if (n < 0) break;
-            if (n == 0) {
-                bytes.resize(used);
-                text = std::move(bytes);  // read whole; one that grew past kMaxBytes is refused
+            if (n <= 0) {
+                failed = n < 0;
                 break;
             }
             used += static_cast<std::size_t>(n);
         }
+        // At most one byte past kMaxBytes: enough to tell that the file is larger.
+        bytes.resize(used);
+        if (!failed) text = std::move(bytes);
     }
     ::close(fd);
     return text;

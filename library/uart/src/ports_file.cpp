@@ -24,6 +24,11 @@ std::optional<std::pair<int, std::string_view>> assignment(std::string_view line
 
 std::map<int, std::string> parse(std::string_view text) {
     std::map<int, std::string> mapping;
+    if (truncated(text)) {
+        // The line the limit cuts could name another device than it says.
+        text = text.substr(0, kMaxBytes);
+        text = text.substr(0, text.rfind('\n') == std::string_view::npos ? 0 : text.rfind('\n') + 1);
+    }
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         const std::string_view line = text.substr(0, end);

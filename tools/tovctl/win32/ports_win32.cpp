@@ -1,23 +1,50 @@
-// The ports the system knows: the COM ports in the registry's SERIALCOMM
-// list (what serial drivers register), else the COM names among the DOS
-// devices.
+// The ports the system knows: the setup API's Ports class (each with its
+// friendly name and hardware id), and the COM ports of the registry's
+// SERIALCOMM list (what serial drivers register) that it lacks; without
+// either, the COM names among the DOS devices.
 #include <windows.h>
 
-#include <algorithm>
-#include <set>
-#include <vector>
+#include <devguid.h>
+#include <setupapi.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <map>
+
+#include "hardware_id.h"
 #include "ports.h"
+#include "win32/port_devices_win32.h"
 
 namespace tovctl {
 
 namespace {
 
-constexpr DWORD kMostValues = 256;  // bounds a damaged registry key
+constexpr DWORD kMostValues = 256;   // bounds a damaged registry key
+constexpr DWORD kMostDevices = 1024;  // bounds the device list
 
-bool is_com_name(const std::string& name) {
-    if (name.size() < 4 || name.size() > 6 || name.compare(0, 3, "COM") != 0) return false;
-    return std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+// A string property of at most 1 KiB; of a list, the first string.
+std::string device_property(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
+    BYTE data[1026] = {};
+    DWORD type = 0, size = 0;
+    if (!::SetupDiGetDeviceRegistryPropertyA(set, &device, property, &type, data, sizeof data - 2, &size)) return {};
+    if (type != REG_SZ && type != REG_MULTI_SZ) return {};
+    return std::string(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
+}
+
+std::string string_value(HKEY key, const char* name) {
+    BYTE data[256] = {};
+    DWORD type = 0, size = sizeof data - 1;
+    if (::RegQueryValueExA(key, name, nullptr, &type, data, &size) != ERROR_SUCCESS || type != REG_SZ) return {};
+    return std::string(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
+}
+
+std::optional<int> dword_value(HKEY key, const char* name) {
+    DWORD value = 0, type = 0, size = sizeof value;
+    if (::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || value > 255)
+        return std::nullopt;
+    return static_cast<int>(value);
 }
 
 std::vector<std::pair<std::string, std::string>> registry_ports() {
@@ -33,9 +60,8 @@ std::vector<std::pair<std::string, std::string>> registry_ports() {
         if (r == ERROR_NO_MORE_ITEMS) break;
         if (r != ERROR_SUCCESS || type != REG_SZ) continue;
         data[data_size] = 0;
-        std::string com(reinterpret_cast<char*>(data));
-        while (!com.empty() && com.back() == '\0') com.pop_back();
-        if (is_com_name(com)) found.emplace_back(com, std::string(name, name_size));
+        const std::string com = com_name(reinterpret_cast<char*>(data));
+        if (!com.empty()) found.emplace_back(com, std::string(name, name_size));
     }
     ::RegCloseKey(key);
     return found;
@@ -48,10 +74,10 @@ std::vector<std::pair<std::string, std::string>> dos_device_ports() {
     for (std::size_t at = 0; at < n && names[at] != '\0';) {
         const std::string name(names.data() + at);
         at += name.size() + 1;
-        if (!is_com_name(name)) continue;
+        if (com_name(name).empty()) continue;
         char target[512] = "";
         const DWORD t = ::QueryDosDeviceA(name.c_str(), target, sizeof target);
-        found.emplace_back(name, t > 0 ? std::string(target) : std::string());
+        found.emplace_back(com_name(name), t > 0 ? std::string(target) : std::string());
     }
     return found;
 }
@@ -60,21 +86,73 @@ int com_number(const std::string& name) { return std::stoi(name.substr(3)); }
 
 }  // namespace
 
+std::string com_name(const std::string& name) {
+    if (name.size() < 4 || name.size() > 6) return {};
+    if (std::toupper(static_cast<unsigned char>(name[0])) != 'C' ||
+        std::toupper(static_cast<unsigned char>(name[1])) != 'O' ||
+        std::toupper(static_cast<unsigned char>(name[2])) != 'M')
+        return {};
+    if (!std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; })) return {};
+    const int n = std::stoi(name.substr(3));
+    return n >= 1 && n <= 255 ? "COM" + std::to_string(n) : std::string();
+}
+
+std::vector<PortDevice> port_devices() {
+    std::vector<PortDevice> found;
+    const HDEVINFO set = ::SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE) return found;
+    for (DWORD i = 0; i < kMostDevices; ++i) {
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        if (!::SetupDiEnumDeviceInfo(set, i, &device)) break;
+        PortDevice port;
+        const HKEY key = ::SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key != INVALID_HANDLE_VALUE) {
+            port.com = com_name(string_value(key, "PortName"));
+            port.latency_timer_ms = dword_value(key, "LatencyTimer");
+            ::RegCloseKey(key);
+        }
+        if (port.com.empty()) continue;  // a printer port, or no port name
+        port.friendly_name = device_property(set, device, SPDRP_FRIENDLYNAME);
+        if (port.friendly_name.empty()) port.friendly_name = device_property(set, device, SPDRP_DEVICEDESC);
+        port.hardware_id = device_property(set, device, SPDRP_HARDWAREID);
+        port.service = device_property(set, device, SPDRP_SERVICE);
+        char instance[512] = "";
+        if (::SetupDiGetDeviceInstanceIdA(set, &device, instance, sizeof instance, nullptr))
+            port.instance_id = instance;
+        found.push_back(std::move(port));
+    }
+    ::SetupDiDestroyDeviceInfoList(set);
+    return found;
+}
+
 std::vector<PortInfo> system_ports() {
-    auto found = registry_ports();
-    if (found.empty()) found = dos_device_ports();
-    std::sort(found.begin(), found.end(),
-              [](const auto& a, const auto& b) { return com_number(a.first) < com_number(b.first); });
-    std::vector<PortInfo> out;
-    std::set<std::string> seen;
-    for (const auto& [com, driver] : found) {
-        if (!seen.insert(com).second) continue;
+    std::map<int, PortInfo> by_number;
+    for (const PortDevice& d : port_devices()) {
+        PortInfo info;
+        info.path = "\\\\.\\" + d.com;
+        info.description = d.friendly_name;
+        // The instance id carries the serial number; the hardware id at least
+        // the vendor and product.
+        HardwareId id = parse_hardware_id(d.instance_id);
+        if (!id.vid) id = parse_hardware_id(d.hardware_id);
+        info.transport = id.vid ? "usb" : "native";
+        info.usb_vid = id.vid;
+        info.usb_pid = id.pid;
+        info.serial = id.serial;
+        by_number.emplace(com_number(d.com), std::move(info));
+    }
+    auto listed = registry_ports();
+    if (listed.empty() && by_number.empty()) listed = dos_device_ports();
+    for (const auto& [com, driver] : listed) {
         PortInfo info;
         info.path = "\\\\.\\" + com;
         info.description = driver;
         info.transport = "native";
-        out.push_back(std::move(info));
+        by_number.emplace(com_number(com), std::move(info));
     }
+    std::vector<PortInfo> out;
+    for (auto& [number, info] : by_number) out.push_back(std::move(info));
     return out;
 }
 

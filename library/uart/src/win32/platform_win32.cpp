@@ -45,21 +45,19 @@ std::optional<std::string> file_text(const std::string& file) {
     const Handle owned(raw);
     HANDLE h = owned.get();
     std::optional<std::string> text;
-    LARGE_INTEGER size{};
-    if (::GetFileType(h) == FILE_TYPE_DISK && ::GetFileSizeEx(h, &size) &&
-        static_cast<std::uint64_t>(size.QuadPart) <= kMaxBytes) {
+    if (::GetFileType(h) == FILE_TYPE_DISK) {
         std::string bytes(kMaxBytes + 1, '\0');
         std::size_t used = 0;
+        bool failed = false;
         while (used < bytes.size()) {
             DWORD n = 0;
-            if (!::ReadFile(h, bytes.data() + used, static_cast<DWORD>(bytes.size() - used), &n, nullptr)) break;
-            if (n == 0) {
-                bytes.resize(used);
-                text = std::move(bytes);  // read whole; one that grew past kMaxBytes is refused
-                break;
-            }
+            failed = !::ReadFile(h, bytes.data() + used, static_cast<DWORD>(bytes.size() - used), &n, nullptr);
+            if (failed || n == 0) break;
             used += n;
         }
+        // At most one byte past kMaxBytes: enough to tell that the file is larger.
+        bytes.resize(used);
+        if (!failed) text = std::move(bytes);
     }
     return text;
 }
