@@ -1,4 +1,4 @@
-# The Windows kit as one zip, tq318-kit-<version>-win64.zip:
+# The Windows kit as one zip, tq318-kit-<version>-win64.zip (or -win32.zip):
 #   bin/      uart.dll, tovrane.dll (stripped), tovctl.exe when it is built
 #   lib/      their import libraries, uart.lib and tovrane.lib
 #   include/  tovrane.h, uart.h
@@ -22,7 +22,7 @@ cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL tq318_package_tovctl)
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME tq318-kit)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_FILE_NAME tq318-kit-${PROJECT_VERSION}-win64)
+set(CPACK_PACKAGE_FILE_NAME tq318-kit-${PROJECT_VERSION}-${TQ318_WIN_SET})
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_STRIP_FILES ON)

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# The win64 zip as cpack makes it: exactly the kit's files under one top
+# The zip of a Windows set (win64 or win32) as cpack makes it: exactly the kit's files under one top
 # folder, the DLLs stripped but exporting what the built ones export, and
 # tovctl.exe there exactly when this build has it.
-# usage: package_zip.sh CPACK WIN_BUILD OBJDUMP VERSION HAS_TOVCTL(0|1)
+# usage: package_zip.sh CPACK WIN_BUILD OBJDUMP VERSION HAS_TOVCTL(0|1) [SET(win64|win32)]
 set -euo pipefail
-cpack=$1 build=$2 objdump=$3 version=$4 has_tovctl=$5
+cpack=$1 build=$2 objdump=$3 version=$4 has_tovctl=$5 set_name=${6:-win64}
 fail=0
 expect() { # label actual expected
   if [[ "$2" != "$3" ]]; then
@@ -13,12 +13,12 @@ expect() { # label actual expected
     echo "ok: $1"
   fi
 }
-zip="$build/packages/tq318-kit-$version-win64.zip"
+zip="$build/packages/tq318-kit-$version-$set_name.zip"
 rm -f "$zip"
 (cd "$build" && "$cpack" -G ZIP > "$build/cpack-zip.log" 2>&1) || { cat "$build/cpack-zip.log"; exit 1; }
 [[ -f "$zip" ]] || { echo "FAIL: no $zip"; cat "$build/cpack-zip.log"; exit 1; }
 
-top="tq318-kit-$version-win64"
+top="tq318-kit-$version-$set_name"
 expected="$top/README-windows.txt
 $top/bin/tovrane.dll
 $top/bin/uart.dll
