@@ -1,5 +1,6 @@
-# The Windows kit as one zip, tq318-kit-<version>-win64.zip:
-#   bin/      uart.dll, tovrane.dll (stripped), tq318-make-package.exe, tovctl.exe and Pelorim.exe when they are built
+# The Windows kit as one zip, tq318-kit-<version>-win64.zip (or -win32.zip):
+#   bin/      uart.dll, tovrane.dll (stripped); in the win64 set also
+#             tq318-make-package.exe, tovctl.exe and Pelorim.exe
 #   lib/      their import libraries, uart.lib and tovrane.lib, and uart.def, tovrane.def
 #   include/  tovrane.h, uart.h
 #   samples/  tq318.hex and os.img, for a first try against the simulator
@@ -8,7 +9,6 @@
 install(TARGETS uart tovrane
   RUNTIME DESTINATION bin COMPONENT kit
   ARCHIVE DESTINATION lib COMPONENT kit)
-install(TARGETS tq318-make-package RUNTIME DESTINATION bin COMPONENT kit)
 install(FILES ${TOV_DIR}/include/tovrane.h ${UART_DIR}/include/uart.h DESTINATION include COMPONENT kit)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/README-windows.txt DESTINATION . COMPONENT kit)
 # The module-definition files the headers name, for linkers that make their
@@ -39,13 +39,16 @@ function(tq318_package_tovctl)
   if(TARGET Pelorim)
     install(TARGETS Pelorim RUNTIME DESTINATION bin COMPONENT kit)
   endif()
+  if(TARGET tq318-make-package)
+    install(TARGETS tq318-make-package RUNTIME DESTINATION bin COMPONENT kit)
+  endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL tq318_package_tovctl)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME tq318-kit)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_FILE_NAME tq318-kit-${PROJECT_VERSION}-win64)
+set(CPACK_PACKAGE_FILE_NAME tq318-kit-${PROJECT_VERSION}-${TQ318_WIN_SET})
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_STRIP_FILES ON)

@@ -34,9 +34,11 @@ extern "C" {
 #endif
 
 /*
- * On Windows (x86-64) the exports live in tovrane.dll at fixed ordinals
- * (tovrane.def) and use the platform's one x86-64 calling convention (the
- * Microsoft x64 convention; __cdecl and __stdcall name the same thing there).
+ * On Windows the exports live in tovrane.dll at fixed ordinals (tovrane.def).
+ * The 32-bit DLL's exports use __stdcall, the convention of the system's own
+ * DLLs and of the 32-bit programs that import by ordinal, under undecorated
+ * names; TOV_CALL says so and is empty everywhere else (x86-64 Windows has
+ * one convention, the Microsoft x64 one; Linux its own).
  */
 #if defined(_WIN32)
 #define TOV_API
@@ -44,6 +46,11 @@ extern "C" {
 #define TOV_API __attribute__((visibility("default")))
 #else
 #define TOV_API
+#endif
+#if defined(_WIN32) && (defined(_M_IX86) || defined(__i386__))
+#define TOV_CALL __stdcall
+#else
+#define TOV_CALL
 #endif
 
 /* Buffer sizes, terminator included. A longer word from the device is cut to fit. */
@@ -102,7 +109,7 @@ enum tov_result {
 /* ---- Console exchange ---- */
 
 /* The library version, 0x0111. */
-TOV_API uint16_t TOV_Get_Dll_Version(void);
+TOV_API uint16_t TOV_CALL TOV_Get_Dll_Version(void);
 
 /*
  * Send a carriage return and wait for the prompt character. The time-out
@@ -111,20 +118,20 @@ TOV_API uint16_t TOV_Get_Dll_Version(void);
  * the line has hung up or the port is not open, or when reading kept failing
  * otherwise until timeout_ms had passed.
  */
-TOV_API uint16_t TOV_GetPrompt(uint8_t port, uint16_t timeout_ms, uint8_t prompt);
+TOV_API uint16_t TOV_CALL TOV_GetPrompt(uint8_t port, uint16_t timeout_ms, uint8_t prompt);
 
 /* Writes nothing: `text` is left exactly as it was. */
-TOV_API void TOV_IsGetErrorString(uint16_t code, char* text);
+TOV_API void TOV_CALL TOV_IsGetErrorString(uint16_t code, char* text);
 
 /* ---- CRC-16/XMODEM ----
  * The controller checks every transfer block with this CRC, and after an
  * upload reports the CRC of the whole image it took ("CRC16=XXXX"). */
 
 /* Builds the table once; the result carries no meaning. */
-TOV_API uint16_t MakeCRC16Table(void);
+TOV_API uint16_t TOV_CALL MakeCRC16Table(void);
 
 /* CRC-16/XMODEM of `count` bytes. Gives 0 until MakeCRC16Table has run. */
-TOV_API uint16_t GetCRC16(const uint8_t* data, uint32_t count);
+TOV_API uint16_t TOV_CALL GetCRC16(const uint8_t* data, uint32_t count);
 
 /* ---- File download and delete ---- */
 
@@ -167,7 +174,7 @@ TOV_API uint16_t GetCRC16(const uint8_t* data, uint32_t count);
  *   ..." in the "Load Process" window's status line. Result codes and error
  *   texts are unchanged by it.
  */
-TOV_API uint16_t TOV_Load_File(uint8_t port, const char* path, char disk, const char* target_name,
+TOV_API uint16_t TOV_CALL TOV_Load_File(uint8_t port, const char* path, char disk, const char* target_name,
                                int32_t mode, char* reply);
 
 /*
@@ -176,7 +183,7 @@ TOV_API uint16_t TOV_Load_File(uint8_t port, const char* path, char disk, const 
  * to "Y" in the reply; otherwise the uart code of whichever exchange failed,
  * with the error text naming that command. 49 for a null reply buffer.
  */
-TOV_API uint16_t TOV_Del_All_Files(uint8_t port, char disk, char* reply);
+TOV_API uint16_t TOV_CALL TOV_Del_All_Files(uint8_t port, char disk, char* reply);
 
 /* ---- Operating-system update ---- */
 
@@ -198,7 +205,7 @@ TOV_API uint16_t TOV_Del_All_Files(uint8_t port, char disk, char* reply);
  * gives 54 (error text without a command) before "bios1" is sent. A report
  * without such a value goes on as before.
  */
-TOV_API uint16_t TOV_Update_Tovrane(uint8_t port, const char* image_path, char* reply);
+TOV_API uint16_t TOV_CALL TOV_Update_Tovrane(uint8_t port, const char* image_path, char* reply);
 
 /* ---- Network settings (value buffers of TOV_VALUE_SIZE bytes) ----
  *
@@ -218,12 +225,12 @@ TOV_API uint16_t TOV_Update_Tovrane(uint8_t port, const char* image_path, char* 
  * or holding a control character (it would split the console line).
  */
 
-TOV_API uint16_t TOV_Get_IP(uint8_t port, char* value, char* reply);
-TOV_API uint16_t TOV_Set_IP(uint8_t port, char* value, char* reply);
-TOV_API uint16_t TOV_Get_Mask(uint8_t port, char* value, char* reply);
-TOV_API uint16_t TOV_Set_Mask(uint8_t port, char* value, char* reply);
-TOV_API uint16_t TOV_Get_Gateway(uint8_t port, char* value, char* reply);
-TOV_API uint16_t TOV_Set_Gateway(uint8_t port, char* value, char* reply);
+TOV_API uint16_t TOV_CALL TOV_Get_IP(uint8_t port, char* value, char* reply);
+TOV_API uint16_t TOV_CALL TOV_Set_IP(uint8_t port, char* value, char* reply);
+TOV_API uint16_t TOV_CALL TOV_Get_Mask(uint8_t port, char* value, char* reply);
+TOV_API uint16_t TOV_CALL TOV_Set_Mask(uint8_t port, char* value, char* reply);
+TOV_API uint16_t TOV_CALL TOV_Get_Gateway(uint8_t port, char* value, char* reply);
+TOV_API uint16_t TOV_CALL TOV_Set_Gateway(uint8_t port, char* value, char* reply);
 
 /* ---- Controller COM port and disk sizes ---- */
 
@@ -246,12 +253,12 @@ TOV_API uint16_t TOV_Set_Gateway(uint8_t port, char* value, char* reply);
  * form reads the number after "SizeA=" and, when present, after "SizeB="; a
  * missing or non-numeric value leaves that output as it was.
  */
-TOV_API uint16_t TOV_Set_COM(uint8_t port, int32_t com, int32_t baud, int32_t data_bits,
+TOV_API uint16_t TOV_CALL TOV_Set_COM(uint8_t port, int32_t com, int32_t baud, int32_t data_bits,
                              int32_t parity, int32_t stop_bits, char* reply);
-TOV_API uint16_t TOV_Get_COM(uint8_t port, int32_t com, int32_t* baud, int32_t* data_bits,
+TOV_API uint16_t TOV_CALL TOV_Get_COM(uint8_t port, int32_t com, int32_t* baud, int32_t* data_bits,
                              int32_t* parity, int32_t* stop_bits, char* reply);
-TOV_API uint16_t TOV_Set_DiskSize(uint8_t port, int32_t size_a, int32_t size_b, char* reply);
-TOV_API uint16_t TOV_Get_DiskSize(uint8_t port, int32_t* size_a, int32_t* size_b, char* reply);
+TOV_API uint16_t TOV_CALL TOV_Set_DiskSize(uint8_t port, int32_t size_a, int32_t size_b, char* reply);
+TOV_API uint16_t TOV_CALL TOV_Get_DiskSize(uint8_t port, int32_t* size_a, int32_t* size_b, char* reply);
 
 /* ---- Queries ---- */
 
@@ -278,7 +285,7 @@ TOV_API uint16_t TOV_Get_DiskSize(uint8_t port, int32_t* size_a, int32_t* size_b
  * or a negative one; a uart code. *count is written only on success.
  * Any null output: 49, nothing sent.
  */
-TOV_API uint16_t TOV_Dir_Tovrane(uint8_t port, char disk, int32_t* count, char** first_words,
+TOV_API uint16_t TOV_CALL TOV_Dir_Tovrane(uint8_t port, char disk, int32_t* count, char** first_words,
                                  char** second_words, char** third_words, char** sizes,
                                  char* reply);
 
@@ -293,7 +300,7 @@ TOV_API uint16_t TOV_Dir_Tovrane(uint8_t port, char disk, int32_t* count, char**
  * buffer then keeps the reply as received (no error text). 51 disk B without
  * "Files in Disk B:". Null output: 49, nothing sent.
  */
-TOV_API uint16_t TOV_Get_FreeSize(uint8_t port, char disk, char* free_text, char* reply);
+TOV_API uint16_t TOV_CALL TOV_Get_FreeSize(uint8_t port, char disk, char* free_text, char* reply);
 
 /*
  * The version number (major, minor and build digits joined: 1.23 build 003
@@ -313,7 +320,7 @@ TOV_API uint16_t TOV_Get_FreeSize(uint8_t port, char disk, char* free_text, char
  * library: like the other codes it cannot be told from a version number by
  * the result alone, only by the build date not being written.
  */
-TOV_API int32_t TOV_Get_Tovrane_Version(uint8_t port, char* model, char* build_date, char* flash,
+TOV_API int32_t TOV_CALL TOV_Get_Tovrane_Version(uint8_t port, char* model, char* build_date, char* flash,
                                         int32_t* port_probe_flag, char* reply);
 
 #ifdef __cplusplus

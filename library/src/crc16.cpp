@@ -12,7 +12,7 @@ std::array<std::uint16_t, 256> g_table{};
 bool g_table_built = false;
 }  // namespace
 
-extern "C" TOV_API uint16_t MakeCRC16Table(void) {
+extern "C" TOV_API uint16_t TOV_CALL MakeCRC16Table(void) {
     if (g_table_built) return 0;
     for (unsigned i = 0; i < 256; ++i) {
         std::uint16_t crc = 0;
@@ -31,7 +31,7 @@ extern "C" TOV_API uint16_t MakeCRC16Table(void) {
     return 1;
 }
 
-extern "C" TOV_API uint16_t GetCRC16(const uint8_t* data, uint32_t count) {
+extern "C" TOV_API uint16_t TOV_CALL GetCRC16(const uint8_t* data, uint32_t count) {
     std::uint16_t crc = 0;
     if (data == nullptr) return crc;
     for (std::uint32_t i = 0; i < count; ++i) {

@@ -115,13 +115,13 @@ namespace {
 constexpr std::uint16_t kDllVersion = 0x0111;
 }  // namespace
 
-extern "C" TOV_API uint16_t TOV_Get_Dll_Version(void) { return kDllVersion; }
+extern "C" TOV_API uint16_t TOV_CALL TOV_Get_Dll_Version(void) { return kDllVersion; }
 
-extern "C" TOV_API void TOV_IsGetErrorString(uint16_t /*code*/, char* /*text*/) {}
+extern "C" TOV_API void TOV_CALL TOV_IsGetErrorString(uint16_t /*code*/, char* /*text*/) {}
 
 static uint16_t getprompt_export(uint8_t port, uint16_t timeout_ms, uint8_t prompt);
 
-extern "C" TOV_API uint16_t TOV_GetPrompt(uint8_t port, uint16_t timeout_ms, uint8_t prompt) {
+extern "C" TOV_API uint16_t TOV_CALL TOV_GetPrompt(uint8_t port, uint16_t timeout_ms, uint8_t prompt) {
     return tovrane::guarded<uint16_t>(nullptr, [&] { return getprompt_export(port, timeout_ms, prompt); });
 }
 

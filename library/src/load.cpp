@@ -30,7 +30,7 @@ void clear_text(char* reply) { std::memset(reply, 0, std::strlen(reply)); }
 
 static uint16_t del_all_files_export(uint8_t port, char disk, char* reply);
 
-extern "C" TOV_API uint16_t TOV_Del_All_Files(uint8_t port, char disk, char* reply) {
+extern "C" TOV_API uint16_t TOV_CALL TOV_Del_All_Files(uint8_t port, char disk, char* reply) {
     return tovrane::guarded<uint16_t>(reply, [&] { return del_all_files_export(port, disk, reply); });
 }
 
@@ -55,7 +55,7 @@ static uint16_t del_all_files_export(uint8_t port, char disk, char* reply) {
 static uint16_t load_file_export(uint8_t port, const char* path, char disk,
                                           const char* target_name, int32_t mode, char* reply);
 
-extern "C" TOV_API uint16_t TOV_Load_File(uint8_t port, const char* path, char disk,
+extern "C" TOV_API uint16_t TOV_CALL TOV_Load_File(uint8_t port, const char* path, char disk,
                                           const char* target_name, int32_t mode, char* reply) {
     return tovrane::guarded<uint16_t>(reply, [&] { return load_file_export(port, path, disk, target_name, mode, reply); });
 }

@@ -75,37 +75,37 @@ std::uint16_t run_value_command(std::uint8_t port, char* value, char* reply, con
 
 }  // namespace
 
-extern "C" TOV_API uint16_t TOV_Get_IP(uint8_t port, char* value, char* reply) {
+extern "C" TOV_API uint16_t TOV_CALL TOV_Get_IP(uint8_t port, char* value, char* reply) {
     return tovrane::guarded<uint16_t>(reply, [&]() -> uint16_t {
         return run_value_command(port, value, reply, kGetIp, false);
     });
 }
 
-extern "C" TOV_API uint16_t TOV_Set_IP(uint8_t port, char* value, char* reply) {
+extern "C" TOV_API uint16_t TOV_CALL TOV_Set_IP(uint8_t port, char* value, char* reply) {
     return tovrane::guarded<uint16_t>(reply, [&]() -> uint16_t {
         return run_value_command(port, value, reply, kSetIp, true);
     });
 }
 
-extern "C" TOV_API uint16_t TOV_Get_Mask(uint8_t port, char* value, char* reply) {
+extern "C" TOV_API uint16_t TOV_CALL TOV_Get_Mask(uint8_t port, char* value, char* reply) {
     return tovrane::guarded<uint16_t>(reply, [&]() -> uint16_t {
         return run_value_command(port, value, reply, kGetMask, false);
     });
 }
 
-extern "C" TOV_API uint16_t TOV_Set_Mask(uint8_t port, char* value, char* reply) {
+extern "C" TOV_API uint16_t TOV_CALL TOV_Set_Mask(uint8_t port, char* value, char* reply) {
     return tovrane::guarded<uint16_t>(reply, [&]() -> uint16_t {
         return run_value_command(port, value, reply, kSetMask, true);
     });
 }
 
-extern "C" TOV_API uint16_t TOV_Get_Gateway(uint8_t port, char* value, char* reply) {
+extern "C" TOV_API uint16_t TOV_CALL TOV_Get_Gateway(uint8_t port, char* value, char* reply) {
     return tovrane::guarded<uint16_t>(reply, [&]() -> uint16_t {
         return run_value_command(port, value, reply, kGetGateway, false);
     });
 }
 
-extern "C" TOV_API uint16_t TOV_Set_Gateway(uint8_t port, char* value, char* reply) {
+extern "C" TOV_API uint16_t TOV_CALL TOV_Set_Gateway(uint8_t port, char* value, char* reply) {
     return tovrane::guarded<uint16_t>(reply, [&]() -> uint16_t {
         return run_value_command(port, value, reply, kSetGateway, true);
     });

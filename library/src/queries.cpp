@@ -37,7 +37,7 @@ void put(char* buffer, std::size_t size, std::string_view word) {
 
 }  // namespace
 
-extern "C" TOV_API uint16_t TOV_Dir_Tovrane(uint8_t port, char disk, int32_t* count, char** first_words,
+extern "C" TOV_API uint16_t TOV_CALL TOV_Dir_Tovrane(uint8_t port, char disk, int32_t* count, char** first_words,
                                             char** second_words, char** third_words, char** sizes,
                                             char* reply) {
     return tovrane::guarded<uint16_t>(reply, [&]() -> uint16_t {
@@ -82,7 +82,7 @@ extern "C" TOV_API uint16_t TOV_Dir_Tovrane(uint8_t port, char disk, int32_t* co
     });
 }
 
-extern "C" TOV_API uint16_t TOV_Get_FreeSize(uint8_t port, char disk, char* free_text, char* reply) {
+extern "C" TOV_API uint16_t TOV_CALL TOV_Get_FreeSize(uint8_t port, char disk, char* free_text, char* reply) {
     return tovrane::guarded<uint16_t>(reply, [&]() -> uint16_t {
         if (reply == nullptr) return TOV_ERR_ARGUMENT;
         if (free_text == nullptr) return fail(reply, TOV_ERR_ARGUMENT);
@@ -100,7 +100,7 @@ extern "C" TOV_API uint16_t TOV_Get_FreeSize(uint8_t port, char disk, char* free
     });
 }
 
-extern "C" TOV_API int32_t TOV_Get_Tovrane_Version(uint8_t port, char* model, char* build_date, char* flash,
+extern "C" TOV_API int32_t TOV_CALL TOV_Get_Tovrane_Version(uint8_t port, char* model, char* build_date, char* flash,
                                                    int32_t* port_probe_flag, char* reply) {
     return tovrane::guarded<int32_t>(reply, [&]() -> int32_t {
         if (reply == nullptr) return TOV_ERR_ARGUMENT;

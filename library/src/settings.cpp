@@ -29,7 +29,7 @@ std::uint16_t fail(char* reply, std::uint16_t code) {
 
 }  // namespace
 
-extern "C" TOV_API uint16_t TOV_Set_COM(uint8_t port, int32_t com, int32_t baud, int32_t data_bits,
+extern "C" TOV_API uint16_t TOV_CALL TOV_Set_COM(uint8_t port, int32_t com, int32_t baud, int32_t data_bits,
                                         int32_t parity, int32_t stop_bits, char* reply) {
     return tovrane::guarded<uint16_t>(reply, [&]() -> uint16_t {
         if (reply == nullptr) return TOV_ERR_ARGUMENT;
@@ -56,7 +56,7 @@ extern "C" TOV_API uint16_t TOV_Set_COM(uint8_t port, int32_t com, int32_t baud,
     });
 }
 
-extern "C" TOV_API uint16_t TOV_Get_COM(uint8_t port, int32_t com, int32_t* baud, int32_t* data_bits,
+extern "C" TOV_API uint16_t TOV_CALL TOV_Get_COM(uint8_t port, int32_t com, int32_t* baud, int32_t* data_bits,
                                         int32_t* parity, int32_t* stop_bits, char* reply) {
     return tovrane::guarded<uint16_t>(reply, [&]() -> uint16_t {
         if (reply == nullptr) return TOV_ERR_ARGUMENT;
@@ -80,7 +80,7 @@ extern "C" TOV_API uint16_t TOV_Get_COM(uint8_t port, int32_t com, int32_t* baud
     });
 }
 
-extern "C" TOV_API uint16_t TOV_Set_DiskSize(uint8_t port, int32_t size_a, int32_t size_b, char* reply) {
+extern "C" TOV_API uint16_t TOV_CALL TOV_Set_DiskSize(uint8_t port, int32_t size_a, int32_t size_b, char* reply) {
     return tovrane::guarded<uint16_t>(reply, [&]() -> uint16_t {
         if (reply == nullptr) return TOV_ERR_ARGUMENT;
         char command[kCommandSize];
@@ -96,7 +96,7 @@ extern "C" TOV_API uint16_t TOV_Set_DiskSize(uint8_t port, int32_t size_a, int32
     });
 }
 
-extern "C" TOV_API uint16_t TOV_Get_DiskSize(uint8_t port, int32_t* size_a, int32_t* size_b, char* reply) {
+extern "C" TOV_API uint16_t TOV_CALL TOV_Get_DiskSize(uint8_t port, int32_t* size_a, int32_t* size_b, char* reply) {
     return tovrane::guarded<uint16_t>(reply, [&]() -> uint16_t {
         if (reply == nullptr) return TOV_ERR_ARGUMENT;
         if (size_a == nullptr || size_b == nullptr) return fail(reply, TOV_ERR_ARGUMENT);

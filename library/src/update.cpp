@@ -100,7 +100,7 @@ std::uint16_t check_report(char* reply, std::uint16_t sent_crc, ui::Ui& ui) {
 
 static uint16_t update_tovrane_export(uint8_t port, const char* image_path, char* reply);
 
-extern "C" TOV_API uint16_t TOV_Update_Tovrane(uint8_t port, const char* image_path, char* reply) {
+extern "C" TOV_API uint16_t TOV_CALL TOV_Update_Tovrane(uint8_t port, const char* image_path, char* reply) {
     return tovrane::guarded<uint16_t>(reply, [&] { return update_tovrane_export(port, image_path, reply); });
 }
 

@@ -75,10 +75,13 @@ imports=$("$objdump" -p "$dir/tovrane.dll" | awk '
   on && /^$/ { on = 0 }
   on && /^\t[0-9a-f]+/ { print }
 ')
-by_ordinal=$(awk '$1 ~ /^8000000000000/ { print $2 }' <<< "$imports" | while read -r hex; do echo $((16#$hex)); done |
-  sort -n | tr '\n' ' ')
+# An entry by ordinal has the top bit set (80000000 on 32 bits, 8000000000000000
+# on 64) and the ordinal in its low 16 bits.
+by_ordinal_entry='^(8000|800000000000)[0-9a-f][0-9a-f][0-9a-f][0-9a-f]$'
+by_ordinal=$(awk -v re="$by_ordinal_entry" '$1 ~ re { print substr($1, length($1) - 3) }' <<< "$imports" |
+  while read -r hex; do echo $((16#$hex)); done | sort -n | tr '\n' ' ')
 expect "tovrane.dll imports from uart.dll by ordinal" "$by_ordinal" "9 10 30 32 33 "
-expect "tovrane.dll imports nothing from uart.dll by name" "$(awk '$1 !~ /^8000000000000/' <<< "$imports" | wc -l)" "0"
+expect "tovrane.dll imports nothing from uart.dll by name" "$(awk -v re="$by_ordinal_entry" '$1 !~ re' <<< "$imports" | wc -l)" "0"
 # No C++ runtime DLL is needed beside ours.
 for dll in uart.dll tovrane.dll; do
   deps=$("$objdump" -p "$dir/$dll" | awk '/DLL Name:/ { print tolower($3) }' | sort | tr '\n' ' ')

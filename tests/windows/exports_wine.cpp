@@ -11,37 +11,39 @@
 
 #include "bind_exports.h"
 #include "check.h"
+#include "tovrane.h"
+#include "uart.h"
 
 using namespace wincheck;
 
 namespace {
 
-using OpenCom = uint16_t (*)(uint8_t, uint32_t, uint8_t, uint8_t, uint8_t);
-using CloseCom = uint16_t (*)(uint8_t);
-using SendCmd = uint16_t (*)(uint8_t, const char*, int16_t);
-using ReceiveCmd = uint16_t (*)(uint8_t, char*, uint16_t, int16_t, uint16_t*);
-using SendRaw = uint16_t (*)(uint8_t, const void*, uint16_t);
-using ReadReply = uint16_t (*)(uint8_t, char*, uint32_t, uint32_t, int16_t, uint16_t*);
-using ExchangeCmd = uint16_t (*)(uint8_t, const char*, char*, uint32_t, uint32_t, int16_t, uint16_t*, char);
-using ReadUntil = uint16_t (*)(uint8_t, char*, uint32_t, uint32_t, int16_t, uint16_t*, char);
-using ReadRaw = int32_t (*)(uint8_t, void*, uint32_t);
+using OpenCom = uint16_t (UART_CALL*)(uint8_t, uint32_t, uint8_t, uint8_t, uint8_t);
+using CloseCom = uint16_t (UART_CALL*)(uint8_t);
+using SendCmd = uint16_t (UART_CALL*)(uint8_t, const char*, int16_t);
+using ReceiveCmd = uint16_t (UART_CALL*)(uint8_t, char*, uint16_t, int16_t, uint16_t*);
+using SendRaw = uint16_t (UART_CALL*)(uint8_t, const void*, uint16_t);
+using ReadReply = uint16_t (UART_CALL*)(uint8_t, char*, uint32_t, uint32_t, int16_t, uint16_t*);
+using ExchangeCmd = uint16_t (UART_CALL*)(uint8_t, const char*, char*, uint32_t, uint32_t, int16_t, uint16_t*, char);
+using ReadUntil = uint16_t (UART_CALL*)(uint8_t, char*, uint32_t, uint32_t, int16_t, uint16_t*, char);
+using ReadRaw = int32_t (UART_CALL*)(uint8_t, void*, uint32_t);
 
-using Version = uint16_t (*)();
-using ErrorString = void (*)(uint16_t, char*);
-using GetPrompt = uint16_t (*)(uint8_t, uint16_t, uint8_t);
-using MakeTable = uint16_t (*)();
-using Crc = uint16_t (*)(const uint8_t*, uint32_t);
-using LoadFile = uint16_t (*)(uint8_t, const char*, char, const char*, int32_t, char*);
-using DelAll = uint16_t (*)(uint8_t, char, char*);
-using Update = uint16_t (*)(uint8_t, const char*, char*);
-using Value = uint16_t (*)(uint8_t, char*, char*);
-using SetCom = uint16_t (*)(uint8_t, int32_t, int32_t, int32_t, int32_t, int32_t, char*);
-using GetCom = uint16_t (*)(uint8_t, int32_t, int32_t*, int32_t*, int32_t*, int32_t*, char*);
-using SetDisk = uint16_t (*)(uint8_t, int32_t, int32_t, char*);
-using GetDisk = uint16_t (*)(uint8_t, int32_t*, int32_t*, char*);
-using Dir = uint16_t (*)(uint8_t, char, int32_t*, char**, char**, char**, char**, char*);
-using FreeSize = uint16_t (*)(uint8_t, char, char*, char*);
-using TovVersion = int32_t (*)(uint8_t, char*, char*, char*, int32_t*, char*);
+using Version = uint16_t (TOV_CALL*)();
+using ErrorString = void (TOV_CALL*)(uint16_t, char*);
+using GetPrompt = uint16_t (TOV_CALL*)(uint8_t, uint16_t, uint8_t);
+using MakeTable = uint16_t (TOV_CALL*)();
+using Crc = uint16_t (TOV_CALL*)(const uint8_t*, uint32_t);
+using LoadFile = uint16_t (TOV_CALL*)(uint8_t, const char*, char, const char*, int32_t, char*);
+using DelAll = uint16_t (TOV_CALL*)(uint8_t, char, char*);
+using Update = uint16_t (TOV_CALL*)(uint8_t, const char*, char*);
+using Value = uint16_t (TOV_CALL*)(uint8_t, char*, char*);
+using SetCom = uint16_t (TOV_CALL*)(uint8_t, int32_t, int32_t, int32_t, int32_t, int32_t, char*);
+using GetCom = uint16_t (TOV_CALL*)(uint8_t, int32_t, int32_t*, int32_t*, int32_t*, int32_t*, char*);
+using SetDisk = uint16_t (TOV_CALL*)(uint8_t, int32_t, int32_t, char*);
+using GetDisk = uint16_t (TOV_CALL*)(uint8_t, int32_t*, int32_t*, char*);
+using Dir = uint16_t (TOV_CALL*)(uint8_t, char, int32_t*, char**, char**, char**, char**, char*);
+using FreeSize = uint16_t (TOV_CALL*)(uint8_t, char, char*, char*);
+using TovVersion = int32_t (TOV_CALL*)(uint8_t, char*, char*, char*, int32_t*, char*);
 
 constexpr uint8_t kPort = 1;
 

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The win64 zip as cpack makes it: exactly the kit's files under one top
+# The zip of a Windows set (win64 or win32) as cpack makes it: exactly the kit's files under one top
 # folder, the DLLs stripped but exporting what the built ones export, and
-# tovctl.exe and Pelorim.exe there exactly when this build has them;
-# Pelorim.exe binds the two DLLs at run time, so it imports neither.
-# usage: package_zip.sh CPACK WIN_BUILD OBJDUMP VERSION HAS_TOVCTL(0|1) HAS_PELORIM(0|1)
+# tovctl.exe, tq318-make-package.exe and Pelorim.exe there exactly when this
+# build has them (the win64 set); Pelorim.exe binds the two DLLs at run time,
+# so it imports neither.
+# usage: package_zip.sh CPACK WIN_BUILD OBJDUMP VERSION HAS_TOVCTL(0|1) HAS_PELORIM(0|1) [SET(win64|win32)]
 set -euo pipefail
-cpack=$1 build=$2 objdump=$3 version=$4 has_tovctl=$5 has_pelorim=${6:-0}
+cpack=$1 build=$2 objdump=$3 version=$4 has_tovctl=$5 has_pelorim=${6:-0} set_name=${7:-win64}
 fail=0
 expect() { # label actual expected
   if [[ "$2" != "$3" ]]; then
@@ -14,15 +15,14 @@ expect() { # label actual expected
     echo "ok: $1"
   fi
 }
-zip="$build/packages/tq318-kit-$version-win64.zip"
+zip="$build/packages/tq318-kit-$version-$set_name.zip"
 rm -f "$zip"
 (cd "$build" && "$cpack" -G ZIP > "$build/cpack-zip.log" 2>&1) || { cat "$build/cpack-zip.log"; exit 1; }
 [[ -f "$zip" ]] || { echo "FAIL: no $zip"; cat "$build/cpack-zip.log"; exit 1; }
 
-top="tq318-kit-$version-win64"
+top="tq318-kit-$version-$set_name"
 expected="$top/README-windows.txt
 $top/bin/tovrane.dll
-$top/bin/tq318-make-package.exe
 $top/bin/uart.dll
 $top/include/tovrane.h
 $top/include/uart.h
@@ -32,7 +32,7 @@ $top/lib/uart.def
 $top/lib/uart.lib
 $top/samples/os.img
 $top/samples/tq318.hex"
-if [[ $has_tovctl == 1 ]]; then expected+=$'\n'"$top/bin/tovctl.exe"; fi
+if [[ $has_tovctl == 1 ]]; then expected+=$'\n'"$top/bin/tovctl.exe"$'\n'"$top/bin/tq318-make-package.exe"; fi
 if [[ $has_pelorim == 1 ]]; then expected+=$'\n'"$top/bin/Pelorim.exe"; fi
 expect "the zip's files" "$(unzip -Z1 "$zip" | grep -v '/$' | LC_ALL=C sort)" "$(LC_ALL=C sort <<< "$expected")"
 

@@ -11,17 +11,20 @@
 
 #include "bind_exports.h"
 #include "check.h"
+#include "tovrane.h"
+#include "uart.h"
 
 using namespace wincheck;
 
 namespace {
-using OpenCom = uint16_t (*)(uint8_t, uint32_t, uint8_t, uint8_t, uint8_t);
-using CloseCom = uint16_t (*)(uint8_t);
-using ReadRaw = int32_t (*)(uint8_t, void*, uint32_t);
-using SendCmd = uint16_t (*)(uint8_t, const char*, int16_t);
-using DevicePath = uint16_t (*)(uint8_t, char*, uint32_t);
-using GetPrompt = uint16_t (*)(uint8_t, uint16_t, uint8_t);
-using LoadFile = uint16_t (*)(uint8_t, const char*, char, const char*, int32_t, char*);
+using OpenCom = uint16_t (UART_CALL*)(uint8_t, uint32_t, uint8_t, uint8_t, uint8_t);
+using CloseCom = uint16_t (UART_CALL*)(uint8_t);
+using ReadRaw = int32_t (UART_CALL*)(uint8_t, void*, uint32_t);
+using SendCmd = uint16_t (UART_CALL*)(uint8_t, const char*, int16_t);
+using ReadReply = uint16_t (UART_CALL*)(uint8_t, char*, uint32_t, uint32_t, int16_t, uint16_t*);
+using DevicePath = uint16_t (UART_CALL*)(uint8_t, char*, uint32_t);
+using GetPrompt = uint16_t (TOV_CALL*)(uint8_t, uint16_t, uint8_t);
+using LoadFile = uint16_t (TOV_CALL*)(uint8_t, const char*, char, const char*, int32_t, char*);
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -34,6 +37,7 @@ int main(int argc, char** argv) {
     auto send_cmd = as<SendCmd>(bind_name(uart, "Send_Cmd", __LINE__));
     auto device_path = as<DevicePath>(bind_name(uart, "Uart_Device_Path", __LINE__));
     auto read_raw = as<ReadRaw>(bind(uart, 33, "Read_Raw", __LINE__));
+    auto read_reply = as<ReadReply>(bind(uart, 10, "Read_Reply", __LINE__));
     auto get_prompt = as<GetPrompt>(bind(tov, 51, "TOV_GetPrompt", __LINE__));
     auto load_file = as<LoadFile>(bind(tov, 17, "TOV_Load_File", __LINE__));
 
@@ -57,7 +61,16 @@ int main(int argc, char** argv) {
 
     // The port works, then the far end hangs up in the middle of a transfer.
     CHECK_EQ(get_prompt(3, 500, '>'), 0);
+    // A wait for the first bytes of a reply ends when they come, not at the
+    // end of the wait, whatever room the reader offers.
     std::vector<char> reply(2048, '\0');
+    CHECK_EQ(send_cmd(3, "ver", 0), 0);
+    uint16_t count = 0;
+    const ULONGLONG asked = ::GetTickCount64();
+    CHECK_EQ(read_reply(3, reply.data(), 1000, 30000, UART_FLAG_FIRST_BYTES, &count), 0);
+    CHECK(count > 0);
+    CHECK(::GetTickCount64() - asked < 15000);
+    CHECK_EQ(get_prompt(3, 500, '>'), 0);
     const uint16_t r = load_file(3, argv[1], 'A', nullptr, 0, reply.data());
     CHECK_EQ(r, 44);
     uint8_t byte = 0;

@@ -1,5 +1,5 @@
-// Packing a cabinet (one per platform: cabinet_gcab.cpp runs gcab, win32/
-// cabinet_fci.cpp uses the system's cabinet API).
+// Packing a cabinet (one per platform: cabinet_writer_posix.cpp runs gcab, win32/
+// cabinet_writer_win32.cpp uses the system's cabinet API).
 #pragma once
 
 #include <filesystem>

@@ -35,11 +35,12 @@ extern "C" {
 #endif
 
 /*
- * On Windows (x86-64) port N is \\.\COM<N> unless UART_COM<N> names
+ * On Windows port N is \\.\COM<N> unless UART_COM<N> names
  * another path; the functions live in uart.dll (uart.def: Send_Raw at
  * ordinal 9, Read_Reply 10, Exchange_Cmd 30, Read_Until 32, Read_Raw 33, the
- * others by name) and use the platform's one x86-64 calling convention (the
- * Microsoft x64 convention).
+ * others by name) and, in the 32-bit DLL, __stdcall under undecorated names
+ * (UART_CALL; empty on x86-64 Windows, which has the one Microsoft x64
+ * convention, and on Linux).
  */
 #if defined(_WIN32)
 #define UART_API
@@ -47,6 +48,11 @@ extern "C" {
 #define UART_API __attribute__((visibility("default")))
 #else
 #define UART_API
+#endif
+#if defined(_WIN32) && (defined(_M_IX86) || defined(__i386__))
+#define UART_CALL __stdcall
+#else
+#define UART_CALL
 #endif
 
 /*
@@ -135,7 +141,7 @@ enum uart_result {
  * the driver exposes one in sysfs; the kit's udev rule sets ftdi_sio's to 1 ms.)
  * Opening a port that is already open returns UART_ERR_BUSY.
  */
-UART_API uint16_t Open_Com(uint8_t port, uint32_t baud, uint8_t data_bits, uint8_t parity,
+UART_API uint16_t UART_CALL Open_Com(uint8_t port, uint32_t baud, uint8_t data_bits, uint8_t parity,
                            uint8_t stop_bits);
 
 /*
@@ -147,10 +153,10 @@ UART_API uint16_t Open_Com(uint8_t port, uint32_t baud, uint8_t data_bits, uint8
  */
 
 /* Close_Com: restore and release the port. Closing a port that is not open is harmless (returns UART_ERR_NOT_OPEN). */
-UART_API uint16_t Close_Com(uint8_t port);
+UART_API uint16_t UART_CALL Close_Com(uint8_t port);
 
 /* Send_Cmd: send `text` followed by a carriage return as one console line. flag: pass 0. */
-UART_API uint16_t Send_Cmd(uint8_t port, const char* text, int16_t flag);
+UART_API uint16_t UART_CALL Send_Cmd(uint8_t port, const char* text, int16_t flag);
 
 /*
  * Receive_Cmd: wait up to timeout_ms for input, then take what arrives until
@@ -160,7 +166,7 @@ UART_API uint16_t Send_Cmd(uint8_t port, const char* text, int16_t flag);
  * `scratch` may be null; when not, it receives the number of bytes stored.
  * flag: 0, or UART_FLAG_LINE_STATE (see the flag values above).
  */
-UART_API uint16_t Receive_Cmd(uint8_t port, char* buffer, uint16_t timeout_ms, int16_t flag,
+UART_API uint16_t UART_CALL Receive_Cmd(uint8_t port, char* buffer, uint16_t timeout_ms, int16_t flag,
                               uint16_t* scratch);
 
 /*
@@ -175,7 +181,7 @@ UART_API uint16_t Receive_Cmd(uint8_t port, char* buffer, uint16_t timeout_ms, i
  * when the reply was cut at capacity-1 characters. Input waiting before the call is
  * dropped first. `reply` is always NUL-terminated. flag: pass 0; scratch may be null.
  */
-UART_API uint16_t Exchange_Cmd(uint8_t port, const char* command, char* reply, uint32_t capacity,
+UART_API uint16_t UART_CALL Exchange_Cmd(uint8_t port, const char* command, char* reply, uint32_t capacity,
                                uint32_t timeout_ms, int16_t flag, uint16_t* scratch, char end_char);
 
 /*
@@ -184,18 +190,18 @@ UART_API uint16_t Exchange_Cmd(uint8_t port, const char* command, char* reply, u
  * quiet for UART_SETTLE_MS. Same buffer rules and codes as Exchange_Cmd.
  * flag: 0, UART_FLAG_FIRST_BYTES or UART_FLAG_LINE_STATE (see the flag values above).
  */
-UART_API uint16_t Read_Reply(uint8_t port, char* reply, uint32_t capacity, uint32_t timeout_ms,
+UART_API uint16_t UART_CALL Read_Reply(uint8_t port, char* reply, uint32_t capacity, uint32_t timeout_ms,
                              int16_t flag, uint16_t* scratch);
 
 /* Read_Until: as Exchange_Cmd but without sending anything and without dropping waiting input. */
-UART_API uint16_t Read_Until(uint8_t port, char* reply, uint32_t capacity, uint32_t timeout_ms,
+UART_API uint16_t UART_CALL Read_Until(uint8_t port, char* reply, uint32_t capacity, uint32_t timeout_ms,
                              int16_t flag, uint16_t* scratch, char end_char);
 
 /*
  * Send_Raw: send exactly `count` bytes. Returns the number of bytes the device
  * took (equal to count on success, less after a failure or a 2 s stall).
  */
-UART_API uint16_t Send_Raw(uint8_t port, const void* bytes, uint16_t count);
+UART_API uint16_t UART_CALL Send_Raw(uint8_t port, const void* bytes, uint16_t count);
 
 /*
  * Read_Raw: take at most `max_count` bytes that have arrived, waiting at most
@@ -204,7 +210,7 @@ UART_API uint16_t Send_Raw(uint8_t port, const void* bytes, uint16_t count);
  * line hung up, -UART_ERR_NOT_OPEN for a port that is not open).
  * Writes no terminator: the buffer must hold max_count bytes.
  */
-UART_API int32_t Read_Raw(uint8_t port, void* buffer, uint32_t max_count);
+UART_API int32_t UART_CALL Read_Raw(uint8_t port, void* buffer, uint32_t max_count);
 
 /*
  * Uart_Stop_Next_Send: a request that may come from a signal handler (it is
@@ -216,11 +222,11 @@ UART_API int32_t Read_Raw(uint8_t port, void* buffer, uint32_t max_count);
  * Returns 1 when a request was pending before the call, else 0. Reads and
  * console lines (Send_Cmd, Exchange_Cmd) are not affected.
  */
-UART_API uint16_t Uart_Stop_Next_Send(uint8_t stop);
+UART_API uint16_t UART_CALL Uart_Stop_Next_Send(uint8_t stop);
 
 /* Uart_Device_Path: the device path port N maps to, written into `path` (capacity bytes).
  * 0, UART_ERR_BAD_PORT, or UART_ERR_NO_DEVICE (path "") for a set but empty UART_COM<N>. */
-UART_API uint16_t Uart_Device_Path(uint8_t port, char* path, uint32_t capacity);
+UART_API uint16_t UART_CALL Uart_Device_Path(uint8_t port, char* path, uint32_t capacity);
 
 #ifdef __cplusplus
 }

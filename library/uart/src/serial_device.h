@@ -1,5 +1,5 @@
 // A serial device: opening, configuring, reading and writing it, and putting
-// it back as it was. One implementation file per platform (serial_device.cpp
+// it back as it was. One implementation file per platform (serial_device_posix.cpp
 // on termios, win32/serial_device_win32.cpp); the platform's handle and
 // saved settings come from its serial_device_members.h.
 #pragma once

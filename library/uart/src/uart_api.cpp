@@ -100,7 +100,7 @@ Result guarded(Result failure, Body&& body) noexcept {
 
 extern "C" {
 
-UART_API uint16_t Open_Com(uint8_t port, uint32_t baud, uint8_t data_bits, uint8_t parity,
+UART_API uint16_t UART_CALL Open_Com(uint8_t port, uint32_t baud, uint8_t data_bits, uint8_t parity,
                            uint8_t stop_bits) {
     return guarded<uint16_t>(UART_ERR_OPEN_FAILED, [&]() -> uint16_t {
         std::lock_guard lock(g_mutex);
@@ -118,7 +118,7 @@ UART_API uint16_t Open_Com(uint8_t port, uint32_t baud, uint8_t data_bits, uint8
     });
 }
 
-UART_API uint16_t Close_Com(uint8_t port) {
+UART_API uint16_t UART_CALL Close_Com(uint8_t port) {
     return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
         std::lock_guard lock(g_mutex);
         if (!g_ports[port]) return UART_ERR_NOT_OPEN;
@@ -128,7 +128,7 @@ UART_API uint16_t Close_Com(uint8_t port) {
     });
 }
 
-UART_API uint16_t Send_Cmd(uint8_t port, const char* text, int16_t /*flag*/) {
+UART_API uint16_t UART_CALL Send_Cmd(uint8_t port, const char* text, int16_t /*flag*/) {
     return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
         std::lock_guard lock(g_mutex);
         SerialDevice* device = port_device(port);
@@ -138,7 +138,7 @@ UART_API uint16_t Send_Cmd(uint8_t port, const char* text, int16_t /*flag*/) {
     });
 }
 
-UART_API uint16_t Receive_Cmd(uint8_t port, char* buffer, uint16_t timeout_ms, int16_t flag,
+UART_API uint16_t UART_CALL Receive_Cmd(uint8_t port, char* buffer, uint16_t timeout_ms, int16_t flag,
                               uint16_t* scratch) {
     return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
         std::lock_guard lock(g_mutex);
@@ -151,7 +151,7 @@ UART_API uint16_t Receive_Cmd(uint8_t port, char* buffer, uint16_t timeout_ms, i
     });
 }
 
-UART_API uint16_t Exchange_Cmd(uint8_t port, const char* command, char* reply, uint32_t capacity,
+UART_API uint16_t UART_CALL Exchange_Cmd(uint8_t port, const char* command, char* reply, uint32_t capacity,
                                uint32_t timeout_ms, int16_t /*flag*/, uint16_t* scratch,
                                char end_char) {
     return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
@@ -166,7 +166,7 @@ UART_API uint16_t Exchange_Cmd(uint8_t port, const char* command, char* reply, u
     });
 }
 
-UART_API uint16_t Read_Reply(uint8_t port, char* reply, uint32_t capacity, uint32_t timeout_ms,
+UART_API uint16_t UART_CALL Read_Reply(uint8_t port, char* reply, uint32_t capacity, uint32_t timeout_ms,
                              int16_t flag, uint16_t* scratch) {
     return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
         std::lock_guard lock(g_mutex);
@@ -180,7 +180,7 @@ UART_API uint16_t Read_Reply(uint8_t port, char* reply, uint32_t capacity, uint3
     });
 }
 
-UART_API uint16_t Read_Until(uint8_t port, char* reply, uint32_t capacity, uint32_t timeout_ms,
+UART_API uint16_t UART_CALL Read_Until(uint8_t port, char* reply, uint32_t capacity, uint32_t timeout_ms,
                              int16_t /*flag*/, uint16_t* scratch, char end_char) {
     return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
         std::lock_guard lock(g_mutex);
@@ -192,7 +192,7 @@ UART_API uint16_t Read_Until(uint8_t port, char* reply, uint32_t capacity, uint3
     });
 }
 
-UART_API uint16_t Send_Raw(uint8_t port, const void* bytes, uint16_t count) {
+UART_API uint16_t UART_CALL Send_Raw(uint8_t port, const void* bytes, uint16_t count) {
     return guarded<uint16_t>(0, [&]() -> uint16_t {
         std::lock_guard lock(g_mutex);
         SerialDevice* device = port_device(port);
@@ -208,7 +208,7 @@ UART_API uint16_t Send_Raw(uint8_t port, const void* bytes, uint16_t count) {
     });
 }
 
-UART_API int32_t Read_Raw(uint8_t port, void* buffer, uint32_t max_count) {
+UART_API int32_t UART_CALL Read_Raw(uint8_t port, void* buffer, uint32_t max_count) {
     return guarded<int32_t>(-static_cast<int32_t>(UART_ERR_READ), [&]() -> int32_t {
         std::lock_guard lock(g_mutex);
         SerialDevice* device = port_device(port);
@@ -222,11 +222,11 @@ UART_API int32_t Read_Raw(uint8_t port, void* buffer, uint32_t max_count) {
     });
 }
 
-UART_API uint16_t Uart_Stop_Next_Send(uint8_t stop) {
+UART_API uint16_t UART_CALL Uart_Stop_Next_Send(uint8_t stop) {
     return g_stop_next_send.exchange(stop != 0) ? 1 : 0;
 }
 
-UART_API uint16_t Uart_Device_Path(uint8_t port, char* path, uint32_t capacity) {
+UART_API uint16_t UART_CALL Uart_Device_Path(uint8_t port, char* path, uint32_t capacity) {
     return guarded<uint16_t>(UART_ERR_READ, [&]() -> uint16_t {
         if (path == nullptr || capacity == 0) return UART_ERR_BAD_ARGUMENT;
         const auto mapped = uart::device_path_for(port);

@@ -1,4 +1,4 @@
-// The Win32 implementations of the library's UI (win32_ui.cpp: the
+// The Win32 implementations of the library's UI (window_ui_win32.cpp: the
 // "Load Process" dialog and message boxes; console_ui_win32.cpp: stderr).
 #pragma once
 

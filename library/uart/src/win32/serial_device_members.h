@@ -10,9 +10,13 @@ public:
 
 private:
     std::uint16_t configure(const LineFormat& format);
-    // Sets the read time-outs so that ReadFile waits at most wait_ms for a
-    // first byte and then returns what has arrived.
-    bool set_read_wait(int wait_ms);
+    // Sets the time-outs so that ReadFile waits at most read_wait_ms for a
+    // first byte and then returns what has arrived, and WriteFile gives up
+    // after write_limit_ms; only when they differ from those set.
+    bool set_timeouts(int read_wait_ms, int write_limit_ms);
+    // One ReadFile into `out` under a wait of wait_ms for the first byte;
+    // stores the count in `got`, returns a uart_result.
+    std::uint16_t read_into(std::span<std::uint8_t> out, int wait_ms, std::size_t& got);
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     std::string path_;
@@ -20,4 +24,5 @@ private:
     bool saved_valid_ = false;
     COMMTIMEOUTS saved_timeouts_{};
     bool saved_timeouts_valid_ = false;
-    int read_wait_ms_ = -2;  // the wait the time-outs are set for now
+    int read_wait_ms_ = -1;  // the waits the time-outs are set for now (-1: not yet)
+    int write_limit_ms_ = 2000;

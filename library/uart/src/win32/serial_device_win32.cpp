@@ -1,5 +1,11 @@
 // The one file that knows the Win32 communications API: opening a COM port
 // exclusively, configuring it, reading and writing it, and putting it back.
+//
+// Every wait is the driver's: a read sleeps in ReadFile under time-outs that
+// return on the first byte (ReadIntervalTimeout = ReadTotalTimeoutMultiplier
+// = MAXDWORD, the wait as the constant), a write in WriteFile under a total
+// write time-out. Nothing here sleeps or polls, so no wait is rounded up to
+// the scheduler's tick; the time-outs are set only when the wait changes.
 #include <chrono>
 
 #include "serial_device.h"
@@ -9,8 +15,6 @@
 namespace uart {
 
 namespace {
-
-constexpr DWORD kWriteLimitMs = 2000;
 
 std::uint16_t open_error_code(DWORD err) {
     switch (err) {
@@ -111,32 +115,31 @@ std::uint16_t SerialDevice::configure(const LineFormat& format) {
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
     if (!::SetCommState(handle_, &dcb)) return UART_ERR_CONFIG;
-    if (!set_read_wait(0)) return UART_ERR_CONFIG;
+    if (!set_timeouts(0, 2000)) return UART_ERR_CONFIG;
     return UART_OK;
 }
 
-bool SerialDevice::set_read_wait(int wait_ms) {
-    if (wait_ms < 0) wait_ms = 0;
-    if (wait_ms == read_wait_ms_) return true;
+bool SerialDevice::set_timeouts(int read_wait_ms, int write_limit_ms) {
+    if (read_wait_ms < 0) read_wait_ms = 0;
+    if (write_limit_ms < 1) write_limit_ms = 1;
+    if (read_wait_ms == read_wait_ms_ && write_limit_ms == write_limit_ms_) return true;
     COMMTIMEOUTS t{};
-    if (wait_ms == 0) {
-        // Return at once with whatever has arrived.
-        t.ReadIntervalTimeout = MAXDWORD;
-    } else {
-        // Return as soon as a byte is there, or after wait_ms with none.
-        t.ReadIntervalTimeout = MAXDWORD;
-        t.ReadTotalTimeoutMultiplier = MAXDWORD;
-        t.ReadTotalTimeoutConstant = static_cast<DWORD>(wait_ms);
-    }
-    // A write that cannot finish returns after this long (write_all then
-    // counts it as a stall).
-    t.WriteTotalTimeoutConstant = kWriteLimitMs;
+    // Return at once with what has arrived, or (with a wait) as soon as a
+    // first byte is there, or after the wait with none.
+    t.ReadIntervalTimeout = MAXDWORD;
+    t.ReadTotalTimeoutMultiplier = read_wait_ms == 0 ? 0 : MAXDWORD;
+    t.ReadTotalTimeoutConstant = static_cast<DWORD>(read_wait_ms);
+    // A write returns when all is taken or after this long (a stall).
+    t.WriteTotalTimeoutConstant = static_cast<DWORD>(write_limit_ms);
     t.WriteTotalTimeoutMultiplier = 0;
-    if (!::SetCommTimeouts(handle_, &t)) return false;
-    read_wait_ms_ = wait_ms;
+    if (!::SetCommTimeouts(handle_, &t)) {
+        read_wait_ms_ = -1;  // unknown now: set them again next time
+        return false;
+    }
+    read_wait_ms_ = read_wait_ms;
+    write_limit_ms_ = write_limit_ms;
     return true;
 }
-
 SerialDevice::~SerialDevice() {
     if (handle_ == INVALID_HANDLE_VALUE) return;
     if (saved_valid_) ::SetCommState(handle_, &saved_);
@@ -150,29 +153,50 @@ std::uint64_t SerialDevice::now_ms() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+std::uint16_t SerialDevice::read_into(std::span<std::uint8_t> out, int wait_ms, std::size_t& got) {
+    got = 0;
+    if (!set_timeouts(wait_ms, write_limit_ms_)) return is_hangup(::GetLastError()) ? UART_ERR_HANGUP : UART_ERR_READ;
+    const DWORD want = out.size() > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(out.size());
+    DWORD n = 0;
+    if (!::ReadFile(handle_, out.data(), want, &n, nullptr)) {
+        const DWORD err = ::GetLastError();
+        DWORD queued = 0;
+        // A read refused for a queued line error takes the error (so that the
+        // next read can go on) and reports nothing this time.
+        return is_hangup(err) || !device_present(handle_, queued) ? UART_ERR_HANGUP : UART_ERR_READ;
+    }
+    got = n;
+    return UART_OK;
+}
+
 ReadResult SerialDevice::read_some(std::span<std::uint8_t> out, int wait_ms) {
     ReadResult result;
     if (out.empty()) return result;
-    DWORD queued = 0;
-    if (!device_present(handle_, queued)) {
-        result.error = UART_ERR_HANGUP;
-        return result;
-    }
-    // Something already there: take it without waiting.
-    if (!set_read_wait(queued > 0 ? 0 : wait_ms)) {
-        result.error = is_hangup(::GetLastError()) ? UART_ERR_HANGUP : UART_ERR_READ;
-        return result;
-    }
-    const DWORD want = out.size() > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(out.size());
-    DWORD got = 0;
-    if (!::ReadFile(handle_, out.data(), want, &got, nullptr)) {
-        result.error = is_hangup(::GetLastError()) ? UART_ERR_HANGUP : UART_ERR_READ;
-        return result;
+    std::size_t got = 0;
+    // The wait is a one-byte ReadFile under the first-byte time-outs: a
+    // longer one may be held until the whole count or the time-out (Wine's
+    // serial reads do so). What else is waiting is then taken without a wait.
+    if (out.size() > 1 || wait_ms <= 0) {
+        result.error = read_into(out, 0, got);
+        if (result.error == UART_OK && got == 0 && wait_ms > 0) {
+            result.error = read_into(out.first(1), wait_ms, got);
+            if (result.error == UART_OK && got == 1) {
+                std::size_t more = 0;
+                result.error = read_into(out.subspan(1), 0, more);
+                got += more;
+            }
+        }
+    } else {
+        result.error = read_into(out, wait_ms, got);
     }
     if (got > 0) {
         result.count = got;
         trace::record(path_, trace::Direction::Received, out.first(result.count));
+        return result;
     }
+    // Nothing within the wait: tell a silent line from one that went away.
+    DWORD queued = 0;
+    if (result.error == UART_OK && !device_present(handle_, queued)) result.error = UART_ERR_HANGUP;
     return result;
 }
 
@@ -186,25 +210,28 @@ std::size_t SerialDevice::write_all(std::span<const std::uint8_t> bytes, int sta
                                     std::uint16_t& code) {
     code = UART_OK;
     std::size_t done = 0;
-    // Bounded: each pass either moves bytes or counts towards the stall limit.
-    std::uint64_t last_progress = now_ms();
+    if (!set_timeouts(read_wait_ms_, stall_ms)) {
+        code = is_hangup(::GetLastError()) ? UART_ERR_HANGUP : UART_ERR_WRITE;
+        return 0;
+    }
+    // Bounded: each WriteFile either moves bytes or has waited stall_ms in
+    // the driver with none taken, which ends the write as a stall.
     while (done < bytes.size()) {
         const DWORD chunk = static_cast<DWORD>(bytes.size() - done > 65536 ? 65536 : bytes.size() - done);
         DWORD n = 0;
         if (!::WriteFile(handle_, bytes.data() + done, chunk, &n, nullptr)) {
-            code = is_hangup(::GetLastError()) ? UART_ERR_HANGUP : UART_ERR_WRITE;
-            break;
+            const DWORD err = ::GetLastError();
+            if (err != ERROR_SEM_TIMEOUT && err != ERROR_TIMEOUT) {
+                code = is_hangup(err) ? UART_ERR_HANGUP : UART_ERR_WRITE;
+                done += n;
+                break;
+            }
         }
-        if (n > 0) {
-            done += n;
-            last_progress = now_ms();
-            continue;
-        }
-        if (now_ms() - last_progress >= static_cast<std::uint64_t>(stall_ms)) {
+        if (n == 0) {
             code = UART_ERR_WRITE;
             break;
         }
-        ::Sleep(1);
+        done += n;
     }
     trace::record(path_, trace::Direction::Sent, bytes.first(done));
     return done;
@@ -216,7 +243,7 @@ std::size_t SerialDevice::discard_waiting() {
     for (int i = 0; i < 64; ++i) {  // bounded: a port that never stops talking can't hold us
         DWORD queued = 0;
         if (!device_present(handle_, queued) || queued == 0) break;
-        if (!set_read_wait(0)) break;
+        if (!set_timeouts(0, write_limit_ms_)) break;
         DWORD n = 0;
         if (!::ReadFile(handle_, scratch, sizeof scratch, &n, nullptr) || n == 0) break;
         total += n;
