@@ -159,7 +159,7 @@ bool FirmwareRun::unpack() {
         return false;
     }
     if (!extract(request_.listName) || !isReadableRegularFile(memberPath(request_.listName))) {
-        const std::string cabinet = cabinetProblem(request_.packagePath);
+        const std::string cabinet = cabinetProblem(request_.packagePath, request_.listName);
         refuse("HEX file Error !!", !cabinet.empty() ? cabinet : "it holds no member list (" + request_.listName + ")");
         return false;
     }
@@ -193,8 +193,8 @@ bool FirmwareRun::unpack() {
             member.size = std::filesystem::file_size(memberPath(line), error);
         }
         if (!hash || error) {
-            const std::string cabinet = cabinetProblem(request_.packagePath);
-            why = !cabinet.empty() ? cabinet : "the member " + line + " is missing or damaged";
+            const std::string cabinet = cabinetProblem(request_.packagePath, line);
+            why = !cabinet.empty() ? cabinet : "the member " + line + " is missing";
             break;
         }
         member.sha256 = *hash;
@@ -319,13 +319,16 @@ void FirmwareRun::download() {
         }
         bool everyLoadSucceeded = true;
         int index = 0;
+        uint64_t bytesLeft = 0;
+        for (const MemberRecord* member : toSend) bytesLeft += member->size;
         for (MemberRecord* member : toSend) {
             // Stopped: no further download starts; the controller is at its prompt.
             if (fe_.ended()) {
                 abandon();
                 return;
             }
-            const MemberEvent event{member->name, ++index, static_cast<int>(toSend.size()), member->size};
+            const MemberEvent event{member->name, ++index, static_cast<int>(toSend.size()), member->size, bytesLeft};
+            bytesLeft -= member->size;
             fe_.memberStarted(event);
             const std::string path = memberPath(member->name).string();
             member->sent = true;

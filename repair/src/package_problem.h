@@ -12,7 +12,9 @@ namespace tq318::repair {
 std::string fileProblem(const std::filesystem::path& path);
 
 // Why `path` is not a whole cabinet archive ("not a cabinet", "truncated:
-// ..."); empty when its header is sound and the file is as long as it says.
-std::string cabinetProblem(const std::filesystem::path& path);
+// ..."), or, given a `member` that could not be unpacked, why not ("damaged:
+// ...", over a package's limits); empty when the cabinet looks whole and its
+// file table does not name the member.
+std::string cabinetProblem(const std::filesystem::path& path, const std::string& member = {});
 
 }  // namespace tq318::repair

@@ -51,6 +51,9 @@ std::string_view outcomeName(Outcome::Result r) {
     return "failed";
 }
 
+constexpr Outcome::Result kResults[] = {Outcome::Result::Verified, Outcome::Result::Failed,
+                                        Outcome::Result::Abandoned};
+
 // Removes our oldest record files beyond kRecordsKept (names sort by time).
 void prune(const fs::path& folder) {
     std::vector<std::string> names;
@@ -65,6 +68,10 @@ void prune(const fs::path& folder) {
 }
 
 }  // namespace
+
+bool isOutcomeName(std::string_view name) {
+    return std::any_of(std::begin(kResults), std::end(kResults), [&](Outcome::Result r) { return outcomeName(r) == name; });
+}
 
 std::string recordJson(const RecordContext& c, const Outcome& o) {
     Json members = Json::array();

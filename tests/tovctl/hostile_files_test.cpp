@@ -54,12 +54,40 @@ TEST_F(HostileFiles, ControlBytesFromRecordsAreShownEscaped) {
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
 }
 
+// What a planted record can make `history` print: no character a terminal acts
+// on (C1 controls, bytes that are not UTF-8, bidirectional controls), no
+// outcome a repair never writes; and each port shown by its device.
+TEST_F(HostileFiles, HistoryShowsOnlyWhatARepairCouldHaveWritten) {
+    struct Case {
+        std::string fields, shown, hidden;
+    };
+    const std::vector<Case> cases{
+        {R"("path":"/bench/\u009b2Jcsi.hex","outcome":"failed")", "\\u009b2Jcsi.hex", "\xc2\x9b"},
+        {R"("path":"/bench/\u009d0;owned\u009cosc.hex","outcome":"failed")", "\\u009d0;owned\\u009cosc.hex", "\xc2\x9d"},
+        {R"("path":"/bench/\u202egnp.hex","outcome":"failed")", "\\u202egnp.hex", "\xe2\x80\xae"},
+        {R"("path":"/bench/ok.hex","outcome":"verified by the vendor")", "(unknown outcome)", "by the vendor"},
+        {R"("path":"/bench/ok.hex","outcome":"failed","device":"/dev/ttyUSB7")", "COM3 /dev/ttyUSB7", "COM3  "},
+    };
+    const std::string head = R"({"started":"2026-12-07T12:00:00.000Z","ended":"2026-12-07T12:01:00.000Z",)"
+                             R"("frontEnd":"tovctl","kind":"firmware","port":3,"members":[],)";
+    for (const Case& c : cases) {
+        fs::remove_all(records());
+        write_file(records() / "20261207T120000.000Z-1-0.json", head + c.fields + "}");
+        const auto r = run(TOVCTL_PATH, {"history"}, {state_env()});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find(c.shown), std::string::npos) << c.fields << ": " << r.out;
+        EXPECT_EQ(r.out.find(c.hidden), std::string::npos) << c.fields << ": " << r.out;
+    }
+}
+
 TEST_F(HostileFiles, ControlBytesFromTheMappingFileAreShownEscaped) {
-    write_file(mapping(), "COM7=/dev/\x1b[2Jgone\n");
+    write_file(mapping(), "COM7=/dev/\x1b[2Jgone\nCOM8=/dev/\x9b" "2Jcsi\n");
     const auto r = run(TOVCTL_PATH, {"ports"}, {config_env()});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("COM7=/dev/\\x1b[2Jgone"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("COM8=/dev/\\x9b2Jcsi"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(r.out.find('\x9b'), std::string::npos);
 }
 
 TEST_F(HostileFiles, AssignRefusesWhatIsNoTerminalUnlessForced) {
@@ -150,7 +178,7 @@ TEST(AdapterFacts, PortsShowsTheDriverTheLatencyTimerAndAHint) {
 
     auto r = run(TOVCTL_PATH, {"ports"}, env);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("driver ftdi_sio  latency_timer 16 ms"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("driver \"ftdi_sio\"  USB latency timer 16 ms"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("60-tq318-ftdi-latency.rules"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("echo 1 > /sys/bus/usb-serial/devices/" + name + "/latency_timer"), std::string::npos)
         << r.out;
@@ -161,7 +189,7 @@ TEST(AdapterFacts, PortsShowsTheDriverTheLatencyTimerAndAHint) {
     // At 1 ms there is nothing to lower.
     write_file(tree.path() / "bus/usb-serial/devices" / name / "latency_timer", "1\n");
     r = run(TOVCTL_PATH, {"ports"}, env);
-    EXPECT_NE(r.out.find("latency_timer 1 ms"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("USB latency timer 1 ms"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("hint:"), std::string::npos) << r.out;
 }
 

@@ -186,6 +186,9 @@ TEST_F(TovctlRepair, RefusedPackageExitsFourWithNothingSent) {
     const std::string whole = testing_support::read_file(package(standard()));
     fs::create_directories(temp_ / "cut");
     testing_support::write_file(temp_ / "cut" / "tq318.hex", whole.substr(0, whole.size() / 2));
+    // Whole length and file table, the data behind it overwritten.
+    fs::create_directories(temp_ / "damaged");
+    testing_support::write_file(temp_ / "damaged" / "tq318.hex", whole.substr(0, 300) + std::string(whole.size() - 300, 'U'));
     testing_support::write_file(temp_ / "junk.hex", random_bytes(3000, 6));
     testing_support::write_file(temp_ / "empty.img", "");
     fs::create_directories(temp_ / "folder.hex");
@@ -197,6 +200,8 @@ TEST_F(TovctlRepair, RefusedPackageExitsFourWithNothingSent) {
         {{"--json", "repair-firmware", wrong_program.string(), "--disk", "a"}, "the member tq318.exe is missing"},
         {{"repair-firmware", (temp_ / "junk.hex").string(), "--disk", "a"}, "not a cabinet archive"},
         {{"repair-firmware", (temp_ / "cut" / "tq318.hex").string(), "--disk", "a"}, "truncated: "},
+        {{"repair-firmware", (temp_ / "damaged" / "tq318.hex").string(), "--disk", "a"},
+         "damaged: file.lst is in its file table but could not be unpacked"},
         {{"repair-os", (temp_ / "missing.img").string()}, "not found"},
         {{"repair-os", (temp_ / "empty.img").string()}, "the image is empty (0 bytes)"},
     };
@@ -225,10 +230,10 @@ TEST_F(TovctlRepair, CommandRightAfterWaitSucceeds) {
     for (int i = 0; i < 2; ++i) {
         const Result w = tovctl({sim.device_path()}, {"wait", "--timeout", "20"});
         ASSERT_EQ(w.status, 0) << w.err;
-        EXPECT_EQ(w.out, "MS\n");
+        EXPECT_EQ(w.out, "MS (mode code; loads to disk A)\n");
         const Result v = tovctl({sim.device_path()}, {"ver"});
         EXPECT_EQ(v.status, 0) << v.err;
-        EXPECT_NE(v.out.find("Version: 123003"), std::string::npos) << v.out;
+        EXPECT_NE(v.out.find("Version: Tovrane 1.23 build 003 (123003)"), std::string::npos) << v.out;
     }
 }
 
@@ -262,15 +267,24 @@ TEST_F(TovctlRepair, RepairAtPasswordPromptEndsAfterTheProbe) {
     EXPECT_TRUE(work_folders_gone());
 }
 
-TEST_F(TovctlRepair, RepairAtSilentConsoleEndsAfterTheProbe) {
-    tq318::Simulator& sim = add_sim();
-    tq318::Faults f;
-    f.silent = true;
-    sim.set_faults(f);
-    const Result r = tovctl({sim.device_path()}, {"repair-os", package(standard()).string()});
-    EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_NE(r.err.find("the console is silent"), std::string::npos) << r.err;
-    EXPECT_EQ(sim.received_lines(), std::vector<std::string>{""});
+// A console that is not at its prompt gets the probe's blank line alone, and
+// the text says what came back, exactly (a blank after '>' included).
+TEST_F(TovctlRepair, RepairAtConsoleWithoutPromptEndsAfterTheProbe) {
+    tq318::Faults silent, blank_after_prompt;
+    silent.silent = true;
+    blank_after_prompt.text_after_prompt = " ";
+    const std::vector<std::pair<tq318::Faults, std::string>> cases{
+        {silent, "the console is silent"},
+        {blank_after_prompt, "answered \"TQ318-5314A> \" instead of its prompt (blanks follow the prompt character '>')"},
+    };
+    for (const auto& [faults, said] : cases) {
+        tq318::Simulator& sim = add_sim();
+        sim.set_faults(faults);
+        const Result r = tovctl({sim.device_path()}, {"repair-os", package(standard()).string()});
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+        EXPECT_EQ(sim.received_lines(), std::vector<std::string>{""});
+    }
 }
 
 TEST_F(TovctlRepair, LostDeleteFailsNamingTheFileLeftBehind) {
@@ -308,31 +322,36 @@ TEST_F(TovctlRepair, JsonLinesParseOneByOneAndEndWithTheResult) {
     for (const auto& [name, bytes] : members) EXPECT_TRUE(holds(sim.files('b'), name, bytes)) << name;
 }
 
-// Four controllers by one command; a silent one fails alone.
+// Four controllers by one command; a silent one and one that refuses every
+// block fail alone, the latter's row counting no member as loaded.
 TEST_F(TovctlRepair, FourControllersAtOnce) {
     for (const int silent : {-1, 2}) {
         sims_.clear();
         Args ports;
         for (int i = 0; i < 4; ++i) ports.push_back(add_sim().device_path());
+        const int refusing = silent >= 0 ? 1 : -1;
         if (silent >= 0) {
             tq318::Faults f;
             f.silent = true;
             sims_[silent]->set_faults(f);
+            tq318::Faults nak;
+            nak.nak_rate = 1.0;
+            sims_[refusing]->set_faults(nak);
         }
         const auto members = standard();
         const fs::path p = package(members);
         const Result r = tovctl(ports, {"repair-firmware", p.string(), "--disk", "a"});
         EXPECT_EQ(r.status, silent >= 0 ? 1 : 0) << r.out << r.err;
         for (int i = 0; i < 4; ++i) {
-            const bool ok = i != silent;
+            const bool ok = i != silent && i != refusing;
             for (const auto& [name, bytes] : members) EXPECT_EQ(holds(sims_[i]->files('a'), name, bytes), ok) << i;
             // The summary: one row per port with its result.
             const auto row = r.out.find("\n" + ports[i] + " ");
             ASSERT_NE(row, std::string::npos) << r.out;
             const std::string line = r.out.substr(row + 1, r.out.find('\n', row + 1) - row - 1);
             EXPECT_NE(line.find(ok ? " verified " : " failed "), std::string::npos) << line;
-            if (ok) {
-                EXPECT_NE(line.find(" 3/3 "), std::string::npos) << line;
+            if (ok || i == refusing) {
+                EXPECT_NE(line.find(ok ? " 3/3 " : " 0/3 "), std::string::npos) << line;
             }
         }
         // The JSON form: every event names its port; the summary object ends it.
@@ -382,7 +401,7 @@ TEST_F(TovctlRepair, WaitPrintsTheModeCodeOrTimesOut) {
         std::string out;
     };
     const std::vector<Case> cases{
-        {50, {"wait", "--timeout", "20"}, 0, "SL\n"},
+        {50, {"wait", "--timeout", "20"}, 0, "SL (mode code; loads to disk B)\n"},
         {50, {"--json", "wait"}, 0, "{\"command\":\"wait\",\"ok\":true,\"mode_code\":\"SL\""},
         {-1, {"wait", "--timeout", "1"}, 1, ""},
     };

@@ -81,7 +81,7 @@ TEST_F(Tovctl, SetsAndReadsBackEverySetting) {
         {{"com", "3", "19200", "7", "e", "2"}, {"com", "3"},
          {{"baud", "19200"}, {"data_bits", "7"}, {"parity", "1"}, {"stop_bits", "2"}}, "COM 3 set to: 19200,7,e,2\n"},
         {{"disksize", "2048", "2048"}, {"disksize"}, {{"size_a", "2048"}, {"size_b", "2048"}},
-         "Disk A size: 2048\nDisk B size: 2048\n"},
+         "Disk A size: 2048 KiB\nDisk B size: 2048 KiB\n"},
     };
     for (const Row& row : rows) {
         const Result set = tov(row.set);

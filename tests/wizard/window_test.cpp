@@ -14,6 +14,7 @@
 
 #include <algorithm>
 
+#include "engine_bridge.h"
 #include "harness.h"
 
 using namespace wizard_test;
@@ -335,6 +336,33 @@ private slots:
         const QImage blank = underFrame();
         for (QLabel* l : {h->Label2[0], h->Label2[1]}) l->setText(QString(200, QLatin1Char('W')));
         QCOMPARE(underFrame(), blank);
+    }
+
+    // Shown for a repair, the progress frame covers the three step frames to
+    // their last line, and its member line lies inside it; no caption of
+    // step 3 is wider than its button.
+    void progressFrameCoversTheStepsAndHoldsItsLines() {
+        Harness h;
+        QVERIFY(h.load());
+        h->show();
+        QVERIFY(QTest::qWaitForWindowExposed(h.form.get()));
+        pelorim::WindowFrontEnd frontEnd(*h.form);
+        frontEnd.progressShown(1, 5);
+        frontEnd.memberStarted({std::string(300, 'w') + ".bin", 3, 20, 9000, 400000});
+        const QRect frame = h->Frame1->geometry();
+        for (QGroupBox* step : {h->Frame_Step1, h->Frame_Step2, h->Frame_Step3})
+            QVERIFY2(frame.contains(step->geometry()), qPrintable(step->objectName()));
+        QVERIFY(h->rect().contains(frame));
+        QVERIFY(h->Frame1->contentsRect().contains(h->MemberLabel->geometry()));
+        const QString line = h->MemberLabel->text();
+        QVERIFY2(line.startsWith(QStringLiteral("member 3 of 20: ")) && line.endsWith(QStringLiteral(" s left")),
+                 qPrintable(line));
+        QVERIFY(h->MemberLabel->fontMetrics().horizontalAdvance(line) <= h->MemberLabel->width());
+        for (QPushButton* b : {h->ComUploadOS, h->ComUpload}) {
+            QVERIFY2(b->sizeHint().width() <= b->width(), qPrintable(b->text()));
+            QVERIFY(h->Frame_Step3->contentsRect().contains(b->geometry()));
+        }
+        QVERIFY(h->ComUploadOS->geometry().right() < h->ComUpload->geometry().left());
     }
 
     void connectDuringDetectionIsNotNested() {

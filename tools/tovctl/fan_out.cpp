@@ -39,6 +39,7 @@ struct Child {
     // What its line shows.
     std::string activity;
     int index = 0, count = 0;
+    int loaded = 0;          // members the controller took (load code 0)
     std::uint64_t done = 0, total = 0;
     std::optional<Clock::time_point> first_load;
     std::optional<Json> result;
@@ -84,6 +85,7 @@ public:
             c.done = number_of(j, "bytes_done");
             c.total = number_of(j, "bytes_total");
         }
+        if (kind == "member_finished" && j.value("code", -1) == 0) ++c.loaded;
         if (kind == "status" || kind == "message") c.activity = one_line(text_of(j, "text"));
         if (kind == "result") c.result = j;
         if (style_ == Style::Json) {
@@ -259,7 +261,8 @@ int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
         const std::string outcome = c.process.started() ? Board::outcome_of(c) : "failed";
         all_verified = all_verified && outcome == "verified";
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(c.heard - c.started).count();
-        const std::string members = c.count > 0 ? std::to_string(c.index) + "/" + std::to_string(c.count) : "-";
+        // Members loaded, not members tried: a failed load is not counted.
+        const std::string members = c.count > 0 ? std::to_string(c.loaded) + "/" + std::to_string(c.count) : "-";
         const std::string detail = detail_of(c);
         summary.push_back(Json{{"port", c.port},
                                {"result", outcome},

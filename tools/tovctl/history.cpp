@@ -21,18 +21,32 @@ std::string text_of(const Json& j, const char* key) {
     return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+// The outcome as the record names it when it is one a repair writes; a
+// record someone else made up says nothing we could show as a result.
+std::string outcome_of(const Json& r) {
+    const std::string outcome = text_of(r, "outcome");
+    return tq318::repair::isOutcomeName(outcome) ? outcome : "(unknown outcome)";
+}
+
+// The port as the record names it: its device when known (a repair of
+// several paths lends each child the same COM number), else the COM number.
+std::string port_of(const Json& r) {
+    const std::string com = "COM" + std::to_string(r.value("port", 0));
+    const std::string device = text_of(r, "device");
+    return device.empty() ? com : com + " " + device;
+}
+
 // One line for a person: when, who, where, what, how it ended.
 std::string summary_line(const Json& r) {
     const std::string path = text_of(r, "path");
     const std::string name = std::filesystem::path(path).filename().string();
-    const auto port = r.value("port", 0);
     // The authentication record is unpacked and checked, never sent: not a member.
     std::size_t members = 0;
     if (const auto it = r.find("members"); it != r.end() && it->is_array()) {
         for (const Json& m : *it) members += text_of(m, "name") == "auth.key" ? 0 : 1;
     }
-    std::string line = text_of(r, "ended") + "  " + text_of(r, "frontEnd") + "  COM" + std::to_string(port) + "  " +
-                       text_of(r, "kind") + "  " + (name.empty() ? path : name) + "  " + text_of(r, "outcome");
+    std::string line = text_of(r, "ended") + "  " + text_of(r, "frontEnd") + "  " + port_of(r) + "  " +
+                       text_of(r, "kind") + "  " + (name.empty() ? path : name) + "  " + outcome_of(r);
     if (text_of(r, "kind") == "firmware") line += "  " + std::to_string(members) + " members";
     return line;
 }

@@ -27,17 +27,77 @@ std::string one_line(std::string_view text) {
     return squeezed;
 }
 
+std::string reply_line(std::string_view text) {
+    while (!text.empty() && (text.front() == '\r' || text.front() == '\n')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
+    std::string folded;
+    for (char c : text) {
+        const bool line_end = c == '\r' || c == '\n';
+        if (line_end && !folded.empty() && folded.back() == ' ') continue;
+        folded += line_end ? ' ' : c;
+    }
+    return printable(folded);
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of `s` and its
+// code point; 0 when it is not one (a stray byte, an overlong form, a cut end).
+std::size_t utf8_sequence(std::string_view s, char32_t& code) {
+    const auto b0 = static_cast<unsigned char>(s[0]);
+    const std::size_t length = b0 >= 0xc2 && b0 <= 0xdf ? 2 : b0 >= 0xe0 && b0 <= 0xef ? 3 : b0 >= 0xf0 && b0 <= 0xf4 ? 4 : 0;
+    if (length == 0 || s.size() < length) return 0;
+    code = b0 & (0x7f >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        if ((b & 0xc0) != 0x80) return 0;
+        code = code << 6 | (b & 0x3f);
+    }
+    const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+    if (code < least || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) return 0;
+    return length;
+}
+
+// Characters a terminal acts on or that reorder what is shown: the C1
+// controls (U+009B is CSI, U+009D OSC), the line and paragraph separators
+// and the bidirectional controls.
+bool steers_terminal(char32_t c) {
+    return (c >= 0x80 && c <= 0x9f) || c == 0x2028 || c == 0x2029 || (c >= 0x200e && c <= 0x200f) ||
+           (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+}
+
+}  // namespace
+
 std::string printable(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        char escaped[12];
         if (b < 0x20 || b == 0x7f) {
-            char escaped[5];
             std::snprintf(escaped, sizeof escaped, "\\x%02x", b);
             out += escaped;
+            ++i;
+            continue;
+        }
+        if (b < 0x80) {
+            out += bytes[i++];
+            continue;
+        }
+        char32_t code = 0;
+        const std::size_t length = utf8_sequence(bytes.substr(i), code);
+        if (length == 0) {
+            // Not UTF-8: a lone byte such as 0x9b is CSI to an 8-bit terminal.
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", b);
+            out += escaped;
+            ++i;
+        } else if (steers_terminal(code)) {
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(code));
+            out += escaped;
+            i += length;
         } else {
-            out += c;
+            out.append(bytes.substr(i, length));
+            i += length;
         }
     }
     return out;
@@ -53,7 +113,9 @@ std::string_view code_meaning(unsigned code) {
         case UART_ERR_BAD_SETTINGS: return "line settings not supported";
         case UART_ERR_CONFIG: return "device refused the line settings";
         case UART_ERR_WRITE: return "write to the port failed";
-        case UART_ERR_TIMEOUT: return "no complete reply in time";
+        case UART_ERR_TIMEOUT:
+            return "no complete reply in time: check that the cable joins this port to the controller's console "
+                   "port and that the controller is on";
         case UART_ERR_HANGUP: return "serial adapter disconnected (the line hung up)";
         case UART_ERR_TOO_LONG: return "reply too long";
         case UART_ERR_READ: return "read from the port failed";

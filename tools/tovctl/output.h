@@ -20,8 +20,14 @@ void print_json(const Json& object);
 // One line of device text for a person: line ends and surrounding blanks removed.
 std::string one_line(std::string_view text);
 
-// Bytes from files or devices for a terminal: control bytes (below 0x20, 0x7f)
-// shown as "\x1b" and so on, so nothing read can steer the terminal.
+// A console's reply quoted exactly but on one line: the line ends around it
+// removed, those within it one blank, blanks kept (a blank after the prompt
+// is the reason it is no prompt), control bytes escaped as printable() does.
+std::string reply_line(std::string_view text);
+
+// Bytes from files or devices for a terminal, so nothing read can steer it:
+// control bytes (below 0x20, 0x7f) and bytes that are not UTF-8 shown as
+// "\x1b" and so on, the C1 controls and the bidirectional controls as "\u009b".
 std::string printable(std::string_view bytes);
 
 std::string_view code_meaning(unsigned code);

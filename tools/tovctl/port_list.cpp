@@ -1,4 +1,5 @@
 // The ports subcommand: this PC's serial ports and their COM numbers.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -14,6 +15,19 @@ namespace tovctl {
 namespace {
 
 Json optional_number(const std::optional<int>& v) { return v ? Json(*v) : Json(nullptr); }
+
+// The kind of port in words; the JSON keeps the short name.
+std::string kind_of(const std::string& transport) {
+    if (transport == "usb") return "USB serial adapter";
+    if (transport == "native") return "built-in serial port";
+    if (transport == "bluetooth") return "Bluetooth serial port";
+    return "serial port of unknown kind";
+}
+
+constexpr const char* kLegend =
+    "Serial ports of this PC: device, COM number (what --port N and Pelorim's list take), kind, details.\n";
+constexpr const char* kNoNumber =
+    "A port without a COM number is used by its device path, or given one with: tovctl ports --assign N DEVICE\n";
 
 int run_ports(Context& ctx) {
     const std::vector<PortInfo> ports = list_ports();
@@ -35,24 +49,27 @@ int run_ports(Context& ctx) {
                             {"driver", facts.driver.empty() ? Json(nullptr) : Json(utf8(facts.driver))},
                             {"latency_timer_ms", optional_number(facts.latency_timer_ms)},
                             {"hint", facts.hint.empty() ? Json(nullptr) : Json(utf8(facts.hint))}});
-        human += printable(p.path) + "  " + (p.com ? "COM " + std::to_string(*p.com) : std::string("(no COM number)")) + "  " +
-                 p.transport;
-        if (!p.description.empty()) human += "  " + printable(p.description);
+        human += printable(p.path) + "  " + (p.com ? "COM " + std::to_string(*p.com) : std::string("no COM number")) +
+                 "  " + kind_of(p.transport);
+        if (!p.description.empty()) human += "  \"" + printable(p.description) + "\"";
         if (p.usb_vid && p.usb_pid) {
-            char ids[32];
-            std::snprintf(ids, sizeof ids, "  USB %04x:%04x", *p.usb_vid, *p.usb_pid);
+            char ids[48];
+            std::snprintf(ids, sizeof ids, "  USB vendor:product %04x:%04x", *p.usb_vid, *p.usb_pid);
             human += ids;
         }
-        if (!p.manufacturer.empty()) human += "  " + printable(p.manufacturer);
-        if (!p.product.empty()) human += "  " + printable(p.product);
-        if (!p.serial.empty()) human += "  serial " + printable(p.serial);
-        if (!facts.driver.empty()) human += "  driver " + printable(facts.driver);
-        if (facts.latency_timer_ms) human += "  latency_timer " + std::to_string(*facts.latency_timer_ms) + " ms";
-        if (!p.by_id.empty()) human += "\n    " + printable(p.by_id);
+        if (!p.manufacturer.empty()) human += "  made by " + printable(p.manufacturer);
+        if (!p.product.empty()) human += "  product " + printable(p.product);
+        if (!p.serial.empty()) human += "  serial number " + printable(p.serial);
+        if (!facts.driver.empty()) human += "  driver \"" + printable(facts.driver) + "\"";
+        if (facts.latency_timer_ms)
+            human += "  USB latency timer " + std::to_string(*facts.latency_timer_ms) + " ms";
+        if (!p.by_id.empty()) human += "\n    lasting name: " + printable(p.by_id);
         if (!facts.hint.empty()) human += "\n    hint: " + printable(facts.hint);
         human += "\n";
     }
-    if (ports.empty()) human = "No serial ports found.\n";
+    const bool any_unnumbered = std::any_of(ports.begin(), ports.end(), [](const PortInfo& p) { return !p.com; });
+    human = ports.empty() ? std::string("No serial ports found.\n")
+                          : kLegend + human + (any_unnumbered ? kNoNumber : "");
 
     // The per-user mapping, with the entries a UART_COM<N> variable overrides.
     const auto file = uart::ports_file::path();

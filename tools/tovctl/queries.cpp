@@ -59,7 +59,8 @@ int run_com(Context& ctx, const std::vector<std::string>& args) {
     std::int32_t baud = kUnset, data = kUnset, parity = kUnset, stop = kUnset;
     const std::uint16_t code = TOV_Get_COM(ctx.port, com, &baud, &data, &parity, &stop, ctx.r());
     if (code != 0) return device_failure(ctx, code);
-    auto show = [](std::int32_t v) { return v == kUnset ? std::string("?") : std::to_string(v); };
+    // The console counts the disks in KiB.
+    auto show = [](std::int32_t v) { return v == kUnset ? std::string("?") : std::to_string(v) + " KiB"; };
     Json j = ok_object(ctx);
     j["com"] = com;
     j["baud"] = optional_number(baud, kUnset);
@@ -97,7 +98,8 @@ int run_disksize(Context& ctx, const std::vector<std::string>& args) {
     std::int32_t a = kUnset, b = kUnset;
     const std::uint16_t code = TOV_Get_DiskSize(ctx.port, &a, &b, ctx.r());
     if (code != 0) return device_failure(ctx, code);
-    auto show = [](std::int32_t v) { return v == kUnset ? std::string("?") : std::to_string(v); };
+    // The console counts the disks in KiB.
+    auto show = [](std::int32_t v) { return v == kUnset ? std::string("?") : std::to_string(v) + " KiB"; };
     Json j = ok_object(ctx);
     j["size_a"] = optional_number(a, kUnset);
     j["size_b"] = optional_number(b, kUnset);
@@ -124,6 +126,11 @@ int run_dir(Context& ctx, char disk) {
     j["count"] = count;
     Json entries = Json::array();
     std::string human = std::string("Disk ") + (disk == 'b' ? 'B' : 'A') + ": " + std::to_string(count) + " file(s)\n";
+    if (count > 0) {
+        char head[160];
+        std::snprintf(head, sizeof head, "%3s  %-13s %-8s %-8s %10s\n", "#", "NAME", "DATE", "TIME", "BYTES");
+        human += head;
+    }
     for (int i = 0; i < count && i < TOV_DIR_MAX_ENTRIES; ++i) {
         const std::string_view name = arrays[0][i];
         if (name.empty()) continue;  // the listing had no such entry
@@ -150,7 +157,20 @@ int run_free(Context& ctx, char disk) {
     Json j = ok_object(ctx);
     j["disk"] = disk == 'b' ? "b" : "a";
     j["free"] = utf8(text);
-    return success(ctx, j, std::string("Free space on disk ") + (disk == 'b' ? "B" : "A") + ": " + text + "\n");
+    // The console gives the free space in bytes; a text that is no number is shown as it came.
+    const auto bytes = parse_integer(text, 0, LLONG_MAX);
+    return success(ctx, j, std::string("Free space on disk ") + (disk == 'b' ? "B" : "A") + ": " + text +
+                               (bytes ? " bytes" : "") + "\n");
+}
+
+// The library's version number joins the major version (one digit), the
+// minor version (one or two) and the build number (three): 123003 is
+// Tovrane 1.23 build 003. A number too short for that is shown as it is.
+std::string version_text(std::int32_t number) {
+    const std::string digits = std::to_string(number);
+    if (number < 0 || digits.size() < 5 || digits.size() > 6) return digits;
+    return "Tovrane " + digits.substr(0, 1) + "." + digits.substr(1, digits.size() - 4) + " build " +
+           digits.substr(digits.size() - 3) + " (" + digits + ")";
 }
 
 int run_ver(Context& ctx) {
@@ -166,8 +186,10 @@ int run_ver(Context& ctx) {
     j["flash"] = utf8(flash);
     j["port_probe_flag"] = flag;
     return success(ctx, j,
-                   "Version: " + std::to_string(result) + "\nModel: " + model + "\nBuild date: " + date +
-                       "\nFlash memory: " + flash + "\nPort probe flag: " + std::to_string(flag) + "\n");
+                   "Version: " + version_text(result) + "\nModel: " + model + "\nBuild date: " + date +
+                       "\nFlash memory: " + flash + "\nPort probe flag: " + std::to_string(flag) +
+                       (flag != 0 ? " (\"inp 30a\" read data=50, or the model is q-5312ax or KX2000)"
+                                  : " (\"inp 30a\" did not read data=50)") + "\n");
 }
 
 int run_prompt(Context& ctx, unsigned timeout) {

@@ -42,7 +42,11 @@ std::string probe_problem(const repair::PromptProbe& probe) {
             return "the console is silent: no prompt came within 1.5 s (is the cable joined and the controller on?)";
         case repair::PromptProbe::State::Other: break;
     }
-    return "the console answered \"" + one_line(probe.seen) + "\" instead of its prompt";
+    const std::string seen = reply_line(probe.seen);
+    const std::size_t last = seen.find_last_not_of(' ');
+    const bool blank_after_prompt = last != std::string::npos && last + 1 < seen.size() && seen[last] == '>';
+    return "the console answered \"" + seen + "\" instead of its prompt" +
+           (blank_after_prompt ? " (blanks follow the prompt character '>')" : "");
 }
 
 std::string bare_name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
@@ -239,8 +243,8 @@ int repair_one(const Options& options, const RepairArgs& args, std::uint64_t byt
     DirectConsole console;
     repair::Detection detection;
     if (args.wait) {
-        reporter.status("Waiting for the controller's power restart (up to " + std::to_string(args.wait_timeout) +
-                        " s)...");
+        reporter.status("Set the switch's DIP switch to repair mode and restart its power; waiting for the "
+                        "controller (up to " + std::to_string(args.wait_timeout) + " s)...");
         detection = repair::detect({*port, kConsolePassword, std::chrono::seconds(args.wait_timeout)}, fe, console);
         if (!detection.found) {
             if (stop_requested()) {
@@ -298,6 +302,9 @@ int run_wait(Context& ctx, unsigned timeout) {
     stop_on_signals();
     QuietFrontEnd fe;
     DirectConsole console;
+    // What to do goes to standard error, the mode code and its meaning to standard output.
+    std::fprintf(stderr, "tovctl wait: set the switch's DIP switch to repair mode and restart its power "
+                         "(waiting up to %u s for the controller)\n", timeout);
     const repair::Detection d = repair::detect({ctx.port, kConsolePassword, std::chrono::seconds(timeout)}, fe, console);
     if (!d.found) {
         if (stop_requested()) {
@@ -323,7 +330,7 @@ int run_wait(Context& ctx, unsigned timeout) {
     Json j = ok_object(ctx);
     j["mode_code"] = utf8(d.modeCode);
     j["banner"] = utf8(d.banner);
-    return success(ctx, j, utf8(d.modeCode) + "\n");
+    return success(ctx, j, utf8(d.modeCode) + " (mode code; loads to disk " + (d.modeCode == "MS" ? "A" : "B") + ")\n");
 }
 
 CLI::Validator yes_no() {

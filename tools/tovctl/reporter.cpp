@@ -34,6 +34,21 @@ std::string lines_of(std::string_view text) {
     return out;
 }
 
+// What the wizard's own status texts leave unsaid, for a person reading tovctl's lines.
+std::string gloss_of(std::string_view status) {
+    // The mode code is the banner's two characters in front of the text.
+    const bool coded = status.size() > 3 && status[2] == ' ';
+    const std::string code(coded ? status.substr(0, 2) : std::string_view());
+    const std::string checking = "checking the package: its member list, every member and its authentication record";
+    if (status.ends_with("File Checking..."))
+        return coded ? "  (" + code + " is the mode code; " + checking + ")" : "  (" + checking + ")";
+    if (coded && status.ends_with(" Master Mode..."))
+        return "  (" + code + " is the mode code: unless --disk says otherwise, the members go to disk " + (code == "MS" ? "A" : "B") + ")";
+    if (status == "Firmware authentication verify ok.")
+        return "  (the package's record matches its program; both disks are emptied next)";
+    return {};
+}
+
 }  // namespace
 
 void Reporter::event(Json object) { print_json(object); }
@@ -85,7 +100,7 @@ void Reporter::status(std::string_view text) {
     if (style_ == Style::Json) return event(Json{{"event", "status"}, {"text", utf8(text)}});
     // " File Checking..." when no mode code is known: no blank before it on the screen.
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    line(utf8(text));
+    line(utf8(text) + gloss_of(text));
 }
 
 void Reporter::message(std::string_view text) {

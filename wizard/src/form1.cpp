@@ -132,6 +132,13 @@ void Form1::buildControls() {
     smaller.setPointSizeF(8.25);
     ComUploadOS->setFont(smaller);
     ComUpload->setFont(smaller);
+    // A caption keeps the style's margins to its button's edges: a button
+    // narrower than its caption needs grows, step 3's (1) to the right and
+    // (2) to the left, so both keep their outer edges in the frame.
+    for (QPushButton* b : {ComUploadOS, ComUpload}) {
+        const int grow = std::max(0, b->sizeHint().width() - b->width());
+        b->setGeometry(b == ComUpload ? b->x() - grow : b->x(), b->y(), b->width() + grow, b->height());
+    }
 
     ComDisconnect = button("ComDisconnect", QStringLiteral("Disonnect"), this);
     place(ComDisconnect, 1680, 6000, 1305, 375);
@@ -150,6 +157,9 @@ void Form1::buildControls() {
     place(UploadBar, 240, 2640, 3630, 375);
     Label3 = label(QStringLiteral("Label3"), QStringLiteral("Loading ..."), Frame1);
     place(Label3, 240, 2040, 3495, 495);
+    MemberLabel = label(QStringLiteral("MemberLabel"), QString(), Frame1);
+    MemberLabel->setWordWrap(false);  // one line: a long member name is shortened to fit
+    place(MemberLabel, 240, 3120, 3630, 255);
     Frame1->hide();
 
     StatusBar_Main = new QStatusBar(this);

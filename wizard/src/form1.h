@@ -147,6 +147,7 @@ public:
     QGroupBox* Frame1 = nullptr;
     QProgressBar* UploadBar = nullptr;
     QLabel* Label3 = nullptr;
+    QLabel* MemberLabel = nullptr;  // under UploadBar: the member being loaded, the count and the time left
     QStatusBar* StatusBar_Main = nullptr;
     QTimer* Timer1 = nullptr;
     CommonDialog* CommonDialog1 = nullptr;

@@ -30,7 +30,8 @@ namespace {
 // One record per repair the engine ran. A record that cannot be written is
 // said once on standard error; the window shows nothing more.
 void recordRepair(const char* kind, int port, const std::string& banner, const QString& modeCode,
-                  std::chrono::system_clock::time_point started, const tq318::repair::Outcome& outcome) {
+                  std::chrono::system_clock::time_point started, std::chrono::system_clock::time_point ended,
+                  const tq318::repair::Outcome& outcome) {
     tq318::repair::RecordContext context;
     context.frontEnd = "Pelorim";
     context.kind = kind;
@@ -41,7 +42,7 @@ void recordRepair(const char* kind, int port, const std::string& banner, const Q
     context.banner = banner;
     context.modeCode = modeCode.toLatin1().toStdString();
     context.started = started;
-    context.ended = std::chrono::system_clock::now();
+    context.ended = ended;
     if (const auto error = tq318::repair::writeRecord(context, outcome)) {
         std::fprintf(stderr, "Pelorim: the repair record was not written: %s\n", error->c_str());
     }
@@ -126,7 +127,8 @@ bool Form1::doUploadOS() {
     const auto outcome = tq318::repair::repairOs(
         tq318::repair::OsRequest{static_cast<uint8_t>(comPortNo_), toLocal(imagePath)}, frontEnd,
         console);
-    recordRepair("os", comPortNo_, banner_, modeCode_, started, outcome);
+    // The run ended when its last box opened, not when OK was pressed.
+    recordRepair("os", comPortNo_, banner_, modeCode_, started, frontEnd.finishedAt(), outcome);
     if (outcome.disconnected) MsgBox(QString::fromLatin1(tq318::repair::kAdapterDisconnectedText));
     return outcome.succeeded();
 }
@@ -159,7 +161,7 @@ bool Form1::doUpload() {
     BoundConsole console(uart(), tovrane());
     const auto started = std::chrono::system_clock::now();
     const auto outcome = tq318::repair::repairFirmware(request, frontEnd, console);
-    recordRepair("firmware", comPortNo_, banner_, modeCode_, started, outcome);
+    recordRepair("firmware", comPortNo_, banner_, modeCode_, started, frontEnd.finishedAt(), outcome);
     if (outcome.disconnected) MsgBox(QString::fromLatin1(tq318::repair::kAdapterDisconnectedText));
     if (outcome.result == tq318::repair::Outcome::Result::Abandoned) return false;
     // The package's name is cleared from the system folder after the work folder went.

@@ -18,6 +18,7 @@ struct MemberEvent {
     int index = 0;        // 1-based among the members that are sent
     int count = 0;        // how many members are sent in this run
     uint64_t size = 0;    // bytes
+    uint64_t bytesLeft = 0;  // this member's and every later one's bytes
 };
 
 class FrontEnd {
