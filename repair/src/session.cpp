@@ -103,13 +103,11 @@ void record(const SessionRequest& r, const Outcome& o) {
         std::fprintf(stderr, "%s: the repair record was not written: %s\n", r.frontEnd.c_str(), error->c_str());
 }
 
-}  // namespace
-
-SessionResult runSession(const SessionRequest& r, const CheckedPackage& checked, FrontEnd& frontEnd,
-                         Console& console) {
+// `checked` null: the package is checked now, its stages shown as they are reached.
+SessionResult run(const SessionRequest& r, const CheckedPackage* checked, FrontEnd& frontEnd, Console& console) {
     SessionResult result;
     const auto stopCause = [&r] { return r.stopCause ? r.stopCause() : std::string(); };
-    if (r.probe && checked.accepted()) {
+    if (r.probe && checked && checked->accepted()) {
         // A controller that is not at its prompt would take "del" and the rest
         // as a password or lose them.
         if (!stopCause().empty()) {
@@ -120,18 +118,34 @@ SessionResult runSession(const SessionRequest& r, const CheckedPackage& checked,
         if (!problem.empty()) {
             result.end = SessionResult::End::Unready;
             result.problem = problem;
-            result.outcome = unreadyOutcome(r, checked, problem);
+            result.outcome = unreadyOutcome(r, *checked, problem);
             record(r, result.outcome);
             return result;
         }
     }
-    result.outcome = r.firmware ? repairFirmware(r.firmwareRequest, checked, frontEnd, console)
-                                : repairOs(r.osRequest, checked, frontEnd, console);
+    if (r.firmware) {
+        result.outcome = checked ? repairFirmware(r.firmwareRequest, *checked, frontEnd, console)
+                                 : repairFirmware(r.firmwareRequest, frontEnd, console);
+    } else {
+        result.outcome = checked ? repairOs(r.osRequest, *checked, frontEnd, console)
+                                 : repairOs(r.osRequest, frontEnd, console);
+    }
     if (r.afterRepair) r.afterRepair();
     if (const std::string cause = stopCause(); !cause.empty())
         result.stopText = noteStop(result.outcome, cause, portOf(r), console);
     record(r, result.outcome);
     return result;
+}
+
+}  // namespace
+
+SessionResult runSession(const SessionRequest& request, const CheckedPackage& checked, FrontEnd& frontEnd,
+                         Console& console) {
+    return run(request, &checked, frontEnd, console);
+}
+
+SessionResult runSession(const SessionRequest& request, FrontEnd& frontEnd, Console& console) {
+    return run(request, nullptr, frontEnd, console);
 }
 
 }  // namespace tq318::repair

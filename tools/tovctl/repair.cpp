@@ -16,8 +16,7 @@
 #include "reporter.h"
 #include "tq318/repair/engine.h"
 #include "tq318/repair/prompt_check.h"
-#include "tq318/repair/record.h"
-#include "tq318/repair/record_port.h"
+#include "tq318/repair/session.h"
 #include "uart.h"
 
 namespace tovctl {
@@ -31,19 +30,6 @@ constexpr const char* kConsolePassword = "quorvelstand83";
 constexpr std::chrono::seconds kPromptAfterBanner{10};
 // How long the probe before a repair's first command waits for the prompt.
 constexpr std::chrono::milliseconds kProbeLimit{1500};
-
-// Why the console that was probed is not ready for a repair; empty when it is.
-std::string probe_problem(const repair::PromptProbe& probe) {
-    switch (probe.state) {
-        case repair::PromptProbe::State::Prompt: return {};
-        case repair::PromptProbe::State::Password:
-            return "the controller asks for its password: power it on with --wait";
-        case repair::PromptProbe::State::Silent:
-            return "the console is silent: no prompt came within 1.5 s (is the cable joined and the controller on?)";
-        case repair::PromptProbe::State::Other: break;
-    }
-    return "the console answered \"" + one_line(probe.seen) + "\" instead of its prompt";
-}
 
 std::string bare_name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
@@ -64,12 +50,6 @@ repair::FirmwareRequest firmware_request(const RepairArgs& args, std::uint8_t po
     request.modeCode = mode_code;
     if (!args.disk.empty()) request.disk = *parse_disk(args.disk);
     return request;
-}
-
-repair::Outcome run_engine(const RepairArgs& args, const repair::CheckedPackage& checked, std::uint8_t port,
-                           const std::string& mode_code, repair::FrontEnd& fe, repair::Console& console) {
-    if (!args.firmware) return repair::repairOs({port, args.file}, checked, fe, console);
-    return repair::repairFirmware(firmware_request(args, port, mode_code), checked, fe, console);
 }
 
 std::string hex_of(const std::string& bytes) {
@@ -197,67 +177,6 @@ Style style_for(const Options& options) {
     return stdout_is_terminal() ? Style::Terminal : Style::Lines;
 }
 
-void write_record(const RepairArgs& args, std::uint8_t port, const repair::Detection& d,
-                  SystemClock::time_point started, const repair::Outcome& o) {
-    repair::RecordContext context;
-    context.frontEnd = "tovctl";
-    context.kind = args.firmware ? "firmware" : "os";
-    context.port = port;
-    const auto device = repair::describePort(port);
-    context.device = device.device;
-    context.byId = device.byId;
-    if (d.found) {
-        context.banner = d.banner;
-        context.modeCode = d.modeCode;
-    }
-    context.started = started;
-    context.ended = SystemClock::now();
-    // A record that cannot be written never fails the repair.
-    if (const auto error = repair::writeRecord(context, o))
-        std::fprintf(stderr, "tovctl: the repair record was not written: %s\n", error->c_str());
-}
-
-// The outcome of a repair that ended at the probe: what the package check
-// found (its digests and members), the disk asked for, and why it stopped.
-repair::Outcome unready_outcome(const RepairArgs& args, const repair::CheckedPackage& checked,
-                                const repair::Detection& d, const std::string& problem) {
-    repair::Outcome o;
-    o.path = checked.path;
-    o.sha256 = checked.sha256;
-    o.members = checked.members;
-    o.result = repair::Outcome::Result::Failed;
-    o.deviceTouched = true;  // the probe's blank line
-    if (args.firmware) o.disk = asked_disk(args, d);
-    o.messages = {problem};
-    o.failureText = problem;
-    o.refusal.clear();
-    return o;
-}
-
-// A repair stopped by a signal: abandoned unless the controller had already
-// proven it; what was done is in the members, and whether the controller is
-// back at its prompt is asked once more (a carriage return) and written down.
-void note_stop(repair::Outcome& o, std::uint8_t port, repair::Console& console) {
-    std::string text = "stopped by " + stop_signal_name();
-    if (!o.succeeded()) o.result = repair::Outcome::Result::Abandoned;
-    if (o.deviceTouched && !o.disconnected) {
-        const repair::PromptProbe probe = repair::probePrompt(port, console, kProbeLimit);
-        const std::string problem = probe_problem(probe);
-        text += problem.empty() ? "; the controller answered at its prompt afterwards"
-                                : "; afterwards " + problem;
-    }
-    int sent = 0, loaded = 0;
-    for (const auto& m : o.members) {
-        sent += m.sent ? 1 : 0;
-        loaded += m.loadCode == std::optional<uint16_t>(0) ? 1 : 0;
-    }
-    if (!o.members.empty())
-        text += "; " + std::to_string(loaded) + " member(s) loaded, " + std::to_string(sent) + " sent";
-    if (!o.succeeded()) o.failureText.clear();
-    o.messages.push_back(text);
-    std::fprintf(stderr, "tovctl: %s\n", text.c_str());
-}
-
 int repair_one(const Options& options, const RepairArgs& args, const repair::CheckedPackage& checked) {
     std::string error;
     const auto port = resolve_port(options.ports.front(), error);
@@ -315,30 +234,36 @@ int repair_one(const Options& options, const RepairArgs& args, const repair::Che
                          args.command().c_str(), static_cast<long long>(kPromptAfterBanner.count()));
         }
     }
-    // One probe before the first command: a controller that is not at its
-    // prompt would take "del" and the rest as a password or lose them.
-    if (stop_requested()) {
+    // The session probes the prompt first, runs the repair, notes a stop and
+    // writes the record.
+    repair::SessionRequest session;
+    session.frontEnd = "tovctl";
+    session.firmware = args.firmware;
+    session.firmwareRequest = firmware_request(args, *port, detection.modeCode);
+    session.osRequest = {*port, args.file};
+    if (detection.found) session.banner = detection.banner;
+    session.started = started;
+    session.probe = kProbeLimit;
+    session.stopCause = [] { return stop_requested() ? "stopped by " + stop_signal_name() : std::string(); };
+    session.afterRepair = [] { Uart_Stop_Next_Send(0); };  // a stop request no block took is withdrawn
+    const repair::SessionResult r = repair::runSession(session, checked, fe, console);
+    if (r.end == repair::SessionResult::End::StoppedBeforeStart) {
         std::fprintf(stderr, "tovctl %s: stopped by %s before the repair began\n", args.command().c_str(),
                      stop_signal_name().c_str());
         return stop_exit_status();
     }
-    const repair::PromptProbe probe = repair::probePrompt(*port, console, kProbeLimit);
-    if (const std::string problem = probe_problem(probe); !problem.empty()) {
-        repair::Outcome o = unready_outcome(args, checked, detection, problem);
-        std::fprintf(stderr, "tovctl %s: %s\n", args.command().c_str(), problem.c_str());
-        write_record(args, *port, detection, started, o);
+    const repair::Outcome& o = r.outcome;
+    if (r.end == repair::SessionResult::End::Unready) {
+        std::fprintf(stderr, "tovctl %s: %s\n", args.command().c_str(), r.problem.c_str());
         reporter.result(result_json(args, o, kExitFailed, detection), result_human(args, o));
         return kExitFailed;
     }
-    repair::Outcome o = run_engine(args, checked, *port, detection.modeCode, fe, console);
-    Uart_Stop_Next_Send(0);  // a stop request no block took is withdrawn
-    if (stop_requested()) note_stop(o, *port, console);
+    if (!r.stopText.empty()) std::fprintf(stderr, "tovctl: %s\n", r.stopText.c_str());
     if (!o.succeeded() && !o.failureText.empty()) fe.message(o.failureText);
     const int status = stop_requested() ? stop_exit_status()
                        : o.succeeded()  ? kExitOk
                        : (!o.deviceTouched && o.result == repair::Outcome::Result::Failed) ? kExitRefused
                                                                                            : kExitFailed;
-    write_record(args, *port, detection, started, o);
     reporter.result(result_json(args, o, status, detection), result_human(args, o));
     return status;
 }

@@ -49,5 +49,9 @@ struct SessionResult {
 
 SessionResult runSession(const SessionRequest& request, const CheckedPackage& checked, FrontEnd& frontEnd,
                          Console& console);
+// The package (or image) checked within the session, its stages shown on
+// `frontEnd` as they are reached (a window that stays live during the sums).
+// No probe: such a front end knows the prompt from its own detection.
+SessionResult runSession(const SessionRequest& request, FrontEnd& frontEnd, Console& console);
 
 }  // namespace tq318::repair
