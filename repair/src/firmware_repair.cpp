@@ -243,6 +243,13 @@ void FirmwareRun::download() {
         const bool listed = everyLoadSucceeded && verify();
         result = listed;
         if (!listed && gone()) return;
+        // Stopped during the listing: what it proved stays in the record, but
+        // neither "reset" nor a success is sent or shown after a stop.
+        if (fe_.ended()) {
+            result = false;
+            abandon();
+            return;
+        }
 
         fe_.status("Reseting...");
         sendLine("reset");

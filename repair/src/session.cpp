@@ -81,6 +81,8 @@ std::string noteStop(Outcome& o, const std::string& cause, uint8_t port, Console
     }
     if (!o.members.empty())
         text += "; " + std::to_string(loaded) + " member(s) loaded, " + std::to_string(sent) + " sent";
+    if (o.verification.passed && !o.succeeded())
+        text += "; the listing had shown every member before the stop, but the controller was not restarted";
     if (!o.succeeded()) o.failureText.clear();
     o.messages.push_back(text);
     return text;
