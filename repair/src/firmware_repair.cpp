@@ -1,6 +1,6 @@
-// "(2). Repair Firmware": the package is unpacked into a private work folder,
-// proved with its authentication record, both flash disks are emptied, every
-// listed member is downloaded, and the controller restarts with "reset".
+// "(2). Repair Firmware": a package checked by checkPackage (package_check.cpp)
+// is sent: both flash disks are emptied, every listed member is downloaded,
+// and the controller restarts with "reset".
 //
 // A library result other than 0 makes the run a failure; the controller is
 // still sent "reset" so that it restarts into repair mode for another try.
@@ -11,24 +11,14 @@
 #include <string_view>
 #include <vector>
 
-#include "auth_record.h"
-#include "cab_extract.h"
-#include "member_list.h"
-#include "modbus_crc.h"
 #include "line_state.h"
-#include "package_problem.h"
 #include "read_back.h"
 #include "regular_file.h"
-#include "sha256.h"
 #include "tq318/repair/engine.h"
-#include "work_folder.h"
 
 namespace tq318::repair {
 
 namespace {
-
-using pelorim::CrcRegisters;
-using pelorim::CrcTables;
 
 constexpr uint16_t kPromptTimeoutMs = 200;
 constexpr char kPromptChar = '>';
@@ -37,13 +27,11 @@ constexpr std::size_t kReplyBufferSize = 2048;
 constexpr std::size_t kFreeTextSize = 32;
 constexpr int kLoadModeNormal = 0;
 constexpr int kLoadModeFirmware = 3;
-constexpr std::chrono::milliseconds kCrcYieldInterval{10};
 
 // Numbers shown in "File size checking Error !! (<n>)", one per failure that
 // can happen between the record check and the first download.
+// (1 and 2, the program file unreadable or empty, are the package check's.)
 enum SizeFailure : int {
-    kProgramUnreadable = 1,      // the program file cannot be opened or read
-    kProgramEmpty = 2,           // the program file holds no byte
     kSerialLibraryFailed = 4,    // the serial library could not be called for the console lines
     kConsoleLibraryFailed = 5,   // the console library could not be called for the prompt or free space
     kUnexpected = 9              // any other run-time failure in that stretch
@@ -55,27 +43,51 @@ struct SizeCheckFailure {
 
 const std::string kFailureText = "Firmware Upgrade Failed!!";
 
-std::string authFailureText() {
-    return "Firmware authentication verify failure.\rReturn to utility without upgrade firmware.";
-}
-
 std::string sizeFailureText(int number) {
     return "File size checking Error !! (" + std::to_string(number) + ")\r\n\r\nUpgrade firmware failed!!";
 }
 
+// The package check's stages as the front end shows them: live, while the
+// check runs, or replayed for a package checked beforehand.
+struct CheckDisplay {
+    FrontEnd& fe;
+    const std::string& modeCode;
+    int value = 0;
+    int maximum = 0;
+    void reached(CheckedPackage::Stage stage, int steps) {
+        using Stage = CheckedPackage::Stage;
+        if (stage == Stage::Listed) {
+            fe.status(modeCode + " File Checking...");
+            fe.busy();
+        } else if (stage == Stage::Counted) {
+            maximum = steps;
+            value = 1;
+            fe.progressShown(value, maximum);
+        } else if (stage == Stage::RecordSummed) {
+            fe.progress(++value, maximum);
+        }
+    }
+    void replay(const CheckedPackage& checked) {
+        for (auto s = CheckedPackage::Stage::Listed; s <= checked.stage && s < CheckedPackage::Stage::Passed;
+             s = static_cast<CheckedPackage::Stage>(static_cast<int>(s) + 1))
+            reached(s, checked.steps);
+    }
+};
+
 // One run: the front end, the console and what the record collects.
 class FirmwareRun {
 public:
-    FirmwareRun(const FirmwareRequest& request, FrontEnd& frontEnd, Console& console)
-        : request_(request), fe_(frontEnd), console_(console), tables_(pelorim::makeCrcTables()) {
-        outcome_.path = request.packagePath;
-        outcome_.sha256 = sha256OfFile(request.packagePath).value_or("");
-        programName_ = request.programName.empty() ? programNameFor(request.packageBareName) : request.programName;
+    FirmwareRun(const FirmwareRequest& request, const CheckedPackage& checked, FrontEnd& frontEnd, Console& console,
+                const CheckDisplay& display)
+        : request_(request), checked_(checked), fe_(frontEnd), console_(console), barValue_(display.value),
+          barMaximum_(display.maximum) {
+        outcome_.path = checked.path;
+        outcome_.sha256 = checked.sha256;
+        outcome_.members = checked.members;
     }
 
     Outcome run() {
         runSteps();
-        workDir_.reset();  // clean-up on every path: the work folder and all it holds
         if (outcome_.result == Outcome::Result::Failed)
             outcome_.failureText = outcome_.disconnected ? kAdapterDisconnectedText : kFailureText;
         return std::move(outcome_);
@@ -92,13 +104,7 @@ private:
         show(text);
     }
     void advance() { fe_.progress(++barValue_, barMaximum_); }
-    std::filesystem::path memberPath(const std::string& name) const { return workDir_->member(name); }
-    bool extract(const std::string& member) {
-        return pelorim::ExtractFileFromCab(request_.packagePath, "@" + member, memberPath(member).string(), 1, "");
-    }
-    CrcRegisters sum(std::span<const uint8_t> bytes) {
-        return pelorim::modbusCrc(tables_, bytes, pelorim::CrcYield{[this] { fe_.yield(); }, kCrcYieldInterval});
-    }
+    std::filesystem::path memberPath(const std::string& name) const { return checked_.folder / name; }
     void abandon() { outcome_.result = Outcome::Result::Abandoned; }
     // False when the line hung up: the serial adapter is gone.
     bool sendLine(const char* text) {
@@ -113,155 +119,46 @@ private:
     }
 
     void runSteps();
-    bool unpack();
-    bool authenticate(std::vector<uint8_t>& record);
-    bool prepareDevice(const std::vector<uint8_t>& record);
+    bool showCheck();
+    bool prepareDevice();
     void download();
     bool verify();
-    std::string unsoundName() const;  // why a list line cannot be sent; empty when none
 
     const FirmwareRequest& request_;
+    const CheckedPackage& checked_;
     FrontEnd& fe_;
     Console& console_;
-    CrcTables tables_;
-    std::string programName_;
-    std::optional<pelorim::WorkFolder> workDir_;
-    std::vector<std::string> lines_;
-    int barValue_ = 0;
-    int barMaximum_ = 0;
+    int barValue_;
+    int barMaximum_;
     std::vector<char> reply_ = std::vector<char>(kReplyBufferSize, ' ');
     Outcome outcome_;
 };
 
 void FirmwareRun::runSteps() {
     reply_.back() = '\0';
-    if (!unpack()) return;
-
-    barMaximum_ = static_cast<int>(lines_.size()) + 3;
-    barValue_ = 1;
-    fe_.progressShown(barValue_, barMaximum_);
-
-    std::vector<uint8_t> record;
-    if (!authenticate(record)) return;
-    if (!prepareDevice(record)) return;
+    if (!showCheck()) return;
+    if (!prepareDevice()) return;
     download();
 }
 
-bool FirmwareRun::unpack() {
-    // A FIFO, a device or a folder is refused before it is opened for reading.
-    if (!isReadableRegularFile(request_.packagePath)) {
-        refuse("HEX file Error !!", fileProblem(request_.packagePath));
+// The package check's refusal, or its last step; false when it was refused.
+bool FirmwareRun::showCheck() {
+    if (!checked_.accepted()) {
+        outcome_.refusal = checked_.refusal;
+        for (const auto& text : checked_.messages) show(text);
         return false;
     }
-    workDir_ = pelorim::WorkFolder::create(request_.packageBareName);
-    if (!workDir_) {
-        refuse("HEX file Error !!", "no private work folder could be made under the temporary folder");
+    if (fe_.ended()) {
+        abandon();
         return false;
     }
-    if (!extract(request_.listName) || !isReadableRegularFile(memberPath(request_.listName))) {
-        const std::string cabinet = cabinetProblem(request_.packagePath, request_.listName);
-        refuse("HEX file Error !!", !cabinet.empty() ? cabinet : "it holds no member list (" + request_.listName + ")");
-        return false;
-    }
-    fe_.status(request_.modeCode + " File Checking...");
-    fe_.busy();
-
-    const auto listBytes = readRegularFile(memberPath(request_.listName));
-    lines_ = pelorim::split_member_lines(
-        listBytes ? std::string_view(reinterpret_cast<const char*>(listBytes->data()), listBytes->size())
-                  : std::string_view{});
-    // Names that would land outside the work folder, or a list longer than a
-    // package may be, refuse the package before anything else is unpacked.
-    std::string why;
-    if (lines_.size() > pelorim::CabLimits{}.max_members) why = "its member list is longer than a package may be";
-    for (const auto& line : lines_) {
-        if (why.empty() && pelorim::is_unsafe_member_name(line)) why = "the member name \"" + line + "\" is refused";
-    }
-    // Every listed member must unpack whole, and every name sent must be one
-    // the controller's listing can show back: the package is checked whole
-    // before the device is touched.
-    if (why.empty()) why = unsoundName();
-    for (const auto& line : lines_) {
-        if (!why.empty()) break;
-        if (line.empty()) continue;
-        MemberRecord member;
-        member.name = line;
-        std::optional<std::string> hash;
-        std::error_code error;
-        if (extract(line)) {
-            hash = sha256OfFile(memberPath(line));
-            member.size = std::filesystem::file_size(memberPath(line), error);
-        }
-        if (!hash || error) {
-            const std::string cabinet = cabinetProblem(request_.packagePath, line);
-            why = !cabinet.empty() ? cabinet : "the member " + line + " is missing";
-            break;
-        }
-        member.sha256 = *hash;
-        outcome_.members.push_back(std::move(member));
-    }
-    for (const std::string* name : std::initializer_list<const std::string*>{&request_.recordName, &programName_}) {
-        if (why.empty() && !isReadableRegularFile(memberPath(*name))) why = "the member " + *name + " is missing";
-    }
-    if (!why.empty()) {
-        refuse("HEX File Error !!", why);
-        return false;
-    }
-    return true;
-}
-
-// Names that reach the controller: none may hold a blank or a control
-// character (its listing separates words by blanks), and no two different
-// lines may be stored under the same name. The record is not sent.
-std::string FirmwareRun::unsoundName() const {
-    std::vector<std::pair<std::string, const std::string*>> stored;
-    for (const auto& line : lines_) {
-        if (line.empty() || line == request_.recordName) continue;
-        const std::string name = storedName(line);
-        const std::string refused = "the member name \"" + line + "\" is refused";
-        if (name.empty()) return refused;
-        for (const char c : name) {
-            const auto u = static_cast<unsigned char>(c);
-            if (u <= 0x20 || u == 0x7F) return refused + " (a blank or a control character)";
-        }
-        for (const auto& [other, otherLine] : stored) {
-            if (other == name && *otherLine != line)
-                return refused + " (stored under the same name as \"" + *otherLine + "\")";
-        }
-        stored.emplace_back(name, &line);
-    }
-    return {};
-}
-
-bool FirmwareRun::authenticate(std::vector<uint8_t>& record) {
-    const auto bytes = readRegularFile(memberPath(request_.recordName));
-    if (bytes) record.assign(bytes->begin(), bytes->begin() + std::min(bytes->size(), pelorim::kAuthRecordSize));
-    const CrcRegisters recordSum = sum(std::span(record).first(std::min(record.size(), pelorim::kAuthRecordSummed)));
+    fe_.status("Firmware authentication verify ok.");
     advance();
-    if (!pelorim::recordChecksumMatches(record, recordSum)) {
-        show(authFailureText());
-        return false;
-    }
     return true;
 }
 
-bool FirmwareRun::prepareDevice(const std::vector<uint8_t>& record) {
+bool FirmwareRun::prepareDevice() {
     try {
-        const auto program = readRegularFile(memberPath(programName_));
-        if (!program) throw SizeCheckFailure{kProgramUnreadable};
-        if (program->empty()) throw SizeCheckFailure{kProgramEmpty};
-        const CrcRegisters programSum = sum(*program);
-        if (fe_.ended()) {
-            abandon();
-            return false;
-        }
-        if (!pelorim::programChecksumMatches(record, programSum)) {
-            show(authFailureText());
-            return false;
-        }
-        fe_.status("Firmware authentication verify ok.");
-        advance();
-
         // Both disks are emptied.
         try {
             for (const char* line : {"del", "y", "delb", "y"}) {
@@ -349,6 +246,13 @@ void FirmwareRun::download() {
         const bool listed = everyLoadSucceeded && verify();
         result = listed;
         if (!listed && gone()) return;
+        // Stopped during the listing: what it proved stays in the record, but
+        // neither "reset" nor a success is sent or shown after a stop.
+        if (fe_.ended()) {
+            result = false;
+            abandon();
+            return;
+        }
 
         fe_.status("Reseting...");
         sendLine("reset");
@@ -395,13 +299,19 @@ bool FirmwareRun::verify() {
 
 }  // namespace
 
-std::string programNameFor(const std::string& packageBareName) {
-    return packageBareName.size() < 3 ? packageBareName + "exe"
-                                      : packageBareName.substr(0, packageBareName.size() - 3) + "exe";
+Outcome repairFirmware(const FirmwareRequest& request, const CheckedPackage& checked, FrontEnd& frontEnd,
+                       Console& console) {
+    CheckDisplay display{frontEnd, request.modeCode};
+    display.replay(checked);
+    return FirmwareRun(request, checked, frontEnd, console, display).run();
 }
 
 Outcome repairFirmware(const FirmwareRequest& request, FrontEnd& frontEnd, Console& console) {
-    return FirmwareRun(request, frontEnd, console).run();
+    CheckDisplay display{frontEnd, request.modeCode};
+    const CheckedPackage checked = checkPackage(
+        request, [&display](CheckedPackage::Stage s, int steps) { display.reached(s, steps); },
+        [&frontEnd] { frontEnd.yield(); });
+    return FirmwareRun(request, checked, frontEnd, console, display).run();
 }
 
 }  // namespace tq318::repair

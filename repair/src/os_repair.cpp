@@ -4,9 +4,6 @@
 #include <vector>
 
 #include "line_state.h"
-#include "package_problem.h"
-#include "regular_file.h"
-#include "sha256.h"
 #include "tq318/repair/engine.h"
 
 namespace tq318::repair {
@@ -17,27 +14,23 @@ const std::string kFailureText = "OS Upgrade Failed!!";
 }  // namespace
 
 Outcome repairOs(const OsRequest& request, FrontEnd& frontEnd, Console& console) {
+    return repairOs(request, checkImage(request), frontEnd, console);
+}
+
+Outcome repairOs(const OsRequest& request, const CheckedPackage& checked, FrontEnd& frontEnd, Console& console) {
     Outcome outcome;
-    outcome.path = request.imagePath;
+    outcome.path = checked.path;
     auto show = [&](const std::string& text) {
         outcome.messages.push_back(text);
         frontEnd.message(text);
     };
-    // Only a regular file is sent: a FIFO or a device would block the run.
-    if (!isReadableRegularFile(request.imagePath)) {
-        outcome.refusal = fileProblem(request.imagePath);
-        show("File not found !!");
-        return outcome;  // no closing message: the choice was refused
-    }
-    // An empty image would be sent as a file of no blocks, and the controller
-    // restarts with nothing installed: it is refused like a missing one.
-    std::error_code sizeError;
-    if (std::filesystem::file_size(request.imagePath, sizeError) == 0 || sizeError) {
-        outcome.refusal = "the image is empty (0 bytes)";
-        show("Image file is empty !!");
+    // A refused image (checkImage): no closing message, the choice was refused.
+    if (!checked.accepted()) {
+        outcome.refusal = checked.refusal;
+        for (const auto& text : checked.messages) show(text);
         return outcome;
     }
-    outcome.sha256 = sha256OfFile(request.imagePath).value_or("");
+    outcome.sha256 = checked.sha256;
 
     // From here a run-time failure ends the run silently with the result so far.
     bool result = false;

@@ -48,29 +48,4 @@ public:
     }
 };
 
-// A console that is never reached: the package check runs the engine up to
-// its first console line, which this takes without sending anything and
-// answers as a port that is not open, so the engine stops there.
-class UntouchedConsole final : public tq318::repair::Console {
-public:
-    bool reached() const { return reached_; }
-    uint16_t Send_Cmd(uint8_t, const char*, int16_t) override { return refuse(); }
-    uint16_t Receive_Cmd(uint8_t, char* buffer, uint16_t, int16_t, uint16_t*) override {
-        buffer[0] = '\0';
-        return refuse();
-    }
-    uint16_t TOV_GetPrompt(uint8_t, uint16_t, uint8_t) override { return refuse(TOV_ERR_NO_PROMPT); }
-    uint16_t TOV_Get_FreeSize(uint8_t, char, char*, char*) override { return refuse(); }
-    uint16_t TOV_Load_File(uint8_t, const char*, char, const char*, int32_t, char*) override { return refuse(); }
-    uint16_t TOV_Update_Tovrane(uint8_t, const char*, char*) override { return refuse(); }
-    uint16_t listDirectory(uint8_t, char*, std::size_t) override { return refuse(); }
-
-private:
-    uint16_t refuse(uint16_t code = UART_ERR_NOT_OPEN) {
-        reached_ = true;
-        return code;
-    }
-    bool reached_ = false;
-};
-
 }  // namespace tovctl

@@ -200,8 +200,13 @@ std::string detail_of(const Child& c) {
 
 }  // namespace
 
-int repair_many(const Options& options, const RepairArgs& args, std::uint64_t) {
+int repair_many(const Options& options, const RepairArgs& parent_args, const tq318::repair::CheckedPackage& checked) {
     const std::string program = own_executable();
+    // The package was checked once, here: every child verifies that check by
+    // hash (the members the parent unpacked, kept until the children end)
+    // instead of unpacking its own copy.
+    RepairArgs args = parent_args;
+    if (args.firmware) args.checked = write_check_manifest(checked);
     std::vector<Child> children(options.ports.size());
     for (std::size_t i = 0; i < children.size(); ++i) {
         children[i].port = options.ports[i];

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "direct_console.h"
@@ -15,8 +16,7 @@
 #include "reporter.h"
 #include "tq318/repair/engine.h"
 #include "tq318/repair/prompt_check.h"
-#include "tq318/repair/record.h"
-#include "tq318/repair/record_port.h"
+#include "tq318/repair/session.h"
 #include "uart.h"
 
 namespace tovctl {
@@ -26,28 +26,10 @@ namespace repair = tq318::repair;
 using SystemClock = std::chrono::system_clock;
 
 constexpr const char* kConsolePassword = "quorvelstand83";
-constexpr const char* kRecordName = "auth.key";
 // The prompt follows the banner after the controller's last boot step.
 constexpr std::chrono::seconds kPromptAfterBanner{10};
 // How long the probe before a repair's first command waits for the prompt.
 constexpr std::chrono::milliseconds kProbeLimit{1500};
-
-// Why the console that was probed is not ready for a repair; empty when it is.
-std::string probe_problem(const repair::PromptProbe& probe) {
-    switch (probe.state) {
-        case repair::PromptProbe::State::Prompt: return {};
-        case repair::PromptProbe::State::Password:
-            return "the controller asks for its password: power it on with --wait";
-        case repair::PromptProbe::State::Silent:
-            return "the console is silent: no prompt came within 1.5 s (is the cable joined and the controller on?)";
-        case repair::PromptProbe::State::Other: break;
-    }
-    const std::string seen = reply_line(probe.seen);
-    const std::size_t last = seen.find_last_not_of(' ');
-    const bool blank_after_prompt = last != std::string::npos && last + 1 < seen.size() && seen[last] == '>';
-    return "the console answered \"" + seen + "\" instead of its prompt" +
-           (blank_after_prompt ? " (blanks follow the prompt character '>')" : "");
-}
 
 std::string bare_name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
@@ -60,16 +42,57 @@ public:
     std::vector<std::string> messages;
 };
 
-repair::Outcome run_engine(const RepairArgs& args, std::uint8_t port, const std::string& mode_code,
-                           repair::FrontEnd& fe, repair::Console& console) {
-    if (!args.firmware) return repair::repairOs({port, args.file}, fe, console);
+repair::FirmwareRequest firmware_request(const RepairArgs& args, std::uint8_t port, const std::string& mode_code) {
     repair::FirmwareRequest request;
     request.port = port;
     request.packagePath = args.file;
     request.packageBareName = bare_name(args.file);
     request.modeCode = mode_code;
     if (!args.disk.empty()) request.disk = *parse_disk(args.disk);
-    return repair::repairFirmware(request, fe, console);
+    return request;
+}
+
+std::string hex_of(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const unsigned char c : bytes) out += {digits[c >> 4], digits[c & 15]};
+    return out;
+}
+
+std::optional<std::string> bytes_of(const std::string& hex) {
+    if (hex.size() % 2 != 0) return std::nullopt;
+    std::string out;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const auto digit = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1; };
+        const int hi = digit(hex[i]), lo = digit(hex[i + 1]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        out += static_cast<char>(hi * 16 + lo);
+    }
+    return out;
+}
+
+// A child's package: the parent's checked work folder, verified by hash.
+repair::CheckedPackage adopt_checked(const RepairArgs& args) {
+    constexpr std::uintmax_t kManifestLimit = 16 << 20;
+    std::error_code ec;
+    repair::CheckedPackage refused;
+    refused.path = args.file;
+    refused.messages = {"HEX file Error !!"};
+    refused.refusal = "the parent's check of the package could not be read";
+    if (std::filesystem::file_size(args.checked, ec) > kManifestLimit || ec) return refused;
+    std::ifstream in(args.checked, std::ios::binary);
+    const Json j = Json::parse(in, nullptr, false);
+    if (!j.is_object() || !j.contains("members") || !j["members"].is_array()) return refused;
+    std::vector<repair::MemberRecord> expected;
+    for (const auto& m : j["members"]) {
+        const auto name = bytes_of(m.value("name", std::string()));
+        if (!name || !m.contains("size") || !m["size"].is_number_unsigned()) return refused;
+        expected.push_back({*name, m["size"].get<std::uint64_t>(), m.value("sha256", std::string()), false, {}});
+    }
+    const auto folder = bytes_of(j.value("folder", std::string()));
+    if (!folder) return refused;
+    return repair::adoptCheckedPackage(firmware_request(args, 0, ""), *folder, j.value("sha256", std::string()),
+                                       expected);
 }
 
 const char* result_name(repair::Outcome::Result r) {
@@ -154,66 +177,7 @@ Style style_for(const Options& options) {
     return stdout_is_terminal() ? Style::Terminal : Style::Lines;
 }
 
-void write_record(const RepairArgs& args, std::uint8_t port, const repair::Detection& d,
-                  SystemClock::time_point started, const repair::Outcome& o) {
-    repair::RecordContext context;
-    context.frontEnd = "tovctl";
-    context.kind = args.firmware ? "firmware" : "os";
-    context.port = port;
-    const auto device = repair::describePort(port);
-    context.device = device.device;
-    context.byId = device.byId;
-    if (d.found) {
-        context.banner = d.banner;
-        context.modeCode = d.modeCode;
-    }
-    context.started = started;
-    context.ended = SystemClock::now();
-    // A record that cannot be written never fails the repair.
-    if (const auto error = repair::writeRecord(context, o))
-        std::fprintf(stderr, "tovctl: the repair record was not written: %s\n", error->c_str());
-}
-
-// The outcome of a repair that ended at the probe: what the package check
-// found (its digests and members), the disk asked for, and why it stopped.
-repair::Outcome unready_outcome(const RepairArgs& args, const repair::Detection& d, const std::string& problem) {
-    QuietFrontEnd quiet;
-    UntouchedConsole untouched;
-    repair::Outcome o = run_engine(args, 0, d.modeCode, quiet, untouched);
-    o.result = repair::Outcome::Result::Failed;
-    o.deviceTouched = true;  // the probe's blank line
-    if (args.firmware) o.disk = asked_disk(args, d);
-    o.messages = {problem};
-    o.failureText = problem;
-    o.refusal.clear();
-    return o;
-}
-
-// A repair stopped by a signal: abandoned unless the controller had already
-// proven it; what was done is in the members, and whether the controller is
-// back at its prompt is asked once more (a carriage return) and written down.
-void note_stop(repair::Outcome& o, std::uint8_t port, repair::Console& console) {
-    std::string text = "stopped by " + stop_signal_name();
-    if (!o.succeeded()) o.result = repair::Outcome::Result::Abandoned;
-    if (o.deviceTouched && !o.disconnected) {
-        const repair::PromptProbe probe = repair::probePrompt(port, console, kProbeLimit);
-        const std::string problem = probe_problem(probe);
-        text += problem.empty() ? "; the controller answered at its prompt afterwards"
-                                : "; afterwards " + problem;
-    }
-    int sent = 0, loaded = 0;
-    for (const auto& m : o.members) {
-        sent += m.sent ? 1 : 0;
-        loaded += m.loadCode == std::optional<uint16_t>(0) ? 1 : 0;
-    }
-    if (!o.members.empty())
-        text += "; " + std::to_string(loaded) + " member(s) loaded, " + std::to_string(sent) + " sent";
-    if (!o.succeeded()) o.failureText.clear();
-    o.messages.push_back(text);
-    std::fprintf(stderr, "tovctl: %s\n", text.c_str());
-}
-
-int repair_one(const Options& options, const RepairArgs& args, std::uint64_t bytes_to_send) {
+int repair_one(const Options& options, const RepairArgs& args, const repair::CheckedPackage& checked) {
     std::string error;
     const auto port = resolve_port(options.ports.front(), error);
     if (!port) {
@@ -229,7 +193,7 @@ int repair_one(const Options& options, const RepairArgs& args, std::uint64_t byt
 
     const auto started = SystemClock::now();
     Reporter reporter(style_for(options));
-    reporter.set_total_bytes(bytes_to_send);
+    reporter.set_total_bytes(checked.bytesToSend);
     std::optional<bool> answer;
     if (!args.on_full_disk.empty()) answer = args.on_full_disk == "yes";
     const bool may_ask = reporter.style() == Style::Terminal && stdin_is_terminal();
@@ -270,30 +234,36 @@ int repair_one(const Options& options, const RepairArgs& args, std::uint64_t byt
                          args.command().c_str(), static_cast<long long>(kPromptAfterBanner.count()));
         }
     }
-    // One probe before the first command: a controller that is not at its
-    // prompt would take "del" and the rest as a password or lose them.
-    if (stop_requested()) {
+    // The session probes the prompt first, runs the repair, notes a stop and
+    // writes the record.
+    repair::SessionRequest session;
+    session.frontEnd = "tovctl";
+    session.firmware = args.firmware;
+    session.firmwareRequest = firmware_request(args, *port, detection.modeCode);
+    session.osRequest = {*port, args.file};
+    if (detection.found) session.banner = detection.banner;
+    session.started = started;
+    session.probe = kProbeLimit;
+    session.stopCause = [] { return stop_requested() ? "stopped by " + stop_signal_name() : std::string(); };
+    session.afterRepair = [] { Uart_Stop_Next_Send(0); };  // a stop request no block took is withdrawn
+    const repair::SessionResult r = repair::runSession(session, checked, fe, console);
+    if (r.end == repair::SessionResult::End::StoppedBeforeStart) {
         std::fprintf(stderr, "tovctl %s: stopped by %s before the repair began\n", args.command().c_str(),
                      stop_signal_name().c_str());
         return stop_exit_status();
     }
-    const repair::PromptProbe probe = repair::probePrompt(*port, console, kProbeLimit);
-    if (const std::string problem = probe_problem(probe); !problem.empty()) {
-        repair::Outcome o = unready_outcome(args, detection, problem);
-        std::fprintf(stderr, "tovctl %s: %s\n", args.command().c_str(), problem.c_str());
-        write_record(args, *port, detection, started, o);
+    const repair::Outcome& o = r.outcome;
+    if (r.end == repair::SessionResult::End::Unready) {
+        std::fprintf(stderr, "tovctl %s: %s\n", args.command().c_str(), r.problem.c_str());
         reporter.result(result_json(args, o, kExitFailed, detection), result_human(args, o));
         return kExitFailed;
     }
-    repair::Outcome o = run_engine(args, *port, detection.modeCode, fe, console);
-    Uart_Stop_Next_Send(0);  // a stop request no block took is withdrawn
-    if (stop_requested()) note_stop(o, *port, console);
+    if (!r.stopText.empty()) std::fprintf(stderr, "tovctl: %s\n", r.stopText.c_str());
     if (!o.succeeded() && !o.failureText.empty()) fe.message(o.failureText);
     const int status = stop_requested() ? stop_exit_status()
                        : o.succeeded()  ? kExitOk
                        : (!o.deviceTouched && o.result == repair::Outcome::Result::Failed) ? kExitRefused
                                                                                            : kExitFailed;
-    write_record(args, *port, detection, started, o);
     reporter.result(result_json(args, o, status, detection), result_human(args, o));
     return status;
 }
@@ -362,6 +332,10 @@ void add_repair(CLI::App& app, Commands& commands, const Options& options, bool 
         sub = app.add_subcommand("repair-os", "the wizard's operating-system repair: send IMAGE, install it, restart");
         sub->add_option("IMAGE", args->file, "the operating-system image")->required();
     }
+    if (firmware) {
+        // Given by a several-port repair to its children; not for users.
+        sub->add_option("--checked", args->checked, "the parent's check of the package")->group("");
+    }
     sub->add_flag("--wait", args->wait, "first wait for the controller's power restart and read its banner");
     sub->add_option("--wait-timeout", args->wait_timeout, "how long --wait waits (default 300)")
         ->type_name("SECONDS")
@@ -380,11 +354,11 @@ void add_repair(CLI::App& app, Commands& commands, const Options& options, bool 
     auto run = [args, &options](Context&) {
         stop_on_signals();
         const PrivateTemp temp;  // every work folder lands in it, and goes with it
-        const PackageCheck checked = check_package(*args);
+        const repair::CheckedPackage checked = check_package(*args);
         if (stop_requested()) return stop_exit_status();  // nothing was sent
-        if (!checked.accepted) return report_refused(options, *args, checked);
-        if (options.ports.size() > 1) return repair_many(options, *args, checked.bytes_to_send);
-        return repair_one(options, *args, checked.bytes_to_send);
+        if (!checked.accepted()) return report_refused(options, *args, checked);
+        if (options.ports.size() > 1) return repair_many(options, *args, checked);
+        return repair_one(options, *args, checked);
     };
     commands.push_back({sub, PortUse::Several, check, run});
 }
@@ -396,27 +370,32 @@ std::vector<std::string> RepairArgs::child_args() const {
     if (wait) out.insert(out.end(), {"--wait", "--wait-timeout", std::to_string(wait_timeout)});
     if (!disk.empty()) out.insert(out.end(), {"--disk", disk});
     if (firmware) out.insert(out.end(), {"--on-full-disk", on_full_disk.empty() ? "no" : on_full_disk});
+    if (!checked.empty()) out.insert(out.end(), {"--checked", checked});
     return out;
 }
 
-PackageCheck check_package(const RepairArgs& args) {
-    QuietFrontEnd fe;
-    UntouchedConsole console;
-    const repair::Outcome o = run_engine(args, 0, "", fe, console);
-    PackageCheck check;
-    check.accepted = console.reached();
-    check.messages = fe.messages;
-    check.refusal = o.refusal;
-    if (args.firmware) {
-        for (const auto& m : o.members) check.bytes_to_send += m.name == kRecordName ? 0 : m.size;
-    } else {
-        std::error_code ec;
-        check.bytes_to_send = std::filesystem::file_size(args.file, ec);
-    }
-    return check;
+repair::CheckedPackage check_package(const RepairArgs& args) {
+    if (!args.firmware) return repair::checkImage({0, args.file});
+    if (!args.checked.empty()) return adopt_checked(args);
+    return repair::checkPackage(firmware_request(args, 0, ""));
 }
 
-int report_refused(const Options& options, const RepairArgs& args, const PackageCheck& check) {
+std::string write_check_manifest(const repair::CheckedPackage& checked) {
+    if (checked.folder.empty()) return {};
+    Json members = Json::array();
+    for (const auto& m : checked.members)
+        members.push_back(Json{{"name", hex_of(m.name)}, {"size", m.size}, {"sha256", m.sha256}});
+    const Json j{{"folder", hex_of(checked.folder.string())}, {"sha256", checked.sha256}, {"members", members}};
+    // Beside the work folder, in the same private temporary folder.
+    std::filesystem::path path = checked.folder;
+    path += ".checked";
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << j.dump() << "\n";
+    out.close();
+    return out ? path.string() : std::string();
+}
+
+int report_refused(const Options& options, const RepairArgs& args, const repair::CheckedPackage& check) {
     std::string why;
     for (const auto& m : check.messages) why += (why.empty() ? "" : "; ") + one_line(m);
     std::fprintf(stderr, "tovctl %s: %s refused before the device was touched: %s\n", args.command().c_str(),

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "command.h"
+#include "tq318/repair/engine.h"
 
 namespace tovctl {
 
@@ -17,26 +18,27 @@ struct RepairArgs {
     unsigned wait_timeout = 300;   // seconds
     std::string disk;              // "", "a" or "b"
     std::string on_full_disk;      // "", "yes" or "no"
+    // A several-port repair's child: the parent's check of the package
+    // (check_manifest), which the child verifies by hash instead of unpacking.
+    std::string checked;
 
     std::string command() const { return firmware ? "repair-firmware" : "repair-os"; }
     // The arguments after the subcommand's name that repeat this request.
     std::vector<std::string> child_args() const;
 };
 
-// The package or image checked whole without a device: the engine runs up to
-// its first console line, which is never sent.
-struct PackageCheck {
-    bool accepted = false;
-    std::vector<std::string> messages;  // what refused it
-    std::string refusal;                // why, in words ("not a cabinet archive ...")
-    std::uint64_t bytes_to_send = 0;
-};
-PackageCheck check_package(const RepairArgs& args);
+// The package or image checked whole without a device (the engine's
+// checkPackage), or, in a child, the parent's check verified by hash.
+tq318::repair::CheckedPackage check_package(const RepairArgs& args);
+
+// Writes what a child needs to verify `checked` without unpacking, next to
+// its work folder; returns the file's path ("" when it could not be written).
+std::string write_check_manifest(const tq318::repair::CheckedPackage& checked);
 
 // Prints why a package was refused; returns kExitRefused.
-int report_refused(const Options& options, const RepairArgs& args, const PackageCheck& check);
+int report_refused(const Options& options, const RepairArgs& args, const tq318::repair::CheckedPackage& check);
 
-// Several ports at once: one child per port; the exit status.
-int repair_many(const Options& options, const RepairArgs& args, std::uint64_t bytes_to_send);
+// Several ports at once: one child per port, each handed the check; the exit status.
+int repair_many(const Options& options, const RepairArgs& args, const tq318::repair::CheckedPackage& checked);
 
 }  // namespace tovctl

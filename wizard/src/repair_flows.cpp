@@ -20,32 +20,21 @@
 #include "engine_bridge.h"
 #include "form1.h"
 #include "tq318/repair/engine.h"
-#include "tq318/repair/record.h"
-#include "tq318/repair/record_port.h"
+#include "tq318/repair/session.h"
 
 namespace pelorim {
 
 namespace {
 
-// One record per repair the engine ran. A record that cannot be written is
-// said once on standard error; the window shows nothing more.
-void recordRepair(const char* kind, int port, const std::string& banner, const QString& modeCode,
-                  std::chrono::system_clock::time_point started, std::chrono::system_clock::time_point ended,
-                  const tq318::repair::Outcome& outcome) {
-    tq318::repair::RecordContext context;
-    context.frontEnd = "Pelorim";
-    context.kind = kind;
-    context.port = port;
-    const auto device = tq318::repair::describePort(port);
-    context.device = device.device;
-    context.byId = device.byId;
-    context.banner = banner;
-    context.modeCode = modeCode.toLatin1().toStdString();
-    context.started = started;
-    context.ended = ended;
-    if (const auto error = tq318::repair::writeRecord(context, outcome)) {
-        std::fprintf(stderr, "Pelorim: the repair record was not written: %s\n", error->c_str());
-    }
+// One session per repair: the engine runs it and writes its record.
+tq318::repair::SessionRequest session(int port, const std::string& banner, const QString& modeCode) {
+    tq318::repair::SessionRequest r;
+    r.frontEnd = "Pelorim";
+    r.banner = banner;
+    r.firmwareRequest.port = static_cast<uint8_t>(port);
+    r.firmwareRequest.modeCode = modeCode.toLatin1().toStdString();
+    r.osRequest.port = static_cast<uint8_t>(port);
+    return r;
 }
 
 const QString kImageFilter = QStringLiteral("IMG Files (*.img)|*.img|All ");
@@ -123,12 +112,13 @@ bool Form1::doUploadOS() {
     }
     WindowFrontEnd frontEnd(*this);
     BoundConsole console(uart(), tovrane());
-    const auto started = std::chrono::system_clock::now();
-    const auto outcome = tq318::repair::repairOs(
-        tq318::repair::OsRequest{static_cast<uint8_t>(comPortNo_), toLocal(imagePath)}, frontEnd,
-        console);
+    auto request = session(comPortNo_, banner_, modeCode_);
+    request.firmware = false;
+    request.osRequest.imagePath = toLocal(imagePath);
     // The run ended when its last box opened, not when OK was pressed.
-    recordRepair("os", comPortNo_, banner_, modeCode_, started, frontEnd.finishedAt(), outcome);
+    request.endedAt = [&frontEnd] { return frontEnd.finishedAt(); };
+    const auto outcome =
+        tq318::repair::runSession(request, frontEnd, console).outcome;
     if (outcome.disconnected) MsgBox(QString::fromLatin1(tq318::repair::kAdapterDisconnectedText));
     return outcome.succeeded();
 }
@@ -149,19 +139,18 @@ bool Form1::doUpload() {
     exeFileName_ = hexFileName_.left(hexFileName_.size() - 3) + QStringLiteral("exe");
 
     ProgressDisplay progress(*this);  // frame and pointer restored on every path
-    tq318::repair::FirmwareRequest request;
-    request.port = static_cast<uint8_t>(comPortNo_);
+    auto session = pelorim::session(comPortNo_, banner_, modeCode_);
+    tq318::repair::FirmwareRequest& request = session.firmwareRequest;
     request.packagePath = toLocal(shortPathOf(packagePath));
     request.packageBareName = toLocal(hexFileName_);
     request.listName = toLocal(fileListName_);
     request.recordName = toLocal(authKeyFileName_);
     request.programName = toLocal(exeFileName_);
-    request.modeCode = modeCode_.toLatin1().toStdString();
     WindowFrontEnd frontEnd(*this);
     BoundConsole console(uart(), tovrane());
-    const auto started = std::chrono::system_clock::now();
-    const auto outcome = tq318::repair::repairFirmware(request, frontEnd, console);
-    recordRepair("firmware", comPortNo_, banner_, modeCode_, started, frontEnd.finishedAt(), outcome);
+    session.endedAt = [&frontEnd] { return frontEnd.finishedAt(); };
+    // The check's stages show while it runs (the window stays live during its sums).
+    const auto outcome = tq318::repair::runSession(session, frontEnd, console).outcome;
     if (outcome.disconnected) MsgBox(QString::fromLatin1(tq318::repair::kAdapterDisconnectedText));
     if (outcome.result == tq318::repair::Outcome::Result::Abandoned) return false;
     // The package's name is cleared from the system folder after the work folder went.

@@ -5,8 +5,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tq318/repair/console.h"
 #include "tq318/repair/front_end.h"
@@ -28,17 +32,68 @@ struct FirmwareRequest {
 // "<stem>exe" for a bare name "<stem>hex" (its last three characters replaced).
 std::string programNameFor(const std::string& packageBareName);
 
-// "(2). Repair Firmware" after the package was chosen: unpack and check the
-// package, authenticate it, empty both disks, download every member, read the
-// listing back, restart the controller with "reset".
-Outcome repairFirmware(const FirmwareRequest& request, FrontEnd& frontEnd, Console& console);
-
 struct OsRequest {
     uint8_t port = 0;
     std::string imagePath;  // bytes
 };
 
+// A package (or an image) checked whole before any console line: unpacked
+// into a private work folder, its record authenticated, every member counted,
+// sized, hashed and its name checked, the program's CRC compared. Nothing of
+// it needs a console or a front end; a repair given it sends exactly these
+// bytes. Copies share the work folder, which goes with the last of them.
+struct CheckedPackage {
+    // What reached the check before it ended, so that a front end's progress
+    // shows the same steps whether the package passed or not.
+    enum class Stage {
+        Opened,      // refused before its member list was read
+        Listed,      // the list was read ("<mode> File Checking...")
+        Counted,     // every member unpacked whole (the progress bar appears)
+        RecordSummed,// the record's checksum was taken
+        Passed       // the program's CRC matched the record: the device may be touched
+    };
+    Stage stage = Stage::Opened;
+    bool accepted() const { return stage == Stage::Passed; }
+
+    std::string refusal;                 // why, in words ("" when the messages say it all)
+    std::vector<std::string> messages;   // what a front end shows for the refusal, in order
+    std::string path;                    // the package or image, bytes
+    std::string sha256;                  // of that file
+    std::vector<MemberRecord> members;   // firmware: every non-empty list line, list order
+    std::uint64_t bytesToSend = 0;       // what the downloads carry (the record is not sent)
+    int steps = 0;                       // firmware: the progress bar's maximum (list lines + 3)
+    std::filesystem::path folder;        // firmware: the unpacked, checked members
+    std::string programName;
+    std::shared_ptr<const void> keepAlive;  // owns the work folder (null when it is someone else's)
+};
+
+// The engine's first step, once per package however many ports it goes to.
+// `reached` hears each stage as it is reached (with the progress bar's
+// maximum); `yield` is called now and then during long sums (a window's
+// event loop). Both may be empty.
+using CheckStageHook = std::function<void(CheckedPackage::Stage, int steps)>;
+CheckedPackage checkPackage(const FirmwareRequest& request, const CheckStageHook& reached = {},
+                            const std::function<void()>& yield = {});
+CheckedPackage checkImage(const OsRequest& request);
+
+// A package another process checked into `folder` (a several-port repair's
+// children): the members found there are hashed again, and authenticated, and
+// must be exactly `expected` (names, sizes, SHA-256) of a package whose file
+// still has `packageSha256`; nothing is unpacked. Refused otherwise.
+CheckedPackage adoptCheckedPackage(const FirmwareRequest& request, const std::filesystem::path& folder,
+                                   const std::string& packageSha256, const std::vector<MemberRecord>& expected);
+
+// "(2). Repair Firmware" after the package was chosen: a package checked by
+// checkPackage is sent: both disks emptied, every member downloaded, the
+// listing read back, the controller restarted with "reset". A refused check
+// shows its messages and touches nothing.
+Outcome repairFirmware(const FirmwareRequest& request, const CheckedPackage& checked, FrontEnd& frontEnd,
+                       Console& console);
+// checkPackage, its stages shown on `frontEnd` as they are reached, then the repair.
+Outcome repairFirmware(const FirmwareRequest& request, FrontEnd& frontEnd, Console& console);
+
 // "(1). Repair Tovrane" after the image was chosen and found.
+Outcome repairOs(const OsRequest& request, const CheckedPackage& checked, FrontEnd& frontEnd, Console& console);
 Outcome repairOs(const OsRequest& request, FrontEnd& frontEnd, Console& console);
 
 struct DetectionRequest {
