@@ -13,6 +13,7 @@
 
 #include "auth_record.h"
 #include "cab_extract.h"
+#include "disk_deletes.h"
 #include "member_list.h"
 #include "modbus_crc.h"
 #include "line_state.h"
@@ -31,6 +32,7 @@ using pelorim::CrcRegisters;
 using pelorim::CrcTables;
 
 constexpr uint16_t kPromptTimeoutMs = 200;
+constexpr uint16_t kMaxPromptTimeoutMs = 10000;
 constexpr char kPromptChar = '>';
 constexpr std::chrono::milliseconds kConsolePause{1000};
 constexpr std::size_t kReplyBufferSize = 2048;
@@ -262,32 +264,52 @@ bool FirmwareRun::prepareDevice(const std::vector<uint8_t>& record) {
         fe_.status("Firmware authentication verify ok.");
         advance();
 
-        // Both disks are emptied.
+        // Both disks are emptied, every answer read before the next line.
+        Deletes deletes;
         try {
-            for (const char* line : {"del", "y", "delb", "y"}) {
-                // A stop comes before the next command, never between a question and its answer.
-                if (line[0] == 'd' && fe_.ended()) {
-                    abandon();
-                    return false;
-                }
-                if (!sendLine(line)) return false;
-                fe_.pause(kConsolePause);
-            }
+            outcome_.deviceTouched = true;
+            deletes = emptyBothDisks(request_.port, console_, fe_, kConsolePause);
         } catch (const ConsoleUnavailable&) {
             throw SizeCheckFailure{kSerialLibraryFailed};
         }
+        const std::string disks = deletes.disksText();
+        if (deletes.end == Deletes::End::Stopped) {
+            outcome_.messages.push_back("Stopped during the deletes. " + disks);
+            abandon();
+            return false;
+        }
+        if (deletes.end == Deletes::End::LineFailed && deletes.lineCode == kLineHungUp) {
+            outcome_.disconnected = true;
+            outcome_.messages.push_back(disks);
+            return false;
+        }
+        if (deletes.end != Deletes::End::Done) {
+            show("Disk delete Error !! (" + deletes.reason() + ")\r\n\r\n" + disks);
+            return false;
+        }
         fe_.yield();
         if (fe_.ended()) {
+            outcome_.messages.push_back("Stopped after the deletes. " + disks);
             abandon();
             return false;
         }
         std::fill(reply_.begin(), reply_.end() - 1, ' ');
         try {
-            const uint16_t prompt = console_.TOV_GetPrompt(request_.port, kPromptTimeoutMs, kPromptChar);
+            // The prompt's wait is sized by the line's answer delay learnt from the first question.
+            const auto promptWait = std::clamp<std::chrono::milliseconds::rep>(
+                kPromptTimeoutMs + 2 * deletes.answerDelay.count(), kPromptTimeoutMs, kMaxPromptTimeoutMs);
+            const uint16_t prompt =
+                console_.TOV_GetPrompt(request_.port, static_cast<uint16_t>(promptWait), kPromptChar);
             fe_.status("start loading firmware...");
             advance();
             if (prompt != 0) {
-                gone();
+                if (gone()) {
+                    outcome_.messages.push_back(disks);
+                } else {
+                    show("No console prompt after the deletes !! (none within " + std::to_string(promptWait) +
+                         " ms, code " + std::to_string(prompt) + ")\r\n\r\n" + disks +
+                         " Repair the firmware again.");
+                }
                 return false;
             }
             outcome_.disk = request_.disk.value_or(request_.modeCode == "MS" ? 'a' : 'b');
