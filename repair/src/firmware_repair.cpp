@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "disk_deletes.h"
 #include "line_state.h"
 #include "read_back.h"
 #include "regular_file.h"
@@ -21,6 +22,7 @@ namespace tq318::repair {
 namespace {
 
 constexpr uint16_t kPromptTimeoutMs = 200;
+constexpr uint16_t kMaxPromptTimeoutMs = 10000;
 constexpr char kPromptChar = '>';
 constexpr std::chrono::milliseconds kConsolePause{1000};
 constexpr std::size_t kReplyBufferSize = 2048;
@@ -159,32 +161,52 @@ bool FirmwareRun::showCheck() {
 
 bool FirmwareRun::prepareDevice() {
     try {
-        // Both disks are emptied.
+        // Both disks are emptied, every answer read before the next line.
+        Deletes deletes;
         try {
-            for (const char* line : {"del", "y", "delb", "y"}) {
-                // A stop comes before the next command, never between a question and its answer.
-                if (line[0] == 'd' && fe_.ended()) {
-                    abandon();
-                    return false;
-                }
-                if (!sendLine(line)) return false;
-                fe_.pause(kConsolePause);
-            }
+            outcome_.deviceTouched = true;
+            deletes = emptyBothDisks(request_.port, console_, fe_, kConsolePause);
         } catch (const ConsoleUnavailable&) {
             throw SizeCheckFailure{kSerialLibraryFailed};
         }
+        const std::string disks = deletes.disksText();
+        if (deletes.end == Deletes::End::Stopped) {
+            outcome_.messages.push_back("Stopped during the deletes. " + disks);
+            abandon();
+            return false;
+        }
+        if (deletes.end == Deletes::End::LineFailed && deletes.lineCode == kLineHungUp) {
+            outcome_.disconnected = true;
+            outcome_.messages.push_back(disks);
+            return false;
+        }
+        if (deletes.end != Deletes::End::Done) {
+            show("Disk delete Error !! (" + deletes.reason() + ")\r\n\r\n" + disks);
+            return false;
+        }
         fe_.yield();
         if (fe_.ended()) {
+            outcome_.messages.push_back("Stopped after the deletes. " + disks);
             abandon();
             return false;
         }
         std::fill(reply_.begin(), reply_.end() - 1, ' ');
         try {
-            const uint16_t prompt = console_.TOV_GetPrompt(request_.port, kPromptTimeoutMs, kPromptChar);
+            // The prompt's wait is sized by the line's answer delay learnt from the first question.
+            const auto promptWait = std::clamp<std::chrono::milliseconds::rep>(
+                kPromptTimeoutMs + 2 * deletes.answerDelay.count(), kPromptTimeoutMs, kMaxPromptTimeoutMs);
+            const uint16_t prompt =
+                console_.TOV_GetPrompt(request_.port, static_cast<uint16_t>(promptWait), kPromptChar);
             fe_.status("start loading firmware...");
             advance();
             if (prompt != 0) {
-                gone();
+                if (gone()) {
+                    outcome_.messages.push_back(disks);
+                } else {
+                    show("No console prompt after the deletes !! (none within " + std::to_string(promptWait) +
+                         " ms, code " + std::to_string(prompt) + ")\r\n\r\n" + disks +
+                         " Repair the firmware again.");
+                }
                 return false;
             }
             outcome_.disk = request_.disk.value_or(request_.modeCode == "MS" ? 'a' : 'b');
