@@ -48,6 +48,10 @@ public:
         if (log(text) && s_.hangUpAt.count(text)) hungUp_ = true;
         if (hungUp_) return UART_ERR_HANGUP;
         if (text[0] == '\0') pending_ = s_.probeAnswer;
+        // The deletes: a question for "del"/"delb", the prompt after its "y".
+        const std::string_view line = text;
+        if (line == "del" || line == "delb") pending_ = "\r\nDelete all files (Y/N)?";
+        if (line == "y" || line == "n") pending_ = "\r\nTQ318-5314A>";
         return 0;
     }
     uint16_t Receive_Cmd(uint8_t, char* buffer, uint16_t, int16_t flag, uint16_t*) override {
