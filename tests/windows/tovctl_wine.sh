@@ -150,10 +150,10 @@ ports)
   tovctl ports
   expect_status 0
   cat "$WORKDIR/out.txt"
-  expect_out '\\.\COM3  COM 3  usb  USB Serial Port (COM3)  USB 0403:6001  serial A12345A  driver FTSER2K  latency_timer 16 ms'
+  expect_out '\\.\COM3  COM 3  USB serial adapter  "USB Serial Port (COM3)"  USB vendor:product 0403:6001  serial number A12345A  driver "FTSER2K"  USB latency timer 16 ms'
   expect_out 'hint: each block waits up to 16 ms for the adapter; set it to 1 ms in Device Manager'
-  expect_out '\\.\COM4  COM 4  usb  Arduino Uno (COM4)  USB 2341:0043  serial 75833353  driver usbser'
-  expect_out '\\.\COM1  COM 1  native'
+  expect_out '\\.\COM4  COM 4  USB serial adapter  "Arduino Uno (COM4)"  USB vendor:product 2341:0043  serial number 75833353  driver "usbser"'
+  expect_out '\\.\COM1  COM 1  built-in serial port'
   tovctl --json ports
   expect_out '"path":"\\\\.\\COM3","com":3,"transport":"usb","description":"USB Serial Port (COM3)","usb_vid":1027,"usb_pid":24577'
   expect_out '"serial":"A12345A","by_id":"","driver":"FTSER2K","latency_timer_ms":16'
