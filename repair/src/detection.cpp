@@ -39,14 +39,14 @@ Detection detect(const DetectionRequest& request, FrontEnd& frontEnd, Console& c
         if (polled == kLineHungUp) {
             // The adapter was unplugged: nothing will ever arrive on this port.
             detection.disconnected = true;
-            frontEnd.status(kAdapterDisconnectedText);
+            frontEnd.event(statusEvent(Step::Disconnected, kAdapterDisconnectedText));
             return detection;
         }
         const std::string_view text = textOf(buffer);
         // A poll that received nothing leaves the status alone.
-        if (!text.empty()) frontEnd.status(text);
+        if (!text.empty()) frontEnd.event(statusEvent(Step::Heard, text));
         if (text.starts_with("password:")) {
-            frontEnd.status("login ...");
+            frontEnd.event(statusEvent(Step::LoggingIn, "login ..."));
             console.Send_Cmd(request.port, request.password.c_str(), 0);
             frontEnd.pause(kLoginPause);
             frontEnd.yield();
@@ -59,8 +59,9 @@ Detection detect(const DetectionRequest& request, FrontEnd& frontEnd, Console& c
             // The banner line alone: the prompt that follows may come in the same poll.
             detection.banner = std::string(text.substr(0, text.find_first_of("\r\n")));
             detection.modeCode = std::string(text.substr(std::min<std::size_t>(20, text.size()), 2));
-            frontEnd.detected(detection.banner, detection.modeCode);
-            frontEnd.status(detection.modeCode + " Master Mode...");
+            frontEnd.event(
+                {.kind = EventKind::Detected, .banner = detection.banner, .modeCode = detection.modeCode});
+            frontEnd.event(statusEvent(Step::ModeFound, detection.modeCode + " Master Mode..."));
             return detection;
         }
         frontEnd.yield();

@@ -59,7 +59,7 @@ struct CheckDisplay {
     void reached(CheckedPackage::Stage stage, int steps) {
         using Stage = CheckedPackage::Stage;
         if (stage == Stage::Listed) {
-            fe.status(modeCode + " File Checking...");
+            fe.event(statusEvent(Step::Checking, modeCode + " File Checking..."));
             fe.busy();
         } else if (stage == Stage::Counted) {
             maximum = steps;
@@ -98,7 +98,7 @@ public:
 private:
     void show(const std::string& text) {
         outcome_.messages.push_back(text);
-        fe_.message(text);
+        fe_.event(messageEvent(text));
     }
     // The package is refused before the device is touched: the message, and why.
     void refuse(const std::string& text, const std::string& why) {
@@ -154,7 +154,7 @@ bool FirmwareRun::showCheck() {
         abandon();
         return false;
     }
-    fe_.status("Firmware authentication verify ok.");
+    fe_.event(statusEvent(Step::Authenticated, "Firmware authentication verify ok."));
     advance();
     return true;
 }
@@ -197,7 +197,7 @@ bool FirmwareRun::prepareDevice() {
                 kPromptTimeoutMs + 2 * deletes.answerDelay.count(), kPromptTimeoutMs, kMaxPromptTimeoutMs);
             const uint16_t prompt =
                 console_.TOV_GetPrompt(request_.port, static_cast<uint16_t>(promptWait), kPromptChar);
-            fe_.status("start loading firmware...");
+            fe_.event(statusEvent(Step::Loading, "start loading firmware..."));
             advance();
             if (prompt != 0) {
                 if (gone()) {
@@ -248,13 +248,13 @@ void FirmwareRun::download() {
             }
             const MemberEvent event{member->name, ++index, static_cast<int>(toSend.size()), member->size, bytesLeft};
             bytesLeft -= member->size;
-            fe_.memberStarted(event);
+            fe_.event(memberEvent(EventKind::MemberStarted, event));
             const std::string path = memberPath(member->name).string();
             member->sent = true;
             const uint16_t code = console_.TOV_Load_File(request_.port, path.c_str(), outcome_.disk, path.c_str(),
                                                          outcome_.loadMode, reply_.data());
             member->loadCode = code;
-            fe_.memberFinished(event, code);
+            fe_.event(memberEvent(EventKind::MemberFinished, event, code));
             if (code != 0) everyLoadSucceeded = false;
             advance();
             if (code != 0 && gone()) return;  // nothing more can reach the controller
@@ -276,7 +276,7 @@ void FirmwareRun::download() {
             return;
         }
 
-        fe_.status("Reseting...");
+        fe_.event(statusEvent(Step::Restarting, "Reseting..."));
         sendLine("reset");
         if (result) {
             outcome_.result = Outcome::Result::Verified;
@@ -293,7 +293,7 @@ void FirmwareRun::download() {
 // One "dir" after the last download: every member sent must be listed with
 // its size where it had to land, and nothing else may remain on either disk.
 bool FirmwareRun::verify() {
-    fe_.status("Verifying ...");
+    fe_.event(statusEvent(Step::Verifying, "Verifying ..."));
     Verification& v = outcome_.verification;
     v.attempted = true;
     std::vector<char> listing(kReplyBufferSize, '\0');

@@ -11,6 +11,21 @@ namespace tq318::repair {
 namespace {
 constexpr std::size_t kReplyBufferSize = 2048;
 const std::string kFailureText = "OS Upgrade Failed!!";
+constexpr uint16_t kNotInstalled = 39;
+constexpr uint16_t kImageCrcDiffers = 54;
+
+// What TOV_Update_Tovrane's result proves of the image. The controller's
+// report is compared with the image's CRC-16 (54 when they differ) and
+// "bios1" goes out only after they matched (39 when its answer was no
+// finished install); any other failure came before a report was judged.
+Verification verificationOf(uint16_t code) {
+    Verification v;
+    v.attempted = code == 0 || code == kNotInstalled || code == kImageCrcDiffers;
+    v.passed = code == 0;
+    if (code == kImageCrcDiffers) v.lines = {"the controller's CRC16 report is not the image's"};
+    if (code == kNotInstalled) v.lines = {"the controller did not confirm the install"};
+    return v;
+}
 }  // namespace
 
 Outcome repairOs(const OsRequest& request, FrontEnd& frontEnd, Console& console) {
@@ -22,7 +37,7 @@ Outcome repairOs(const OsRequest& request, const CheckedPackage& checked, FrontE
     outcome.path = checked.path;
     auto show = [&](const std::string& text) {
         outcome.messages.push_back(text);
-        frontEnd.message(text);
+        frontEnd.event(messageEvent(text));
     };
     // A refused image (checkImage): no closing message, the choice was refused.
     if (!checked.accepted()) {
@@ -37,9 +52,15 @@ Outcome repairOs(const OsRequest& request, const CheckedPackage& checked, FrontE
     try {
         std::vector<char> reply(kReplyBufferSize, ' ');
         reply.back() = '\0';
+        // The image is the one member of this run, for a progress line.
+        const MemberEvent image{std::filesystem::path(request.imagePath).filename().string(), 1, 1,
+                                checked.bytesToSend, checked.bytesToSend};
+        frontEnd.event(memberEvent(EventKind::MemberStarted, image));
         outcome.deviceTouched = true;
         const uint16_t code = console.TOV_Update_Tovrane(request.port, request.imagePath.c_str(), reply.data());
         outcome.updateCode = code;
+        outcome.verification = verificationOf(code);
+        frontEnd.event(memberEvent(EventKind::MemberFinished, image, code));
         result = (code == 0);
         if (!result && adapterGone(console, request.port)) {
             outcome.disconnected = true;
@@ -49,7 +70,7 @@ Outcome repairOs(const OsRequest& request, const CheckedPackage& checked, FrontE
             outcome.result = Outcome::Result::Abandoned;
             return outcome;
         } else {
-            frontEnd.status("Reseting...");
+            frontEnd.event(statusEvent(Step::Restarting, "Reseting..."));
             console.Send_Cmd(request.port, "reset", 0);
         }
         if (result) show("Upgrade Successed.");

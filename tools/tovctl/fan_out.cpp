@@ -4,8 +4,10 @@
 // shows one progress line per port (else per-step lines prefixed by the
 // port, or the events again with a "port" field) and a summary at the end.
 #include <chrono>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 
 #include "child_process.h"
 #include "console.h"
@@ -36,12 +38,11 @@ struct Child {
     bool running = false;
     int status = -1;         // exit status, or 128 + signal
     std::string note;        // why the parent gave up on it
-    // What its line shows.
-    std::string activity;
-    int index = 0, count = 0;
+    // Its events as a single-port run shows them, and what its line shows.
+    std::unique_ptr<EventView> view;
+    std::string activity;    // the last line its events printed
+    int count = 0;           // members sent in its run
     int loaded = 0;          // members the controller took (load code 0)
-    std::uint64_t done = 0, total = 0;
-    std::optional<Clock::time_point> first_load;
     std::optional<Json> result;
 };
 
@@ -64,48 +65,41 @@ std::string text_of(const Json& j, const char* key) {
     return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-std::uint64_t number_of(const Json& j, const char* key) {
-    const auto it = j.find(key);
-    return it != j.end() && it->is_number_unsigned() ? it->get<std::uint64_t>() : 0;
-}
-
 class Board {
 public:
-    Board(const Options& options, std::vector<Child>& children)
+    Board(const Options& options, std::vector<Child>& children, std::uint64_t total_bytes)
         : children_(children),
-          style_(options.json ? Style::Json : (stdout_is_terminal() ? Style::Terminal : Style::Lines)) {}
-
-    // One event from a child.
-    void event(Child& c, const Json& j) {
-        const std::string kind = text_of(j, "event");
-        if (kind == "member_started" || kind == "progress" || kind == "member_finished") {
-            if (!c.first_load) c.first_load = Clock::now();
-            c.index = static_cast<int>(number_of(j, "index"));
-            c.count = static_cast<int>(number_of(j, "count"));
-            c.done = number_of(j, "bytes_done");
-            c.total = number_of(j, "bytes_total");
+          style_(options.json ? Style::Json : (stdout_is_terminal() ? Style::Terminal : Style::Lines)) {
+        for (Child& c : children_) {
+            c.view = std::make_unique<EventView>(style_);
+            c.view->set_total_bytes(total_bytes);
         }
-        if (kind == "member_finished" && j.value("code", -1) == 0) ++c.loaded;
-        if (kind == "status" || kind == "message") c.activity = one_line(text_of(j, "text"));
-        if (kind == "result") c.result = j;
+    }
+
+    // One event from a child: rendered by the child's own view, as its run
+    // alone would print it, each line under the port's name.
+    void event(Child& c, const Json& j) {
+        using Kind = tq318::repair::EventKind;
+        const auto e = event_of(j);
+        if (!e) return;
+        if (e->kind == Kind::Result) c.result = j;
+        if (e->kind == Kind::MemberStarted || e->kind == Kind::MemberFinished) c.count = e->member.count;
+        if (e->kind == Kind::MemberFinished && e->code == 0) ++c.loaded;
         if (style_ == Style::Json) {
             Json out{{"port", c.port}};
             for (auto it = j.begin(); it != j.end(); ++it) out[it.key()] = it.value();
             print_json(out);
-        } else if (style_ == Style::Lines) {
-            std::string text;
-            if (kind == "status" || kind == "message") text = one_line(text_of(j, "text"));
-            if (kind == "library_message") text = text_of(j, "caption") + ": " + one_line(text_of(j, "text"));
-            if (kind == "question") text = one_line(text_of(j, "text")) + " -> " + text_of(j, "answer");
-            if (kind == "detected") text = "Controller restarted, mode code " + text_of(j, "mode_code");
-            if (kind == "member_started")
-                text = "Loading " + std::to_string(c.index) + " of " + std::to_string(c.count) + ": " +
-                       text_of(j, "name") + " (" + std::to_string(number_of(j, "size")) + " bytes)";
-            if (kind == "member_finished")
-                text = "Loaded " + std::to_string(c.index) + " of " + std::to_string(c.count) + ": " +
-                       text_of(j, "name") + ", code " + std::to_string(number_of(j, "code"));
-            if (kind == "result") text = "Result: " + text_of(j, "result");
-            if (!text.empty()) std::printf("%s: %s\n", c.port.c_str(), text.c_str());
+            return;
+        }
+        const std::string text = e->kind == Kind::Result ? result_text(j) : c.view->take(*e);
+        if (text.empty()) return;
+        c.activity = one_line(text);
+        if (style_ == Style::Lines) {
+            std::size_t start = 0;
+            for (std::size_t end; start <= text.size(); start = end + 1) {
+                end = std::min(text.find('\n', start), text.size());
+                std::printf("%s: %s\n", c.port.c_str(), text.substr(start, end - start).c_str());
+            }
             std::fflush(stdout);
         }
     }
@@ -129,19 +123,8 @@ private:
         std::string state;
         if (!c.running && c.status >= 0) {
             state = outcome_of(c);
-        } else if (c.count > 0 && c.index > 0 && c.activity != "Verifying ..." && c.activity != "Reseting...") {
-            const double seconds =
-                c.first_load ? std::chrono::duration<double>(Clock::now() - *c.first_load).count() : 0.0;
-            const double rate = seconds > 0.2 ? static_cast<double>(c.done) / seconds : 0.0;
-            char text[160];
-            const long left = rate > 0 && c.total >= c.done ? static_cast<long>((c.total - c.done) / rate) : -1;
-            std::snprintf(text, sizeof text, "[%d/%d] %llu/%llu bytes  %.0f B/s  %s", c.index, c.count,
-                          static_cast<unsigned long long>(c.done), static_cast<unsigned long long>(c.total), rate,
-                          left < 0 ? "--:-- left"
-                                   : (std::to_string(left / 60) + ":" + (left % 60 < 10 ? "0" : "") +
-                                      std::to_string(left % 60) + " left")
-                                         .c_str());
-            state = text;
+        } else if (c.view->live()) {
+            state = c.view->live_line();
         } else {
             state = c.activity.empty() ? "starting" : c.activity;
         }
@@ -212,7 +195,7 @@ int repair_many(const Options& options, const RepairArgs& parent_args, const tq3
         children[i].port = options.ports[i];
         spawn(children[i], i + 1, program, options, args);
     }
-    Board board(options, children);
+    Board board(options, children, checked.bytesToSend);
     const auto quiet_limit = kQuietLimit + (args.wait ? std::chrono::seconds(args.wait_timeout) : 0s);
     bool stopping = false;
     Clock::time_point stopped_at{};
@@ -266,8 +249,9 @@ int repair_many(const Options& options, const RepairArgs& parent_args, const tq3
         const std::string outcome = c.process.started() ? Board::outcome_of(c) : "failed";
         all_verified = all_verified && outcome == "verified";
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(c.heard - c.started).count();
-        // Members loaded, not members tried: a failed load is not counted.
-        const std::string members = c.count > 0 ? std::to_string(c.loaded) + "/" + std::to_string(c.count) : "-";
+        // Members loaded, not members tried: a failed load is not counted. An
+        // image is no member.
+        const std::string members = args.firmware && c.count > 0 ? std::to_string(c.loaded) + "/" + std::to_string(c.count) : "-";
         const std::string detail = detail_of(c);
         summary.push_back(Json{{"port", c.port},
                                {"result", outcome},

@@ -156,22 +156,6 @@ Json result_json(const RepairArgs& args, const repair::Outcome& o, int status, c
     return j;
 }
 
-std::string result_human(const RepairArgs& args, const repair::Outcome& o) {
-    if (o.succeeded()) {
-        if (!args.firmware) return "Verified: the operating system was installed.";
-        int sent = 0;
-        for (const auto& m : o.members) sent += m.sent ? 1 : 0;
-        return "Verified: " + std::to_string(sent) + " member(s) listed on disk " + std::string(1, o.disk) +
-               " with their sizes.";
-    }
-    if (o.result == repair::Outcome::Result::Abandoned)
-        return "Abandoned: the repair was stopped" + (o.messages.empty() ? std::string(".") : " (" + utf8(o.messages.back()) + ").");
-    std::string text = "Failed: " + utf8(o.failureText.empty() ? std::string("the repair did not complete")
-                                                                  : one_line(o.failureText));
-    for (const auto& line : o.verification.lines) text += "\n  " + utf8(line);
-    return text;
-}
-
 Style style_for(const Options& options) {
     if (options.json) return Style::Json;
     return stdout_is_terminal() ? Style::Terminal : Style::Lines;
@@ -207,8 +191,10 @@ int repair_one(const Options& options, const RepairArgs& args, const repair::Che
     DirectConsole console;
     repair::Detection detection;
     if (args.wait) {
-        reporter.status("Set the switch's DIP switch to repair mode and restart its power; waiting for the "
-                        "controller (up to " + std::to_string(args.wait_timeout) + " s)...");
+        reporter.show(repair::statusEvent(repair::Step::Other,
+                                          "Set the switch's DIP switch to repair mode and restart its power; "
+                                          "waiting for the controller (up to " +
+                                              std::to_string(args.wait_timeout) + " s)..."));
         detection = repair::detect({*port, kConsolePassword, std::chrono::seconds(args.wait_timeout)}, fe, console);
         if (!detection.found) {
             if (stop_requested()) {
@@ -255,16 +241,16 @@ int repair_one(const Options& options, const RepairArgs& args, const repair::Che
     const repair::Outcome& o = r.outcome;
     if (r.end == repair::SessionResult::End::Unready) {
         std::fprintf(stderr, "tovctl %s: %s\n", args.command().c_str(), r.problem.c_str());
-        reporter.result(result_json(args, o, kExitFailed, detection), result_human(args, o));
+        reporter.result(result_json(args, o, kExitFailed, detection));
         return kExitFailed;
     }
     if (!r.stopText.empty()) std::fprintf(stderr, "tovctl: %s\n", r.stopText.c_str());
-    if (!o.succeeded() && !o.failureText.empty()) fe.message(o.failureText);
+    if (!o.succeeded() && !o.failureText.empty()) fe.event(repair::messageEvent(o.failureText));
     const int status = stop_requested() ? stop_exit_status()
                        : o.succeeded()  ? kExitOk
                        : (!o.deviceTouched && o.result == repair::Outcome::Result::Failed) ? kExitRefused
                                                                                            : kExitFailed;
-    reporter.result(result_json(args, o, status, detection), result_human(args, o));
+    reporter.result(result_json(args, o, status, detection));
     return status;
 }
 

@@ -1,10 +1,13 @@
 #include "reporter.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <iostream>
 
 namespace tovctl {
 namespace {
+
+using tq318::repair::Step;
 
 constexpr auto kLiveInterval = std::chrono::milliseconds(100);
 
@@ -35,29 +38,204 @@ std::string lines_of(std::string_view text) {
 }
 
 // What the wizard's own status texts leave unsaid, for a person reading tovctl's lines.
-std::string gloss_of(std::string_view status) {
-    // The mode code is the banner's two characters in front of the text.
-    const bool coded = status.size() > 3 && status[2] == ' ';
-    const std::string code(coded ? status.substr(0, 2) : std::string_view());
+std::string gloss_of(Step step, std::string_view status) {
+    // The steps that name a mode code begin with it (a blank when none is known).
+    const std::string code(status.substr(0, std::min(status.find(' '), status.size())));
     const std::string checking = "checking the package: its member list, every member and its authentication record";
-    if (status.ends_with("File Checking..."))
-        return coded ? "  (" + code + " is the mode code; " + checking + ")" : "  (" + checking + ")";
-    if (coded && status.ends_with(" Master Mode..."))
-        return "  (" + code + " is the mode code: unless --disk says otherwise, the members go to disk " + (code == "MS" ? "A" : "B") + ")";
-    if (status == "Firmware authentication verify ok.")
-        return "  (the package's record matches its program; both disks are emptied next)";
-    return {};
+    switch (step) {
+        case Step::Checking:
+            return code.empty() ? "  (" + checking + ")" : "  (" + code + " is the mode code; " + checking + ")";
+        case Step::ModeFound:
+            if (code.empty()) return {};
+            return "  (" + code + " is the mode code: unless --disk says otherwise, the members go to disk " +
+                   (code == "MS" ? "A" : "B") + ")";
+        case Step::Authenticated: return "  (the package's record matches its program; both disks are emptied next)";
+        default: return {};
+    }
+}
+
+std::string left_text(double seconds) {
+    if (seconds < 0) return "--:--";
+    const auto s = static_cast<long>(seconds + 0.5);
+    char text[48];
+    std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    return text;
+}
+
+std::string string_of(const Json& j, const char* key) {
+    const auto it = j.find(key);
+    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+std::uint64_t number_of(const Json& j, const char* key) {
+    const auto it = j.find(key);
+    return it != j.end() && it->is_number_unsigned() ? it->get<std::uint64_t>() : 0;
 }
 
 }  // namespace
 
-void Reporter::event(Json object) { print_json(object); }
+std::string EventView::take(const Event& e) {
+    using Kind = tq318::repair::EventKind;
+    const bool terminal = style_ == Style::Terminal;
+    std::string text;
+    switch (e.kind) {
+        case Kind::Status: {
+            // " File Checking..." when no mode code is known: no blank before it on the screen.
+            std::string_view shown = e.text;
+            while (!shown.empty() && shown.front() == ' ') shown.remove_prefix(1);
+            text = std::string(shown) + gloss_of(e.step, e.text);
+            break;
+        }
+        case Kind::Message: text = lines_of(e.text); break;
+        case Kind::LibraryMessage:
+            text = (e.caption.empty() ? std::string("Error") : e.caption) + ": " + lines_of(e.text);
+            break;
+        case Kind::Question: text = lines_of(e.text) + (e.answer ? " -> Yes" : " -> No"); break;
+        case Kind::Detected:
+            text = "Controller restarted, mode code " + e.modeCode + ": " + one_line(e.banner);
+            break;
+        case Kind::MemberStarted:
+            if (!first_start_) first_start_ = Clock::now();
+            member_ = e.member;
+            shown_ = e.member;
+            done_ = finished_bytes_;
+            live_ = terminal;
+            if (style_ == Style::Lines)
+                text = "Loading " + std::to_string(e.member.index) + " of " + std::to_string(e.member.count) + ": " +
+                       e.member.name + " (" + std::to_string(e.member.size) + " bytes)";
+            return text;
+        case Kind::Progress:
+            if (member_) done_ = std::max(e.bytesDone, finished_bytes_);
+            return {};
+        case Kind::MemberFinished: {
+            // A child's JSON does not repeat the size: the member under way has it.
+            finished_bytes_ += member_ && member_->index == e.member.index ? member_->size : e.member.size;
+            done_ = finished_bytes_;
+            member_.reset();
+            live_ = terminal && e.code == 0;
+            if (style_ == Style::Lines || e.code != 0)
+                text = "Loaded " + std::to_string(e.member.index) + " of " + std::to_string(e.member.count) + ": " +
+                       e.member.name +
+                       (e.code == 0 ? ", ok"
+                                    : ", failed with code " + std::to_string(e.code) + " (" +
+                                          std::string(code_meaning(e.code)) + ")");
+            return text;
+        }
+        case Kind::Result: return {};
+    }
+    // A whole line: the live line comes back under it while a download is under way.
+    live_ = terminal && member_.has_value();
+    return text;
+}
+
+std::string EventView::live_line() const {
+    const double done = static_cast<double>(done_);
+    const double seconds =
+        first_start_ ? std::chrono::duration<double>(Clock::now() - *first_start_).count() : 0.0;
+    const double rate = seconds > 0.2 ? done / seconds : 0.0;
+    const bool known = rate > 0 && static_cast<double>(total_bytes_) >= done;
+    char text[256];
+    std::snprintf(text, sizeof text, "[%d/%d] %.40s  %s of %s  %s/s  %s left", shown_.index, shown_.count,
+                  shown_.name.c_str(), human_bytes(done).c_str(),
+                  human_bytes(static_cast<double>(total_bytes_)).c_str(), human_bytes(rate).c_str(),
+                  left_text(known ? (static_cast<double>(total_bytes_) - done) / rate : -1).c_str());
+    return text;
+}
+
+Json json_of(const Event& e, const EventView& view) {
+    using Kind = tq318::repair::EventKind;
+    Json j{{"event", std::string(tq318::repair::nameOf(e.kind))}};
+    switch (e.kind) {
+        case Kind::Status:
+            j["text"] = e.text;
+            j["step"] = std::string(tq318::repair::nameOf(e.step));
+            break;
+        case Kind::Message: j["text"] = e.text; break;
+        case Kind::LibraryMessage:
+            j["caption"] = e.caption;
+            j["text"] = e.text;
+            break;
+        case Kind::Question:
+            j["text"] = e.text;
+            j["answer"] = e.answer ? "yes" : "no";
+            break;
+        case Kind::Detected:
+            j["banner"] = e.banner;
+            j["mode_code"] = e.modeCode;
+            break;
+        case Kind::MemberStarted:
+        case Kind::MemberFinished:
+            j["index"] = e.member.index;
+            j["count"] = e.member.count;
+            j["name"] = e.member.name;
+            if (e.kind == Kind::MemberStarted) {
+                j["size"] = e.member.size;
+            } else {
+                j["code"] = e.code;
+            }
+            j["bytes_done"] = view.bytes_done();
+            j["bytes_total"] = view.total_bytes();
+            break;
+        case Kind::Progress:
+            j["index"] = e.member.index;
+            j["count"] = e.member.count;
+            j["bytes_done"] = view.bytes_done();
+            j["bytes_total"] = view.total_bytes();
+            break;
+        case Kind::Result: break;
+    }
+    return j;
+}
+
+std::optional<Event> event_of(const Json& j) {
+    using Kind = tq318::repair::EventKind;
+    const auto kind = tq318::repair::eventKindNamed(string_of(j, "event"));
+    if (!kind) return std::nullopt;
+    Event e{.kind = *kind};
+    e.step = tq318::repair::stepNamed(string_of(j, "step")).value_or(Step::Other);
+    e.text = string_of(j, "text");
+    e.caption = string_of(j, "caption");
+    e.answer = string_of(j, "answer") == "yes";
+    e.banner = string_of(j, "banner");
+    e.modeCode = string_of(j, "mode_code");
+    e.member.index = static_cast<int>(number_of(j, "index"));
+    e.member.count = static_cast<int>(number_of(j, "count"));
+    e.member.name = string_of(j, "name");
+    e.member.size = number_of(j, "size");
+    e.code = static_cast<std::uint16_t>(number_of(j, "code"));
+    e.bytesDone = number_of(j, "bytes_done");
+    if (*kind == Kind::MemberFinished && !j.contains("code")) e.code = 0xffff;  // no word: not loaded
+    return e;
+}
+
+std::string result_text(const Json& r) {
+    const std::string result = string_of(r, "result");
+    if (r.value("ok", false)) {
+        if (string_of(r, "command") == "repair-os") return "Verified: the operating system was installed.";
+        int sent = 0;
+        if (const auto m = r.find("members"); m != r.end() && m->is_array())
+            for (const auto& member : *m) sent += member.value("sent", false) ? 1 : 0;
+        return "Verified: " + std::to_string(sent) + " member(s) listed on disk " + string_of(r, "disk") +
+               " with their sizes.";
+    }
+    if (result == "abandoned") {
+        const auto m = r.find("messages");
+        const bool said = m != r.end() && m->is_array() && !m->empty() && m->back().is_string();
+        return "Abandoned: the repair was stopped" +
+               (said ? " (" + m->back().get<std::string>() + ")." : std::string("."));
+    }
+    const std::string failure = string_of(r, "failure");
+    std::string text = "Failed: " + (failure.empty() ? std::string("the repair did not complete") : one_line(failure));
+    if (const auto v = r.find("verification"); v != r.end() && v->is_object() && v->contains("lines"))
+        for (const auto& l : (*v)["lines"])
+            if (l.is_string()) text += "\n  " + l.get<std::string>();
+    return text;
+}
 
 void Reporter::line(const std::string& text) {
     clear_live();
     std::fputs((text + "\n").c_str(), stdout);
     std::fflush(stdout);
-    if (style_ == Style::Terminal && member_) draw_live(true);
 }
 
 void Reporter::clear_live() {
@@ -66,129 +244,55 @@ void Reporter::clear_live() {
     live_shown_ = false;
 }
 
-std::uint64_t Reporter::bytes_done() const {
-    std::uint64_t now = finished_bytes_;
-    if (member_ && blocks_ > 0) now += member_->size * std::min(block_, blocks_) / blocks_;
-    return now;
-}
-
 void Reporter::draw_live(bool force) {
     const auto now = Clock::now();
     if (!force && now - last_drawn_ < kLiveInterval) return;
     last_drawn_ = now;
-    const double done = static_cast<double>(bytes_done());
-    const double seconds = first_start_ ? std::chrono::duration<double>(now - *first_start_).count() : 0.0;
-    const double rate = seconds > 0.2 ? done / seconds : 0.0;
-    std::string left = "--:--";
-    if (rate > 0 && total_bytes_ >= done) {
-        const auto s = static_cast<long>((static_cast<double>(total_bytes_) - done) / rate + 0.5);
-        char text[48];
-        std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
-        left = text;
-    }
-    char text[256];
-    std::snprintf(text, sizeof text, "\r\x1b[K[%d/%d] %.40s  %s of %s  %s/s  %s left", shown_.index, shown_.count,
-                  utf8(shown_.name).c_str(),
-                  human_bytes(done).c_str(), human_bytes(static_cast<double>(total_bytes_)).c_str(),
-                  human_bytes(rate).c_str(), left.c_str());
-    std::fputs(text, stdout);
+    std::fputs(("\r\x1b[K" + view_.live_line()).c_str(), stdout);
     std::fflush(stdout);
     live_shown_ = true;
 }
 
-void Reporter::status(std::string_view text) {
-    if (style_ == Style::Json) return event(Json{{"event", "status"}, {"text", utf8(text)}});
-    // " File Checking..." when no mode code is known: no blank before it on the screen.
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    line(utf8(text) + gloss_of(text));
-}
-
-void Reporter::message(std::string_view text) {
-    if (style_ == Style::Json) return event(Json{{"event", "message"}, {"text", utf8(text)}});
-    line(utf8(lines_of(text)));
-}
-
-void Reporter::library_message(std::string_view text, std::string_view caption) {
-    if (style_ == Style::Json)
-        return event(Json{{"event", "library_message"}, {"caption", utf8(caption)}, {"text", utf8(text)}});
-    line(utf8(caption.empty() ? std::string("Error") : std::string(caption)) + ": " + utf8(lines_of(text)));
-}
-
-void Reporter::question(std::string_view text, bool answer) {
-    if (style_ == Style::Json)
-        return event(Json{{"event", "question"}, {"text", utf8(text)}, {"answer", answer ? "yes" : "no"}});
-    line(utf8(lines_of(text)) + (answer ? " -> Yes" : " -> No"));
-}
-
-void Reporter::detected(std::string_view banner, std::string_view mode_code) {
-    if (style_ == Style::Json)
-        return event(Json{{"event", "detected"}, {"banner", utf8(banner)}, {"mode_code", utf8(mode_code)}});
-    line("Controller restarted, mode code " + utf8(mode_code) + ": " + utf8(one_line(banner)));
-}
-
-void Reporter::member_started(const tq318::repair::MemberEvent& member) {
-    if (!first_start_) first_start_ = Clock::now();
-    member_ = member;
-    shown_ = member;
-    block_ = blocks_ = 0;
-    if (style_ == Style::Json) {
-        return event(Json{{"event", "member_started"},
-                          {"index", member.index},
-                          {"count", member.count},
-                          {"name", utf8(member.name)},
-                          {"size", member.size},
-                          {"bytes_done", finished_bytes_},
-                          {"bytes_total", total_bytes_}});
-    }
-    if (style_ == Style::Lines) {
-        return line("Loading " + std::to_string(member.index) + " of " + std::to_string(member.count) + ": " +
-                    utf8(member.name) + " (" + std::to_string(member.size) + " bytes)");
-    }
-    draw_live(true);
+void Reporter::show(const Event& e) {
+    using Kind = tq318::repair::EventKind;
+    if (e.kind == Kind::MemberStarted) member_ = e.member;
+    if (e.kind == Kind::MemberFinished) member_.reset();
+    const std::string text = view_.take(e);
+    if (style_ == Style::Json) return print_json(json_of(e, view_));
+    if (!text.empty()) line(text);
+    if (view_.live()) draw_live(e.kind != Kind::Progress);
 }
 
 void Reporter::blocks(std::uint32_t block, std::uint32_t total) {
-    block_ = block;
-    blocks_ = total;
-    if (!member_) return;
-    if (style_ == Style::Terminal) return draw_live(false);
-    if (style_ != Style::Json) return;
-    // A few progress objects a second are enough for any reader.
-    const auto now = Clock::now();
-    if (now - last_drawn_ < std::chrono::milliseconds(250)) return;
-    last_drawn_ = now;
-    event(Json{{"event", "progress"},
-               {"index", member_->index},
-               {"count", member_->count},
-               {"bytes_done", bytes_done()},
-               {"bytes_total", total_bytes_}});
-}
-
-void Reporter::member_finished(const tq318::repair::MemberEvent& member, std::uint16_t code) {
-    finished_bytes_ += member.size;
-    member_.reset();
+    if (!member_ || total == 0) return;
+    Event e{.kind = tq318::repair::EventKind::Progress, .member = *member_};
+    e.bytesDone = view_.finished_bytes() + member_->size * std::min(block, total) / total;
+    if (style_ == Style::Lines) return;
     if (style_ == Style::Json) {
-        return event(Json{{"event", "member_finished"},
-                          {"index", member.index},
-                          {"count", member.count},
-                          {"name", utf8(member.name)},
-                          {"code", code},
-                          {"bytes_done", finished_bytes_},
-                          {"bytes_total", total_bytes_}});
+        view_.take(e);
+        // A few progress objects a second are enough for any reader.
+        const auto now = Clock::now();
+        if (now - last_drawn_ < std::chrono::milliseconds(250)) return;
+        last_drawn_ = now;
+        return print_json(json_of(e, view_));
     }
-    if (style_ == Style::Lines || code != 0) {
-        line("Loaded " + std::to_string(member.index) + " of " + std::to_string(member.count) + ": " +
-             utf8(member.name) + (code == 0 ? ", ok" : ", failed with code " + std::to_string(code) + " (" +
-                                                           std::string(code_meaning(code)) + ")"));
-    } else {
-        draw_live(true);
-    }
+    show(e);
 }
 
-void Reporter::result(const Json& result, const std::string& human) {
-    if (style_ == Style::Json) return event(result);
+void Reporter::result(const Json& result) {
+    if (style_ == Style::Json) return print_json(result);
     clear_live();
-    line(human);
+    line(result_text(result));
+}
+
+void EngineFrontEnd::event(const Event& engine) {
+    Event e = engine;
+    e.text = utf8(e.text);
+    e.caption = utf8(e.caption);
+    e.banner = utf8(e.banner);
+    e.modeCode = utf8(e.modeCode);
+    e.member.name = utf8(e.member.name);
+    reporter_.show(e);
 }
 
 namespace {
@@ -209,6 +313,10 @@ std::unique_ptr<tovrane::ui::ProgressWindow> LibraryUi::open_progress(std::strin
     return std::make_unique<ReportedProgress>(reporter_);
 }
 
+void LibraryUi::message(std::string_view text, std::string_view caption) {
+    reporter_.show({.kind = tq318::repair::EventKind::LibraryMessage, .text = utf8(text), .caption = utf8(caption)});
+}
+
 bool LibraryUi::ask_yes_no(std::string_view text, std::string_view caption) {
     bool answer = answer_.value_or(false);
     if (!answer_ && may_ask_) {
@@ -217,7 +325,7 @@ bool LibraryUi::ask_yes_no(std::string_view text, std::string_view caption) {
         std::string reply;
         answer = std::getline(std::cin, reply) && !reply.empty() && (reply[0] == 'y' || reply[0] == 'Y');
     }
-    reporter_.question(text, answer);
+    reporter_.show({.kind = tq318::repair::EventKind::Question, .text = utf8(text), .answer = answer});
     return answer;
 }
 

@@ -13,6 +13,7 @@
 
 #include "output.h"
 #include "stop_signals.h"
+#include "tq318/repair/events.h"
 #include "tq318/repair/front_end.h"
 #include "ui/ui.h"
 
@@ -20,39 +21,70 @@ namespace tovctl {
 
 enum class Style { Terminal, Lines, Json };
 
-class Reporter {
+using tq318::repair::Event;
+
+// How the events of one run look, the same for a single port and for each
+// port of a several-port repair: the lines each prints and the live line of
+// the downloads. Texts are UTF-8 here (the engine's are turned at the front
+// end, a child's JSON holds them so).
+class EventView {
 public:
-    explicit Reporter(Style style) : style_(style) {}
-    Style style() const { return style_; }
+    using Clock = std::chrono::steady_clock;
+    explicit EventView(Style style) : style_(style) {}
     // The bytes every member to be sent holds together (for rate and time left).
     void set_total_bytes(std::uint64_t total) { total_bytes_ = total; }
+    std::uint64_t total_bytes() const { return total_bytes_; }
+    std::uint64_t finished_bytes() const { return finished_bytes_; }
+    std::uint64_t bytes_done() const { return done_; }
+    bool downloading() const { return member_.has_value(); }
 
-    void status(std::string_view text);
-    void message(std::string_view text);
-    void library_message(std::string_view text, std::string_view caption);
-    void question(std::string_view text, bool answer);
-    void detected(std::string_view banner, std::string_view mode_code);
-    void member_started(const tq318::repair::MemberEvent& member);
+    // Takes an event; returns the lines it prints ("" when it prints none:
+    // progress, or a download in a terminal's live line).
+    std::string take(const Event& e);
+    // The downloads' live line is on show (a terminal), and its text.
+    bool live() const { return live_; }
+    std::string live_line() const;
+
+private:
+    Style style_;
+    std::uint64_t total_bytes_ = 0;
+    std::uint64_t finished_bytes_ = 0;  // members done
+    std::uint64_t done_ = 0;            // and of the one under way
+    std::optional<tq318::repair::MemberEvent> member_;  // the download under way
+    tq318::repair::MemberEvent shown_;                  // the one the live line names
+    std::optional<Clock::time_point> first_start_;
+    bool live_ = false;
+};
+
+// The JSON form of an event (its names from the engine's one mapping), and
+// back; nullopt for an object that is no event of a run.
+Json json_of(const Event& e, const EventView& view);
+std::optional<Event> event_of(const Json& j);
+
+// The closing line for a person, from the final object alone.
+std::string result_text(const Json& result);
+
+class Reporter {
+public:
+    explicit Reporter(Style style) : style_(style), view_(style) {}
+    Style style() const { return style_; }
+    void set_total_bytes(std::uint64_t total) { view_.set_total_bytes(total); }
+
+    void show(const Event& e);
+    // A block of the download under way was acknowledged.
     void blocks(std::uint32_t block, std::uint32_t total);
-    void member_finished(const tq318::repair::MemberEvent& member, std::uint16_t code);
     // The final object: printed as is with --json, as a closing line otherwise.
-    void result(const Json& result, const std::string& human);
+    void result(const Json& result);
 
 private:
     using Clock = std::chrono::steady_clock;
-    void event(Json object);
-    void line(const std::string& text);  // a whole line, above the live line
+    void line(const std::string& text);  // whole lines, above the live line
     void draw_live(bool force);
     void clear_live();
-    std::uint64_t bytes_done() const;
 
     Style style_;
-    std::uint64_t total_bytes_ = 0;
-    std::uint64_t finished_bytes_ = 0;     // members done
-    std::optional<tq318::repair::MemberEvent> member_;   // the download under way
-    tq318::repair::MemberEvent shown_;                   // the one the live line names
-    std::uint32_t block_ = 0, blocks_ = 0;
-    std::optional<Clock::time_point> first_start_;
+    EventView view_;
+    std::optional<tq318::repair::MemberEvent> member_;  // the download under way
     Clock::time_point last_drawn_{};
     bool live_shown_ = false;
 };
@@ -61,16 +93,11 @@ private:
 class EngineFrontEnd final : public tq318::repair::FrontEnd {
 public:
     explicit EngineFrontEnd(Reporter& reporter) : reporter_(reporter) {}
-    void status(std::string_view text) override { reporter_.status(text); }
-    void message(std::string_view text) override { reporter_.message(text); }
+    // Every event, its texts turned into UTF-8.
+    void event(const Event& e) override;
     bool ended() const override { return stop_requested(); }
     // The pauses between console lines end early on a stop.
     void pause(std::chrono::milliseconds duration) override { pause_unless_stopped(duration); }
-    void memberStarted(const tq318::repair::MemberEvent& m) override { reporter_.member_started(m); }
-    void memberFinished(const tq318::repair::MemberEvent& m, uint16_t code) override {
-        reporter_.member_finished(m, code);
-    }
-    void detected(std::string_view banner, std::string_view mode) override { reporter_.detected(banner, mode); }
 
 private:
     Reporter& reporter_;
@@ -84,9 +111,7 @@ public:
         : reporter_(reporter), answer_(answer), may_ask_(may_ask) {}
     void remember_owner() override {}
     std::unique_ptr<tovrane::ui::ProgressWindow> open_progress(std::string_view file_name) override;
-    void message(std::string_view text, std::string_view caption) override {
-        reporter_.library_message(text, caption);
-    }
+    void message(std::string_view text, std::string_view caption) override;
     bool ask_yes_no(std::string_view text, std::string_view caption) override;
     void set_wait_cursor(bool) override {}
 

@@ -1,7 +1,8 @@
 // What a front end shows and is asked while the engine runs a repair or a
 // detection. Every text is 8-bit (Latin-1) bytes, exactly as the wizard shows
 // it. Every member has a default that does nothing (or sleeps, for pause), so
-// a printing front end overrides only what it draws.
+// a front end overrides only what it draws: event() for all events by name,
+// or the member of each kind.
 #pragma once
 
 #include <chrono>
@@ -10,20 +11,17 @@
 #include <string_view>
 #include <thread>
 
-namespace tq318::repair {
+#include "tq318/repair/events.h"
 
-// One member download, for a progress line.
-struct MemberEvent {
-    std::string name;     // the name as listed (bytes)
-    int index = 0;        // 1-based among the members that are sent
-    int count = 0;        // how many members are sent in this run
-    uint64_t size = 0;    // bytes
-    uint64_t bytesLeft = 0;  // this member's and every later one's bytes
-};
+namespace tq318::repair {
 
 class FrontEnd {
 public:
     virtual ~FrontEnd() = default;
+
+    // Every event the engine emits comes here first; by default each kind
+    // goes to its member below (the step of a status is dropped there).
+    virtual void event(const Event& e);
 
     // The activity line (the wizard's status panel 2).
     virtual void status(std::string_view /*text*/) {}
