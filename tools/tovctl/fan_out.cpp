@@ -1,8 +1,10 @@
 // Several controllers at once: the library allows one transfer per process,
 // so every port gets a child tovctl (one --port, --json, stdin /dev/null).
-// The parent alone draws the terminal: it reads each child's JSON Lines,
-// shows one progress line per port (else per-step lines prefixed by the
-// port, or the events again with a "port" field) and a summary at the end.
+// The parent alone draws the terminal: it reads each child's JSON Lines into
+// the engine's events and shows them with the reporter's own view: one live
+// line per port (else each port's lines as a single-port run prints them,
+// prefixed by the port, or the events again with a "port" field) and a
+// summary at the end.
 #include <chrono>
 #include <algorithm>
 #include <csignal>
@@ -80,17 +82,17 @@ public:
     // alone would print it, each line under the port's name.
     void event(Child& c, const Json& j) {
         using Kind = tq318::repair::EventKind;
+        if (style_ == Style::Json) {
+            Json out{{"port", c.port}};
+            for (auto it = j.begin(); it != j.end(); ++it) out[it.key()] = it.value();
+            print_json(out);
+        }
         const auto e = event_of(j);
         if (!e) return;
         if (e->kind == Kind::Result) c.result = j;
         if (e->kind == Kind::MemberStarted || e->kind == Kind::MemberFinished) c.count = e->member.count;
         if (e->kind == Kind::MemberFinished && e->code == 0) ++c.loaded;
-        if (style_ == Style::Json) {
-            Json out{{"port", c.port}};
-            for (auto it = j.begin(); it != j.end(); ++it) out[it.key()] = it.value();
-            print_json(out);
-            return;
-        }
+        if (style_ == Style::Json) return;
         const std::string text = e->kind == Kind::Result ? result_text(j) : c.view->take(*e);
         if (text.empty()) return;
         c.activity = one_line(text);
@@ -251,7 +253,8 @@ int repair_many(const Options& options, const RepairArgs& parent_args, const tq3
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(c.heard - c.started).count();
         // Members loaded, not members tried: a failed load is not counted. An
         // image is no member.
-        const std::string members = args.firmware && c.count > 0 ? std::to_string(c.loaded) + "/" + std::to_string(c.count) : "-";
+        const std::string members =
+            args.firmware && c.count > 0 ? std::to_string(c.loaded) + "/" + std::to_string(c.count) : "-";
         const std::string detail = detail_of(c);
         summary.push_back(Json{{"port", c.port},
                                {"result", outcome},

@@ -127,7 +127,7 @@ Json result_json(const RepairArgs& args, const repair::Outcome& o, int status, c
                                {"sent", m.sent},
                                {"load_code", optional_code(m.loadCode)}});
     }
-    Json j{{"event", "result"},
+    Json j{{"event", event_name(repair::EventKind::Result)},
            {"command", args.command()},
            {"ok", o.succeeded()},
            {"result", result_name(o.result)},
@@ -208,7 +208,9 @@ int repair_one(const Options& options, const RepairArgs& args, const repair::Che
             }
             const int status = stop_requested() ? stop_exit_status() : kExitFailed;
             if (options.json)
-                print_json(Json{{"event", "result"}, {"command", args.command()}, {"ok", false},
+                print_json(Json{{"event", event_name(repair::EventKind::Result)},
+                                {"command", args.command()},
+                                {"ok", false},
                                 {"result", stop_requested() ? "abandoned" : "failed"}, {"exit", status},
                                 {"failure", stop_requested()              ? "stopped by " + stop_signal_name()
                                             : detection.disconnected ? std::string(repair::kAdapterDisconnectedText)
@@ -389,7 +391,8 @@ int report_refused(const Options& options, const RepairArgs& args, const repair:
     // Why, on the line after the message.
     if (!check.refusal.empty()) std::fprintf(stderr, "  %s\n", utf8(check.refusal).c_str());
     if (options.json)
-        print_json(Json{{"event", "result"}, {"command", args.command()}, {"ok", false}, {"result", "refused"},
+        print_json(Json{{"event", event_name(repair::EventKind::Result)}, {"command", args.command()}, {"ok", false},
+                        {"result", "refused"},
                         {"exit", kExitRefused}, {"path", utf8(args.file)}, {"device_touched", false},
                         {"messages", strings(check.messages)}, {"reason", utf8(check.refusal)}});
     return kExitRefused;

@@ -80,7 +80,7 @@ std::string EventView::take(const Event& e) {
     std::string text;
     switch (e.kind) {
         case Kind::Status: {
-            // " File Checking..." when no mode code is known: no blank before it on the screen.
+            // A status that names no mode code begins with a blank: none on the screen.
             std::string_view shown = e.text;
             while (!shown.empty() && shown.front() == ' ') shown.remove_prefix(1);
             text = std::string(shown) + gloss_of(e.step, e.text);
@@ -144,7 +144,7 @@ std::string EventView::live_line() const {
 
 Json json_of(const Event& e, const EventView& view) {
     using Kind = tq318::repair::EventKind;
-    Json j{{"event", std::string(tq318::repair::nameOf(e.kind))}};
+    Json j{{"event", event_name(e.kind)}};
     switch (e.kind) {
         case Kind::Status:
             j["text"] = e.text;

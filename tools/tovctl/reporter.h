@@ -56,6 +56,9 @@ private:
     bool live_ = false;
 };
 
+// An event's name in the JSON form.
+inline std::string event_name(tq318::repair::EventKind kind) { return std::string(tq318::repair::nameOf(kind)); }
+
 // The JSON form of an event (its names from the engine's one mapping), and
 // back; nullopt for an object that is no event of a run.
 Json json_of(const Event& e, const EventView& view);
