@@ -254,19 +254,17 @@ void Reporter::draw_live(bool force) {
 }
 
 void Reporter::show(const Event& e) {
-    using Kind = tq318::repair::EventKind;
-    if (e.kind == Kind::MemberStarted) member_ = e.member;
-    if (e.kind == Kind::MemberFinished) member_.reset();
     const std::string text = view_.take(e);
     if (style_ == Style::Json) return print_json(json_of(e, view_));
     if (!text.empty()) line(text);
-    if (view_.live()) draw_live(e.kind != Kind::Progress);
+    if (view_.live()) draw_live(e.kind != tq318::repair::EventKind::Progress);
 }
 
 void Reporter::blocks(std::uint32_t block, std::uint32_t total) {
-    if (!member_ || total == 0) return;
-    Event e{.kind = tq318::repair::EventKind::Progress, .member = *member_};
-    e.bytesDone = view_.finished_bytes() + member_->size * std::min(block, total) / total;
+    const tq318::repair::MemberEvent* member = view_.under_way();
+    if (member == nullptr || total == 0) return;
+    Event e{.kind = tq318::repair::EventKind::Progress, .member = *member};
+    e.bytesDone = view_.finished_bytes() + member->size * std::min(block, total) / total;
     if (style_ == Style::Lines) return;
     if (style_ == Style::Json) {
         view_.take(e);

@@ -36,7 +36,8 @@ public:
     std::uint64_t total_bytes() const { return total_bytes_; }
     std::uint64_t finished_bytes() const { return finished_bytes_; }
     std::uint64_t bytes_done() const { return done_; }
-    bool downloading() const { return member_.has_value(); }
+    // The download under way, null between downloads.
+    const tq318::repair::MemberEvent* under_way() const { return member_ ? &*member_ : nullptr; }
 
     // Takes an event; returns the lines it prints ("" when it prints none:
     // progress, or a download in a terminal's live line).
@@ -87,7 +88,6 @@ private:
 
     Style style_;
     EventView view_;
-    std::optional<tq318::repair::MemberEvent> member_;  // the download under way
     Clock::time_point last_drawn_{};
     bool live_shown_ = false;
 };
