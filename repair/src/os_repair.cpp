@@ -31,6 +31,11 @@ Outcome repairOs(const OsRequest& request, const CheckedPackage& checked, FrontE
         return outcome;
     }
     outcome.sha256 = checked.sha256;
+    // Stopped before the upload: nothing is sent at all.
+    if (frontEnd.ended()) {
+        outcome.result = Outcome::Result::Abandoned;
+        return outcome;
+    }
 
     // From here a run-time failure ends the run silently with the result so far.
     bool result = false;

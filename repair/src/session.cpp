@@ -1,6 +1,7 @@
 // The repair session: probe, repair, stop bookkeeping and the one record writer.
 #include "tq318/repair/session.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "tq318/repair/prompt_check.h"
@@ -85,6 +86,13 @@ std::string noteStop(Outcome& o, const std::string& cause, uint8_t port, Console
         text += "; " + std::to_string(loaded) + " member(s) loaded, " + std::to_string(sent) + " sent";
     if (o.verification.passed && !o.succeeded())
         text += "; the listing had shown every member before the stop, but the controller was not restarted";
+    // The next step: a controller whose disks were emptied holds no firmware until the repair is repeated.
+    if (!o.succeeded() && !o.disks.empty()) {
+        std::string disks = o.disks;
+        if (disks.back() == '.') disks.pop_back();
+        disks.front() = static_cast<char>(std::tolower(static_cast<unsigned char>(disks.front())));
+        text += "; " + disks + ": the repair must be repeated";
+    }
     if (!o.succeeded()) o.failureText.clear();
     o.messages.push_back(text);
     return text;

@@ -164,11 +164,13 @@ std::string result_human(const RepairArgs& args, const repair::Outcome& o) {
         return "Verified: " + std::to_string(sent) + " member(s) listed on disk " + std::string(1, o.disk) +
                " with their sizes.";
     }
+    // After a stop the last message is the session's account of it, the next step included.
     if (o.result == repair::Outcome::Result::Abandoned)
-        return "Abandoned: the repair was stopped" + (o.messages.empty() ? std::string(".") : " (" + utf8(o.messages.back()) + ").");
+        return "Abandoned: " + (o.messages.empty() ? std::string("the repair was stopped") : utf8(o.messages.back())) + ".";
     std::string text = "Failed: " + utf8(o.failureText.empty() ? std::string("the repair did not complete")
                                                                   : one_line(o.failureText));
     for (const auto& line : o.verification.lines) text += "\n  " + utf8(line);
+    if (!o.disks.empty()) text += "\n" + utf8(o.disks) + " The repair must be repeated.";
     return text;
 }
 
@@ -258,7 +260,6 @@ int repair_one(const Options& options, const RepairArgs& args, const repair::Che
         reporter.result(result_json(args, o, kExitFailed, detection), result_human(args, o));
         return kExitFailed;
     }
-    if (!r.stopText.empty()) std::fprintf(stderr, "tovctl: %s\n", r.stopText.c_str());
     if (!o.succeeded() && !o.failureText.empty()) fe.message(o.failureText);
     const int status = stop_requested() ? stop_exit_status()
                        : o.succeeded()  ? kExitOk
@@ -336,6 +337,7 @@ void add_repair(CLI::App& app, Commands& commands, const Options& options, bool 
         // Given by a several-port repair to its children; not for users.
         sub->add_option("--checked", args->checked, "the parent's check of the package")->group("");
     }
+    sub->add_flag("--from-parent", args->child, "run as a several-port repair's child")->group("");
     sub->add_flag("--wait", args->wait, "first wait for the controller's power restart and read its banner");
     sub->add_option("--wait-timeout", args->wait_timeout, "how long --wait waits (default 300)")
         ->type_name("SECONDS")
@@ -345,14 +347,14 @@ void add_repair(CLI::App& app, Commands& commands, const Options& options, bool 
                 "4 refused before the device was touched, 128+N stopped by signal N (130 Ctrl-C,\n"
                 "143 SIGTERM, 129 SIGHUP): the repair stops before its next console line or block,\n"
                 "the controller is brought back to its prompt, the record says \"abandoned\";\n"
-                "a second signal ends at once.");
+                "a second signal does not cut that short.");
     auto check = [args] {
         if (args->firmware && !args->wait && args->disk.empty())
             throw UsageError("--disk is required without --wait: the mode code that picks the disk comes only "
                              "with the banner at a power restart");
     };
     auto run = [args, &options](Context&) {
-        stop_on_signals();
+        stop_on_signals(!args->child);
         const PrivateTemp temp;  // every work folder lands in it, and goes with it
         const repair::CheckedPackage checked = check_package(*args);
         if (stop_requested()) return stop_exit_status();  // nothing was sent
@@ -371,6 +373,7 @@ std::vector<std::string> RepairArgs::child_args() const {
     if (!disk.empty()) out.insert(out.end(), {"--disk", disk});
     if (firmware) out.insert(out.end(), {"--on-full-disk", on_full_disk.empty() ? "no" : on_full_disk});
     if (!checked.empty()) out.insert(out.end(), {"--checked", checked});
+    out.push_back("--from-parent");
     return out;
 }
 
