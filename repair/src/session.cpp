@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 
 #include "tq318/repair/prompt_check.h"
 #include "tq318/repair/record.h"
@@ -99,7 +100,13 @@ std::string noteStop(Outcome& o, const std::string& cause, uint8_t port, Console
 }
 
 // The one record writer. A record that cannot be written never fails the repair.
-void record(const SessionRequest& r, const Outcome& o) {
+void record(const SessionRequest& r, const Outcome& given) {
+    // The package as a path that still names it when read from another folder.
+    Outcome o = given;
+    std::error_code ec;
+    if (!o.path.empty()) {
+        if (const auto full = std::filesystem::absolute(o.path, ec); !ec) o.path = full.string();
+    }
     RecordContext context;
     context.frontEnd = r.frontEnd;
     context.kind = r.firmware ? "firmware" : "os";
@@ -158,6 +165,19 @@ SessionResult runSession(const SessionRequest& request, const CheckedPackage& ch
 
 SessionResult runSession(const SessionRequest& request, FrontEnd& frontEnd, Console& console) {
     return run(request, nullptr, frontEnd, console);
+}
+
+void recordRefusal(const SessionRequest& request, const CheckedPackage& checked, const std::string& why) {
+    Outcome o;
+    o.path = checked.path;
+    o.sha256 = checked.sha256;
+    o.members = checked.members;
+    o.result = Outcome::Result::Failed;
+    o.messages = checked.messages;
+    o.refusal = why.empty() ? checked.refusal : why;
+    if (!why.empty()) o.messages.push_back(why);
+    o.failureText = o.refusal;
+    record(request, o);
 }
 
 }  // namespace tq318::repair

@@ -179,21 +179,39 @@ Style style_for(const Options& options) {
     return stdout_is_terminal() ? Style::Terminal : Style::Lines;
 }
 
+// The session of one port; the record's start is `started`.
+repair::SessionRequest session_for(const RepairArgs& args, std::uint8_t port, const std::string& mode_code,
+                                   SystemClock::time_point started) {
+    repair::SessionRequest session;
+    session.frontEnd = "tovctl";
+    session.firmware = args.firmware;
+    session.firmwareRequest = firmware_request(args, port, mode_code);
+    session.osRequest = {port, args.file};
+    session.started = started;
+    return session;
+}
+
 int repair_one(const Options& options, const RepairArgs& args, const repair::CheckedPackage& checked) {
+    const auto started = SystemClock::now();
     std::string error;
     const auto port = resolve_port(options.ports.front(), error);
     if (!port) {
         std::fprintf(stderr, "tovctl: %s\n", error.c_str());
+        repair::recordRefusal(session_for(args, 0, "", started), checked,
+                              "the port " + options.ports.front() + " names no serial port: " + error);
         return kExitUsage;
     }
     if (!options.trace.empty()) set_variable("UART_TRACE", options.trace);
-    if (const int status = open_port(options.ports.front(), *port); status != kExitOk) return status;
+    if (const int status = open_port(options.ports.front(), *port); status != kExitOk) {
+        repair::recordRefusal(session_for(args, *port, "", started), checked,
+                              "the port " + options.ports.front() + " could not be opened");
+        return status;
+    }
     struct Closer {
         std::uint8_t port;
         ~Closer() { Close_Com(port); }
     } closer{*port};
 
-    const auto started = SystemClock::now();
     Reporter reporter(style_for(options));
     reporter.set_total_bytes(checked.bytesToSend);
     std::optional<bool> answer;
@@ -238,13 +256,8 @@ int repair_one(const Options& options, const RepairArgs& args, const repair::Che
     }
     // The session probes the prompt first, runs the repair, notes a stop and
     // writes the record.
-    repair::SessionRequest session;
-    session.frontEnd = "tovctl";
-    session.firmware = args.firmware;
-    session.firmwareRequest = firmware_request(args, *port, detection.modeCode);
-    session.osRequest = {*port, args.file};
+    repair::SessionRequest session = session_for(args, *port, detection.modeCode, started);
     if (detection.found) session.banner = detection.banner;
-    session.started = started;
     session.probe = kProbeLimit;
     session.stopCause = [] { return stop_requested() ? "stopped by " + stop_signal_name() : std::string(); };
     session.afterRepair = [] { Uart_Stop_Next_Send(0); };  // a stop request no block took is withdrawn
@@ -399,6 +412,12 @@ std::string write_check_manifest(const repair::CheckedPackage& checked) {
 }
 
 int report_refused(const Options& options, const RepairArgs& args, const repair::CheckedPackage& check) {
+    // A refused run is recorded as every other, once for every port it named.
+    const auto started = SystemClock::now();
+    for (const auto& port_text : options.ports) {
+        std::string unused;
+        repair::recordRefusal(session_for(args, resolve_port(port_text, unused).value_or(0), "", started), check);
+    }
     std::string why;
     for (const auto& m : check.messages) why += (why.empty() ? "" : "; ") + one_line(m);
     std::fprintf(stderr, "tovctl %s: %s refused before the device was touched: %s\n", args.command().c_str(),
