@@ -87,6 +87,8 @@ std::string noteStop(Outcome& o, const std::string& cause, uint8_t port, Console
         text += "; " + std::to_string(loaded) + " member(s) loaded, " + std::to_string(sent) + " sent";
     if (o.verification.passed && !o.succeeded())
         text += "; the listing had shown every member before the stop, but the controller was not restarted";
+    if (o.updateCode == std::optional<uint16_t>(0) && !o.succeeded())
+        text += "; the controller had installed the image before the stop, but was not restarted";
     // The next step: a controller whose disks were emptied holds no firmware until the repair is repeated.
     if (!o.succeeded() && !o.disks.empty()) {
         std::string disks = o.disks;

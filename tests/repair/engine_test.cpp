@@ -178,6 +178,8 @@ const std::vector<Row> kRows{
      {"upload", "reset"}},
     {"os_stop_during_the_upload", Package::Image, {.stopAt = "upload", .updateCode = 71}, false, "abandoned", "",
      true, {"upload", ""}},
+    {"os_stop_after_the_install", Package::Image, {.stopAt = "upload"}, false, "abandoned", "", true, {"upload", ""},
+     "", "the controller had installed the image before the stop, but was not restarted"},
     {"os_stop_at_once", Package::Image, {.stopFirst = true}, false, "abandoned", "", false, {}},
     {"os_empty_image", Package::EmptyImage, {}, false, "failed", "empty", false, {}},
 };
