@@ -260,7 +260,8 @@ void FirmwareRun::download() {
                 everyLoadSucceeded = false;
                 // The front end showed the code; the record says what it left behind.
                 outcome_.messages.push_back(member->name + " was not loaded (code " + std::to_string(code) +
-                                            "). " + outcome_.disks + " Repair the firmware again.");
+                                            "). The disks were emptied before the download: the controller "
+                                            "does not hold the whole firmware. Repair the firmware again.");
             }
             advance();
             if (code != 0 && gone()) return;  // nothing more can reach the controller

@@ -1,6 +1,7 @@
 // The repair session: probe, repair, stop bookkeeping and the one record writer.
 #include "tq318/repair/session.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -71,7 +72,8 @@ Outcome unreadyOutcome(const SessionRequest& r, const CheckedPackage& checked, c
 // A repair stopped: abandoned unless the controller had already proven it;
 // what was done is in the members, and whether the controller is back at its
 // prompt is asked once more (a carriage return) and written down.
-std::string noteStop(Outcome& o, const std::string& cause, uint8_t port, Console& console) {
+std::string noteStop(Outcome& o, const std::string& cause, uint8_t port, const std::string& recordName,
+                     Console& console) {
     std::string text = cause;
     if (!o.succeeded()) o.result = Outcome::Result::Abandoned;
     if (o.deviceTouched && !o.disconnected) {
@@ -94,6 +96,14 @@ std::string noteStop(Outcome& o, const std::string& cause, uint8_t port, Console
         std::string disks = o.disks;
         if (disks.back() == '.') disks.pop_back();
         disks.front() = static_cast<char>(std::tolower(static_cast<unsigned char>(disks.front())));
+        // Members loaded since then are on the controller, but not the whole firmware.
+        // (The authentication record is checked here, never sent.)
+        if (loaded > 0) {
+            const auto members = std::count_if(o.members.begin(), o.members.end(),
+                                               [&](const MemberRecord& m) { return m.name != recordName; });
+            disks = "the disks were emptied before the download and hold " + std::to_string(loaded) + " of " +
+                    std::to_string(members) + " members";
+        }
         text += "; " + disks + ": the repair must be repeated";
     }
     if (!o.succeeded()) o.failureText.clear();
@@ -153,7 +163,7 @@ SessionResult run(const SessionRequest& r, const CheckedPackage* checked, FrontE
     }
     if (r.afterRepair) r.afterRepair();
     if (const std::string cause = stopCause(); !cause.empty())
-        result.stopText = noteStop(result.outcome, cause, portOf(r), console);
+        result.stopText = noteStop(result.outcome, cause, portOf(r), r.firmwareRequest.recordName, console);
     record(r, result.outcome);
     return result;
 }

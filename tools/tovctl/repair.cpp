@@ -5,6 +5,7 @@
 
 #include "console.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -170,7 +171,13 @@ std::string result_human(const RepairArgs& args, const repair::Outcome& o) {
     std::string text = "Failed: " + utf8(o.failureText.empty() ? std::string("the repair did not complete")
                                                                   : one_line(o.failureText));
     for (const auto& line : o.verification.lines) text += "\n  " + utf8(line);
-    if (!o.disks.empty()) text += "\n" + utf8(o.disks) + " The repair must be repeated.";
+    if (!o.disks.empty()) {
+        const bool anyLoaded = std::any_of(o.members.begin(), o.members.end(),
+                                           [](const auto& m) { return m.loadCode == std::optional<uint16_t>(0); });
+        text += anyLoaded ? std::string("\nThe disks were emptied before the download and do not hold the whole "
+                                        "firmware: the repair must be repeated.")
+                          : "\n" + utf8(o.disks) + " The repair must be repeated.";
+    }
     return text;
 }
 
