@@ -29,7 +29,7 @@ std::uint32_t line_delay_ms() { return g_line_delay_ms; }
 
 void drain_input(std::uint8_t port) {
     char scratch[kDrainChunk];
-    const std::uint64_t end = tick_ms() + kDrainLimitMs;
+    const std::uint64_t end = tick_ms() + kDrainLimitMs + g_line_delay_ms;
     // Bounded: each pass either ends on silence or takes bytes, and the limit ends a line that never stops.
     while (tick_ms() < end) {
         if (read_until_quiet(port, std::span(scratch), UART_SETTLE_MS + g_line_delay_ms) == 0) return;
@@ -69,7 +69,7 @@ std::uint16_t exchange(std::uint8_t port, std::string_view command, char* reply,
     drain_input(port);
     std::uint16_t scratch = 0;
     const std::uint16_t r =
-        Exchange_Cmd(port, text.c_str(), reply, capacity, timeout_ms, 0, &scratch, end_char);
+        Exchange_Cmd(port, text.c_str(), reply, capacity, timeout_ms + g_line_delay_ms, 0, &scratch, end_char);
     if (r != 0) format_error_text(reply, text.c_str(), r);
     return r;
 }

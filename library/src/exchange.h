@@ -48,12 +48,17 @@ std::uint32_t read_waiting(std::uint8_t port, char* reply, std::uint32_t quiet_m
 
 // Before a command: throws away what the console still prints (a late answer
 // to an earlier line) until the line has been quiet for the settle time plus
-// the line's answer delay, at most kDrainLimitMs in all.
+// the line's answer delay, at most kDrainLimitMs plus that delay in all.
 inline constexpr std::uint32_t kDrainLimitMs = 1000;
 void drain_input(std::uint8_t port);
 // The line's answer delay as last measured (a carriage return's answer, the
-// time to a command's first byte), bounded by kMaxLineDelayMs.
-inline constexpr std::uint32_t kMaxLineDelayMs = 200;
+// time to a command's first byte), bounded by kMaxLineDelayMs. Every later
+// wait for the console (a command's reply, the prompt after a stored file,
+// a block's answer, the way back to the prompt) is lengthened by it, so that
+// a slow line (a modem link, a loaded terminal server: a second or more)
+// is not taken for a silent one. A line slower than the ceiling counts as
+// that slow.
+inline constexpr std::uint32_t kMaxLineDelayMs = 5000;
 void note_line_delay(std::uint64_t ms);
 std::uint32_t line_delay_ms();
 

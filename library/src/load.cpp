@@ -89,7 +89,7 @@ static uint16_t load_file_export(uint8_t port, const char* path, char disk,
             const std::uint8_t cr = 13;
             Send_Raw(port, &cr, 1);
             std::uint16_t scratch = 0;
-            Read_Reply(port, reply, kReplyCapacity, kLineReadTimeoutMs, 0, &scratch);
+            Read_Reply(port, reply, kReplyCapacity, kLineReadTimeoutMs + line_delay_ms(), 0, &scratch);
             command = "loadfirmware";
         } else {
             command = parse::is_disk_b(disk) ? "loadb" : "load";
@@ -126,7 +126,7 @@ static uint16_t load_file_export(uint8_t port, const char* path, char disk,
 
         // The controller stores the file now; larger files take longer.
         std::uint16_t scratch = 0;
-        Read_Until(port, reply, kReplyCapacity, final_wait_ms(last_block_count()), 0, &scratch,
+        Read_Until(port, reply, kReplyCapacity, final_wait_ms(last_block_count()) + line_delay_ms(), 0, &scratch,
                    kPromptChar);
         if (!ends_with_char(reply, kPromptChar)) {
             format_error_text(reply, nullptr, TOV_ERR_BAD_REPLY);

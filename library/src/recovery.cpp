@@ -66,7 +66,7 @@ Recovery back_to_prompt(std::uint8_t port, std::string_view printed, ui::Ui& ui,
         Send_Raw(port, &cr, 1);
         std::array<char, kReplyCapacity> answer{};
         std::uint16_t scratch = 0;
-        Read_Until(port, answer.data(), kReplyCapacity, kConfirmWaitMs, 0, &scratch, kPromptChar);
+        Read_Until(port, answer.data(), kReplyCapacity, kConfirmWaitMs + line_delay_ms(), 0, &scratch, kPromptChar);
         if (ends_with_char(answer.data(), kPromptChar)) {
             result.at_prompt = true;
             break;

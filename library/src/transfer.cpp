@@ -106,7 +106,7 @@ std::uint16_t SendBlock(std::uint8_t port, ui::ProgressWindow* window, std::uint
 
         std::uint8_t answer = 0;
         const std::uint64_t sent_at = tick_ms();
-        const std::int32_t got = wait_for_answer(port, answer, kAnswerWaitMs);
+        const std::int32_t got = wait_for_answer(port, answer, kAnswerWaitMs + line_delay_ms());
         if (got > 0) take_answer_delay(tick_ms() - sent_at);
 
         AnswerTracker::Verdict verdict;

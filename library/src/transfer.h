@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "block.h"
+#include "exchange.h"
 
 namespace tovrane {
 
@@ -16,7 +17,8 @@ namespace ui {
 class ProgressWindow;
 }
 
-// Time allowed for the answer to a block before it is sent again.
+// Time allowed for the answer to a block before it is sent again, on a line
+// that answers at once (the line's answer delay is added).
 inline constexpr std::uint32_t kAnswerWaitMs = 2000;
 
 struct FileCloser {
@@ -86,7 +88,7 @@ void set_last_load_mode(std::int32_t mode);
 // The line's answer delay as the transfer sees it: the longest of the
 // console's answer time noted before the transfer (note_answer_delay) and the
 // block ACK round trips seen so far, bounded by kMaxAnswerDelayMs.
-inline constexpr std::uint32_t kMaxAnswerDelayMs = 500;
+inline constexpr std::uint32_t kMaxAnswerDelayMs = kMaxLineDelayMs;
 // Notes how long the console took to answer the command that started the
 // transfer; the next SendFile starts its estimate from it.
 void note_answer_delay(std::uint32_t ms);

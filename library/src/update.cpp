@@ -144,12 +144,12 @@ static uint16_t update_tovrane_export(uint8_t port, const char* image_path, char
             return e;
         }
 
-        pause_ms(kReportPauseMs);
+        pause_ms(kReportPauseMs + line_delay_ms());
         take_answer(port, reply, 0);
         if (const std::uint16_t r = check_report(reply, report.content_crc, ui); r != TOV_OK) return r;
 
         Send_Raw(port, kInstallLine, sizeof kInstallLine);
-        pause_ms(kInstallPauseMs);
+        pause_ms(kInstallPauseMs + line_delay_ms());
         take_answer(port, reply, 0);
         std::string answer(reply);
         switch (bios1_followup(answer)) {
@@ -159,7 +159,7 @@ static uint16_t update_tovrane_export(uint8_t port, const char* image_path, char
                 fail_with_text(reply, TOV_ERR_NOT_INSTALLED, answer);
                 return TOV_ERR_NOT_INSTALLED;
             case Bios1Followup::kReadAgain: {
-                const std::string rest = read_to_prompt(port, kInstallConfirmMs);
+                const std::string rest = read_to_prompt(port, kInstallConfirmMs + line_delay_ms());
                 if (!rest.empty()) std::memcpy(reply, rest.c_str(), rest.size() + 1);
                 answer += rest;
                 break;

@@ -170,6 +170,7 @@ bool FirmwareRun::prepareDevice() {
             throw SizeCheckFailure{kSerialLibraryFailed};
         }
         const std::string disks = deletes.disksText();
+        if (deletes.disks != decltype(deletes.disks){}) outcome_.disks = disks;
         if (deletes.end == Deletes::End::Stopped) {
             outcome_.messages.push_back("Stopped during the deletes. " + disks);
             abandon();
@@ -255,7 +256,13 @@ void FirmwareRun::download() {
                                                          outcome_.loadMode, reply_.data());
             member->loadCode = code;
             fe_.event(memberEvent(EventKind::MemberFinished, event, code));
-            if (code != 0) everyLoadSucceeded = false;
+            if (code != 0) {
+                everyLoadSucceeded = false;
+                // The front end showed the code; the record says what it left behind.
+                outcome_.messages.push_back(member->name + " was not loaded (code " + std::to_string(code) +
+                                            "). The disks were emptied before the download: the controller "
+                                            "does not hold the whole firmware. Repair the firmware again.");
+            }
             advance();
             if (code != 0 && gone()) return;  // nothing more can reach the controller
         }

@@ -46,6 +46,11 @@ Outcome repairOs(const OsRequest& request, const CheckedPackage& checked, FrontE
         return outcome;
     }
     outcome.sha256 = checked.sha256;
+    // Stopped before the upload: nothing is sent at all.
+    if (frontEnd.ended()) {
+        outcome.result = Outcome::Result::Abandoned;
+        return outcome;
+    }
 
     // From here a run-time failure ends the run silently with the result so far.
     bool result = false;
@@ -64,9 +69,10 @@ Outcome repairOs(const OsRequest& request, const CheckedPackage& checked, FrontE
         result = (code == 0);
         if (!result && adapterGone(console, request.port)) {
             outcome.disconnected = true;
-        } else if (!result && frontEnd.ended()) {
-            // Stopped during the upload: the library brought the controller
-            // back to its prompt; no "reset" follows.
+        } else if (frontEnd.ended()) {
+            // Stopped during the upload or the install: the library brought
+            // the controller back to its prompt; no "reset" follows, and no
+            // success is shown after a stop (the session notes what was installed).
             outcome.result = Outcome::Result::Abandoned;
             return outcome;
         } else {

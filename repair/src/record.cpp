@@ -110,6 +110,7 @@ std::string recordJson(const RecordContext& c, const Outcome& o) {
         {"deviceTouched", o.deviceTouched},
         {"messages", std::move(messages)},
         {"failureText", utf8(o.failureText)},
+        {"refusal", utf8(o.refusal)},
         {"outcome", std::string(outcomeName(o.result))}};
     return record.dump(2) + "\n";
 }

@@ -1,7 +1,10 @@
 // The repair session: probe, repair, stop bookkeeping and the one record writer.
 #include "tq318/repair/session.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
 
 #include "tq318/repair/prompt_check.h"
 #include "tq318/repair/record.h"
@@ -69,7 +72,8 @@ Outcome unreadyOutcome(const SessionRequest& r, const CheckedPackage& checked, c
 // A repair stopped: abandoned unless the controller had already proven it;
 // what was done is in the members, and whether the controller is back at its
 // prompt is asked once more (a carriage return) and written down.
-std::string noteStop(Outcome& o, const std::string& cause, uint8_t port, Console& console) {
+std::string noteStop(Outcome& o, const std::string& cause, uint8_t port, const std::string& recordName,
+                     Console& console) {
     std::string text = cause;
     if (!o.succeeded()) o.result = Outcome::Result::Abandoned;
     if (o.deviceTouched && !o.disconnected) {
@@ -85,13 +89,36 @@ std::string noteStop(Outcome& o, const std::string& cause, uint8_t port, Console
         text += "; " + std::to_string(loaded) + " member(s) loaded, " + std::to_string(sent) + " sent";
     if (o.verification.passed && !o.succeeded())
         text += "; the listing had shown every member before the stop, but the controller was not restarted";
+    if (o.updateCode == std::optional<uint16_t>(0) && !o.succeeded())
+        text += "; the controller had installed the image before the stop, but was not restarted";
+    // The next step: a controller whose disks were emptied holds no firmware until the repair is repeated.
+    if (!o.succeeded() && !o.disks.empty()) {
+        std::string disks = o.disks;
+        if (disks.back() == '.') disks.pop_back();
+        disks.front() = static_cast<char>(std::tolower(static_cast<unsigned char>(disks.front())));
+        // Members loaded since then are on the controller, but not the whole firmware.
+        // (The authentication record is checked here, never sent.)
+        if (loaded > 0) {
+            const auto members = std::count_if(o.members.begin(), o.members.end(),
+                                               [&](const MemberRecord& m) { return m.name != recordName; });
+            disks = "the disks were emptied before the download and hold " + std::to_string(loaded) + " of " +
+                    std::to_string(members) + " members";
+        }
+        text += "; " + disks + ": the repair must be repeated";
+    }
     if (!o.succeeded()) o.failureText.clear();
     o.messages.push_back(text);
     return text;
 }
 
 // The one record writer. A record that cannot be written never fails the repair.
-void record(const SessionRequest& r, const Outcome& o) {
+void record(const SessionRequest& r, const Outcome& given) {
+    // The package as a path that still names it when read from another folder.
+    Outcome o = given;
+    std::error_code ec;
+    if (!o.path.empty()) {
+        if (const auto full = std::filesystem::absolute(o.path, ec); !ec) o.path = full.string();
+    }
     RecordContext context;
     context.frontEnd = r.frontEnd;
     context.kind = r.firmware ? "firmware" : "os";
@@ -136,7 +163,7 @@ SessionResult run(const SessionRequest& r, const CheckedPackage* checked, FrontE
     }
     if (r.afterRepair) r.afterRepair();
     if (const std::string cause = stopCause(); !cause.empty())
-        result.stopText = noteStop(result.outcome, cause, portOf(r), console);
+        result.stopText = noteStop(result.outcome, cause, portOf(r), r.firmwareRequest.recordName, console);
     record(r, result.outcome);
     return result;
 }
@@ -150,6 +177,19 @@ SessionResult runSession(const SessionRequest& request, const CheckedPackage& ch
 
 SessionResult runSession(const SessionRequest& request, FrontEnd& frontEnd, Console& console) {
     return run(request, nullptr, frontEnd, console);
+}
+
+void recordRefusal(const SessionRequest& request, const CheckedPackage& checked, const std::string& why) {
+    Outcome o;
+    o.path = checked.path;
+    o.sha256 = checked.sha256;
+    o.members = checked.members;
+    o.result = Outcome::Result::Failed;
+    o.messages = checked.messages;
+    o.refusal = why.empty() ? checked.refusal : why;
+    if (!why.empty()) o.messages.push_back(why);
+    o.failureText = o.refusal;
+    record(request, o);
 }
 
 }  // namespace tq318::repair

@@ -162,7 +162,7 @@ TEST_F(TovctlRepair, FirmwareAfterWaitingForThePowerRestartIsVerified) {
     }
     const Result text = tovctl({}, {"history", "--last", "1"});
     EXPECT_NE(text.out.find("tovctl  COM"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("firmware  tq318.hex  verified  3 members"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("/tq318.hex  verified  3/3 members loaded"), std::string::npos) << text.out;
 }
 
 // No place for the record (a regular file where its folder goes; root is not

@@ -2,7 +2,6 @@
 #include "history.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -36,18 +35,28 @@ std::string port_of(const Json& r) {
     return device.empty() ? com : com + " " + device;
 }
 
-// One line for a person: when, who, where, what, how it ended.
+// One line for a person: when, who, where, what (the path in full), how it
+// ended and how far it came: the members loaded of all, or why it was refused.
 std::string summary_line(const Json& r) {
-    const std::string path = text_of(r, "path");
-    const std::string name = std::filesystem::path(path).filename().string();
     // The authentication record is unpacked and checked, never sent: not a member.
-    std::size_t members = 0;
+    std::size_t members = 0, loaded = 0;
     if (const auto it = r.find("members"); it != r.end() && it->is_array()) {
-        for (const Json& m : *it) members += text_of(m, "name") == "auth.key" ? 0 : 1;
+        for (const Json& m : *it) {
+            if (!m.is_object() || text_of(m, "name") == "auth.key") continue;
+            ++members;
+            const auto code = m.find("loadCode");
+            loaded += code != m.end() && code->is_number_integer() && code->get<long long>() == 0 ? 1 : 0;
+        }
     }
     std::string line = text_of(r, "ended") + "  " + text_of(r, "frontEnd") + "  " + port_of(r) + "  " +
-                       text_of(r, "kind") + "  " + (name.empty() ? path : name) + "  " + outcome_of(r);
-    if (text_of(r, "kind") == "firmware") line += "  " + std::to_string(members) + " members";
+                       text_of(r, "kind") + "  " + text_of(r, "path") + "  " + outcome_of(r);
+    const std::string refusal = text_of(r, "refusal");
+    const auto touched = r.find("deviceTouched");
+    if (!refusal.empty() && touched != r.end() && touched->is_boolean() && !touched->get<bool>()) {
+        line += "  refused before the device was touched: " + refusal;
+    } else if (text_of(r, "kind") == "firmware") {
+        line += "  " + std::to_string(loaded) + "/" + std::to_string(members) + " members loaded";
+    }
     return line;
 }
 

@@ -5,6 +5,7 @@
 
 #include "console.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -153,6 +154,7 @@ Json result_json(const RepairArgs& args, const repair::Outcome& o, int status, c
     }
     j["messages"] = strings(o.messages);
     j["failure"] = utf8(o.failureText);
+    if (!o.disks.empty()) j["disks"] = utf8(o.disks);
     return j;
 }
 
@@ -161,21 +163,39 @@ Style style_for(const Options& options) {
     return stdout_is_terminal() ? Style::Terminal : Style::Lines;
 }
 
+// The session of one port; the record's start is `started`.
+repair::SessionRequest session_for(const RepairArgs& args, std::uint8_t port, const std::string& mode_code,
+                                   SystemClock::time_point started) {
+    repair::SessionRequest session;
+    session.frontEnd = "tovctl";
+    session.firmware = args.firmware;
+    session.firmwareRequest = firmware_request(args, port, mode_code);
+    session.osRequest = {port, args.file};
+    session.started = started;
+    return session;
+}
+
 int repair_one(const Options& options, const RepairArgs& args, const repair::CheckedPackage& checked) {
+    const auto started = SystemClock::now();
     std::string error;
     const auto port = resolve_port(options.ports.front(), error);
     if (!port) {
         std::fprintf(stderr, "tovctl: %s\n", error.c_str());
+        repair::recordRefusal(session_for(args, 0, "", started), checked,
+                              "the port " + options.ports.front() + " names no serial port: " + error);
         return kExitUsage;
     }
     if (!options.trace.empty()) set_variable("UART_TRACE", options.trace);
-    if (const int status = open_port(options.ports.front(), *port); status != kExitOk) return status;
+    if (const int status = open_port(options.ports.front(), *port); status != kExitOk) {
+        repair::recordRefusal(session_for(args, *port, "", started), checked,
+                              "the port " + options.ports.front() + " could not be opened");
+        return status;
+    }
     struct Closer {
         std::uint8_t port;
         ~Closer() { Close_Com(port); }
     } closer{*port};
 
-    const auto started = SystemClock::now();
     Reporter reporter(style_for(options));
     reporter.set_total_bytes(checked.bytesToSend);
     std::optional<bool> answer;
@@ -224,13 +244,8 @@ int repair_one(const Options& options, const RepairArgs& args, const repair::Che
     }
     // The session probes the prompt first, runs the repair, notes a stop and
     // writes the record.
-    repair::SessionRequest session;
-    session.frontEnd = "tovctl";
-    session.firmware = args.firmware;
-    session.firmwareRequest = firmware_request(args, *port, detection.modeCode);
-    session.osRequest = {*port, args.file};
+    repair::SessionRequest session = session_for(args, *port, detection.modeCode, started);
     if (detection.found) session.banner = detection.banner;
-    session.started = started;
     session.probe = kProbeLimit;
     session.stopCause = [] { return stop_requested() ? "stopped by " + stop_signal_name() : std::string(); };
     session.afterRepair = [] { Uart_Stop_Next_Send(0); };  // a stop request no block took is withdrawn
@@ -246,7 +261,6 @@ int repair_one(const Options& options, const RepairArgs& args, const repair::Che
         reporter.result(result_json(args, o, kExitFailed, detection));
         return kExitFailed;
     }
-    if (!r.stopText.empty()) std::fprintf(stderr, "tovctl: %s\n", r.stopText.c_str());
     if (!o.succeeded() && !o.failureText.empty()) fe.event(repair::messageEvent(o.failureText));
     const int status = stop_requested() ? stop_exit_status()
                        : o.succeeded()  ? kExitOk
@@ -324,6 +338,7 @@ void add_repair(CLI::App& app, Commands& commands, const Options& options, bool 
         // Given by a several-port repair to its children; not for users.
         sub->add_option("--checked", args->checked, "the parent's check of the package")->group("");
     }
+    sub->add_flag("--from-parent", args->child, "run as a several-port repair's child")->group("");
     sub->add_flag("--wait", args->wait, "first wait for the controller's power restart and read its banner");
     sub->add_option("--wait-timeout", args->wait_timeout, "how long --wait waits (default 300)")
         ->type_name("SECONDS")
@@ -333,14 +348,14 @@ void add_repair(CLI::App& app, Commands& commands, const Options& options, bool 
                 "4 refused before the device was touched, 128+N stopped by signal N (130 Ctrl-C,\n"
                 "143 SIGTERM, 129 SIGHUP): the repair stops before its next console line or block,\n"
                 "the controller is brought back to its prompt, the record says \"abandoned\";\n"
-                "a second signal ends at once.");
+                "a second signal does not cut that short.");
     auto check = [args] {
         if (args->firmware && !args->wait && args->disk.empty())
             throw UsageError("--disk is required without --wait: the mode code that picks the disk comes only "
                              "with the banner at a power restart");
     };
     auto run = [args, &options](Context&) {
-        stop_on_signals();
+        stop_on_signals(!args->child);
         const PrivateTemp temp;  // every work folder lands in it, and goes with it
         const repair::CheckedPackage checked = check_package(*args);
         if (stop_requested()) return stop_exit_status();  // nothing was sent
@@ -359,6 +374,7 @@ std::vector<std::string> RepairArgs::child_args() const {
     if (!disk.empty()) out.insert(out.end(), {"--disk", disk});
     if (firmware) out.insert(out.end(), {"--on-full-disk", on_full_disk.empty() ? "no" : on_full_disk});
     if (!checked.empty()) out.insert(out.end(), {"--checked", checked});
+    out.push_back("--from-parent");
     return out;
 }
 
@@ -384,6 +400,12 @@ std::string write_check_manifest(const repair::CheckedPackage& checked) {
 }
 
 int report_refused(const Options& options, const RepairArgs& args, const repair::CheckedPackage& check) {
+    // A refused run is recorded as every other, once for every port it named.
+    const auto started = SystemClock::now();
+    for (const auto& port_text : options.ports) {
+        std::string unused;
+        repair::recordRefusal(session_for(args, resolve_port(port_text, unused).value_or(0), "", started), check);
+    }
     std::string why;
     for (const auto& m : check.messages) why += (why.empty() ? "" : "; ") + one_line(m);
     std::fprintf(stderr, "tovctl %s: %s refused before the device was touched: %s\n", args.command().c_str(),

@@ -21,6 +21,8 @@ struct RepairArgs {
     // A several-port repair's child: the parent's check of the package
     // (check_manifest), which the child verifies by hash instead of unpacking.
     std::string checked;
+    // A several-port repair's child: the parent tells the user about a stop.
+    bool child = false;
 
     std::string command() const { return firmware ? "repair-firmware" : "repair-os"; }
     // The arguments after the subcommand's name that repeat this request.

@@ -218,17 +218,26 @@ std::string result_text(const Json& r) {
         return "Verified: " + std::to_string(sent) + " member(s) listed on disk " + string_of(r, "disk") +
                " with their sizes.";
     }
+    // After a stop the last message is the session's account of it, the next step included.
     if (result == "abandoned") {
         const auto m = r.find("messages");
         const bool said = m != r.end() && m->is_array() && !m->empty() && m->back().is_string();
-        return "Abandoned: the repair was stopped" +
-               (said ? " (" + m->back().get<std::string>() + ")." : std::string("."));
+        return "Abandoned: " + (said ? m->back().get<std::string>() : std::string("the repair was stopped")) + ".";
     }
     const std::string failure = string_of(r, "failure");
     std::string text = "Failed: " + (failure.empty() ? std::string("the repair did not complete") : one_line(failure));
     if (const auto v = r.find("verification"); v != r.end() && v->is_object() && v->contains("lines"))
         for (const auto& l : (*v)["lines"])
             if (l.is_string()) text += "\n  " + l.get<std::string>();
+    if (const std::string disks = string_of(r, "disks"); !disks.empty()) {
+        bool anyLoaded = false;
+        if (const auto m = r.find("members"); m != r.end() && m->is_array())
+            for (const auto& member : *m)
+                anyLoaded = anyLoaded || (member.contains("load_code") && member["load_code"] == 0);
+        text += anyLoaded ? std::string("\nThe disks were emptied before the download and do not hold the whole "
+                                        "firmware: the repair must be repeated.")
+                          : "\n" + disks + " The repair must be repeated.";
+    }
     return text;
 }
 

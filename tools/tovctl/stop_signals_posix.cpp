@@ -1,8 +1,5 @@
 #include "stop_signals.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -10,7 +7,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <tuple>
 
@@ -20,71 +16,37 @@ namespace tovctl {
 namespace {
 
 constexpr std::size_t kChildSlots = 256;
-constexpr std::size_t kPathCapacity = 4096;
-constexpr int kTreeDepth = 6;      // run folder / child's folder / work folder / member
-constexpr int kRemovePasses = 8;   // a folder read while it is emptied is read again
+
+// What the user reads at once, and on a later signal, in the system's own
+// style of status texts ("Reseting...").
+constexpr char kStopping[] =
+    "Stopping...  (the controller is brought back to its prompt first, within 20 s)\n";
+constexpr char kStillStopping[] =
+    "Still stopping: a controller left waiting for the rest of a file would take the next line as its data, "
+    "so the way back to its prompt is not cut short.\n";
 
 volatile std::sig_atomic_t g_signal = 0;
+volatile std::sig_atomic_t g_again_said = 0;
+volatile std::sig_atomic_t g_announce = 1;
 std::atomic<pid_t> g_children[kChildSlots];
-// The private temporary folder, for the handler ("" when none).
-char g_temp_path[kPathCapacity] = "";
-std::atomic<bool> g_temp_set{false};
 
-struct Dirent64 {
-    ino64_t d_ino;
-    off64_t d_off;
-    unsigned short d_reclen;
-    unsigned char d_type;
-    char d_name[1];
-};
-
-// Removes `name` under `parent` with its contents, using only
-// async-signal-safe calls; links are removed, never followed.
-void remove_tree_at(int parent, const char* name, int depth) {
-    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        ::unlinkat(parent, name, 0);
-        return;
-    }
-    alignas(8) char buffer[4096];
-    for (int pass = 0; pass < kRemovePasses && depth < kTreeDepth; ++pass) {
-        ::lseek(fd, 0, SEEK_SET);
-        bool removed = false;
-        for (;;) {
-            const long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
-            if (n <= 0) break;
-            for (long at = 0; at < n;) {
-                const auto* entry = reinterpret_cast<const Dirent64*>(buffer + at);
-                at += entry->d_reclen;
-                const char* entry_name = entry->d_name;
-                if (std::strcmp(entry_name, ".") == 0 || std::strcmp(entry_name, "..") == 0) continue;
-                if (entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN) {
-                    remove_tree_at(fd, entry_name, depth + 1);
-                } else {
-                    ::unlinkat(fd, entry_name, 0);
-                }
-                removed = true;
-            }
-        }
-        if (!removed) break;
-    }
-    ::close(fd);
-    ::unlinkat(parent, name, AT_REMOVEDIR);
+template <std::size_t N>
+void say(const char (&text)[N]) {
+    if (g_announce == 0) return;
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text, N - 1);
 }
 
 extern "C" void on_stop_signal(int signal) {
     if (g_signal == 0) {
         g_signal = signal;
         Uart_Stop_Next_Send(1);  // a transfer under way stops before its next block
+        say(kStopping);
         return;
     }
-    // The second: at once, leaving nothing behind that can still be removed.
-    for (auto& child : g_children) {
-        const pid_t pid = child.load();
-        if (pid > 0) ::kill(pid, signal);
+    if (g_again_said == 0) {
+        g_again_said = 1;
+        say(kStillStopping);
     }
-    if (g_temp_set.load()) remove_tree_at(AT_FDCWD, g_temp_path, 0);
-    ::_exit(128 + g_signal);
 }
 
 std::string temp_root() {
@@ -96,7 +58,8 @@ std::string temp_root() {
 
 }  // namespace
 
-void stop_on_signals() {
+void stop_on_signals(bool announce) {
+    g_announce = announce ? 1 : 0;
     struct sigaction action{};
     action.sa_handler = on_stop_signal;
     sigemptyset(&action.sa_mask);
@@ -151,7 +114,6 @@ void forget_child(pid_t pid) {
 
 PrivateTemp::PrivateTemp() {
     const std::string pattern = temp_root() + "/tovctl.XXXXXX";
-    if (pattern.size() >= kPathCapacity) return;
     std::string buffer = pattern;
     if (::mkdtemp(buffer.data()) == nullptr) return;  // mode 0700
     path_ = buffer;
@@ -162,13 +124,10 @@ PrivateTemp::PrivateTemp() {
         }
         ::setenv(name, path_.c_str(), 1);
     }
-    std::memcpy(g_temp_path, path_.c_str(), path_.size() + 1);
-    g_temp_set = true;
 }
 
 PrivateTemp::~PrivateTemp() {
     if (path_.empty()) return;
-    g_temp_set = false;
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
     for (auto [name, had, old] : {std::tuple{"TEMP", had_temp_, &old_temp_}, std::tuple{"TMPDIR", had_tmpdir_, &old_tmpdir_}}) {

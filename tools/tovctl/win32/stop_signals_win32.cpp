@@ -1,12 +1,14 @@
 // Ctrl-C, Ctrl-Break (how a parent tovctl asks its children) and closing the
 // console stop a run at its next safe point, as SIGINT, SIGTERM and SIGHUP do
-// on Linux, with the same exit statuses (130, 143, 129). A second one ends
-// the program at once.
+// on Linux, with the same exit statuses (130, 143, 129). The first one is
+// answered at once with "Stopping..."; a later one does not cut the way back
+// to the prompt short (see stop_signals.h).
 #include <windows.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <thread>
 #include <tuple>
 
@@ -23,6 +25,14 @@ constexpr int kTerminate = 15;  // as SIGTERM
 constexpr auto kPauseSlice = std::chrono::milliseconds(20);
 
 std::atomic<int> g_signal{0};
+std::atomic<bool> g_again_said{false};
+std::atomic<bool> g_announce{true};
+
+void say(std::string_view text) {
+    if (!g_announce.load()) return;
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
 
 BOOL WINAPI on_console_event(DWORD event) {
     int signal = 0;
@@ -35,9 +45,13 @@ BOOL WINAPI on_console_event(DWORD event) {
     int none = 0;
     if (g_signal.compare_exchange_strong(none, signal)) {
         Uart_Stop_Next_Send(1);  // a transfer under way stops before its next block
+        say("Stopping...  (the controller is brought back to its prompt first, within 20 s)\r\n");
         return TRUE;
     }
-    ::ExitProcess(static_cast<UINT>(128 + g_signal.load()));
+    if (!g_again_said.exchange(true))
+        say("Still stopping: a controller left waiting for the rest of a file would take the next line as its "
+            "data, so the way back to its prompt is not cut short.\r\n");
+    return TRUE;
 }
 
 std::filesystem::path temp_root() {
@@ -49,7 +63,10 @@ std::filesystem::path temp_root() {
 
 }  // namespace
 
-void stop_on_signals() { ::SetConsoleCtrlHandler(on_console_event, TRUE); }
+void stop_on_signals(bool announce) {
+    g_announce = announce;
+    ::SetConsoleCtrlHandler(on_console_event, TRUE);
+}
 bool stop_requested() { return g_signal.load() != 0; }
 int stop_signal() { return g_signal.load(); }
 int stop_exit_status() { return g_signal.load() != 0 ? 128 + g_signal.load() : 0; }

@@ -45,6 +45,11 @@ struct Outcome {
     std::optional<uint16_t> updateCode;  // OS repair: TOV_Update_Tovrane's result
     Verification verification;
     bool deviceTouched = false;       // a console line was sent
+    // Firmware: what the deletes left once they emptied (or may have emptied)
+    // a disk, "Both disks are now empty." ...; "" while no disk was touched.
+    // A run that fails or stops after it leaves the controller without its
+    // firmware: the repair has to be repeated.
+    std::string disks;
     bool disconnected = false;        // the serial adapter went away: failureText says so
     std::vector<std::string> messages;   // every message the engine showed, in order
     // The message a front end shows after a failed run ("Firmware Upgrade

@@ -57,4 +57,9 @@ SessionResult runSession(const SessionRequest& request, const CheckedPackage& ch
 // No probe: such a front end knows the prompt from its own detection.
 SessionResult runSession(const SessionRequest& request, FrontEnd& frontEnd, Console& console);
 
+// A run refused before the device was touched: the package (or image)
+// `checked` refused, or, with `why`, the port that could not be opened. Its
+// record, through the same writer as every other run's; nothing is sent.
+void recordRefusal(const SessionRequest& request, const CheckedPackage& checked, const std::string& why = {});
+
 }  // namespace tq318::repair
