@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "line_state.h"
+#include "restart_proof.h"
 #include "tq318/repair/engine.h"
 
 namespace tq318::repair {
@@ -11,6 +12,19 @@ namespace tq318::repair {
 namespace {
 constexpr std::size_t kReplyBufferSize = 2048;
 const std::string kFailureText = "OS Upgrade Failed!!";
+
+// Why TOV_Update_Tovrane did not install the image, for the outcome.
+std::string updateFailure(uint16_t code) {
+    const std::string number = " (code " + std::to_string(code) + ")";
+    switch (code) {
+        case 39: return "the controller's answer to \"bios1\" was no finished install" + number;
+        case 46: return "the controller did not take the image: its answer to \"upload\" or its report did not end "
+                        "as expected, or the report said it failed" + number;
+        case 54: return "the controller reported a CRC16 that is not the image's; nothing was installed" + number;
+        default: return "the image was not sent" + number;
+    }
+}
+
 }  // namespace
 
 Outcome repairOs(const OsRequest& request, FrontEnd& frontEnd, Console& console) {
@@ -33,17 +47,17 @@ Outcome repairOs(const OsRequest& request, const CheckedPackage& checked, FrontE
     outcome.sha256 = checked.sha256;
 
     // From here a run-time failure ends the run silently with the result so far.
-    bool result = false;
+    outcome.result = Outcome::Result::Failed;
     try {
         std::vector<char> reply(kReplyBufferSize, ' ');
         reply.back() = '\0';
         outcome.deviceTouched = true;
         const uint16_t code = console.TOV_Update_Tovrane(request.port, request.imagePath.c_str(), reply.data());
         outcome.updateCode = code;
-        result = (code == 0);
-        if (!result && adapterGone(console, request.port)) {
+        if (code != 0) outcome.reason = updateFailure(code);
+        if (code != 0 && adapterGone(console, request.port)) {
             outcome.disconnected = true;
-        } else if (!result && frontEnd.ended()) {
+        } else if (code != 0 && frontEnd.ended()) {
             // Stopped during the upload: the library brought the controller
             // back to its prompt; no "reset" follows.
             outcome.result = Outcome::Result::Abandoned;
@@ -51,13 +65,13 @@ Outcome repairOs(const OsRequest& request, const CheckedPackage& checked, FrontE
         } else {
             frontEnd.status("Reseting...");
             console.Send_Cmd(request.port, "reset", 0);
+            if (code == 0) proveInstall(request, reportGaveCrc(reply), frontEnd, console, outcome, show);
         }
-        if (result) show("Upgrade Successed.");
     } catch (const std::exception&) {
     } catch (const ConsoleUnavailable&) {
     }
-    outcome.result = result ? Outcome::Result::Verified : Outcome::Result::Failed;
-    if (!result) outcome.failureText = outcome.disconnected ? kAdapterDisconnectedText : kFailureText;
+    if (outcome.result == Outcome::Result::Failed)
+        outcome.failureText = outcome.disconnected ? kAdapterDisconnectedText : kFailureText;
     return outcome;
 }
 

@@ -98,6 +98,7 @@ repair::CheckedPackage adopt_checked(const RepairArgs& args) {
 const char* result_name(repair::Outcome::Result r) {
     switch (r) {
         case repair::Outcome::Result::Verified: return "verified";
+        case repair::Outcome::Result::Unproven: return "unproven";
         case repair::Outcome::Result::Abandoned: return "abandoned";
         default: return "failed";
     }
@@ -150,6 +151,10 @@ Json result_json(const RepairArgs& args, const repair::Outcome& o, int status, c
                                  {"lines", strings(o.verification.lines)}};
     } else {
         j["update_code"] = optional_code(o.updateCode);
+        j["image_crc"] = o.imageCrc;
+        j["running_after_restart"] = utf8(o.runningAfterRestart);
+        j["unproven"] = utf8(o.unproven);
+        j["reason"] = utf8(o.reason);
     }
     j["messages"] = strings(o.messages);
     j["failure"] = utf8(o.failureText);
@@ -158,16 +163,20 @@ Json result_json(const RepairArgs& args, const repair::Outcome& o, int status, c
 
 std::string result_human(const RepairArgs& args, const repair::Outcome& o) {
     if (o.succeeded()) {
-        if (!args.firmware) return "Verified: the operating system was installed.";
+        if (!args.firmware)
+            return "Verified: the controller reported the image's CRC16 and is " +
+                   utf8("running " + o.runningAfterRestart) + " after the restart.";
         int sent = 0;
         for (const auto& m : o.members) sent += m.sent ? 1 : 0;
         return "Verified: " + std::to_string(sent) + " member(s) listed on disk " + std::string(1, o.disk) +
                " with their sizes.";
     }
+    if (o.result == repair::Outcome::Result::Unproven) return "Not verified: " + utf8(o.unproven) + ".";
     if (o.result == repair::Outcome::Result::Abandoned)
         return "Abandoned: the repair was stopped" + (o.messages.empty() ? std::string(".") : " (" + utf8(o.messages.back()) + ").");
     std::string text = "Failed: " + utf8(o.failureText.empty() ? std::string("the repair did not complete")
                                                                   : one_line(o.failureText));
+    if (!o.reason.empty()) text += "\n  " + utf8(o.reason);
     for (const auto& line : o.verification.lines) text += "\n  " + utf8(line);
     return text;
 }
@@ -240,7 +249,7 @@ int repair_one(const Options& options, const RepairArgs& args, const repair::Che
     session.frontEnd = "tovctl";
     session.firmware = args.firmware;
     session.firmwareRequest = firmware_request(args, *port, detection.modeCode);
-    session.osRequest = {*port, args.file};
+    session.osRequest = {*port, args.file, kConsolePassword};  // the password is asked again after the restart
     if (detection.found) session.banner = detection.banner;
     session.started = started;
     session.probe = kProbeLimit;
@@ -262,6 +271,7 @@ int repair_one(const Options& options, const RepairArgs& args, const repair::Che
     if (!o.succeeded() && !o.failureText.empty()) fe.message(o.failureText);
     const int status = stop_requested() ? stop_exit_status()
                        : o.succeeded()  ? kExitOk
+                       : o.result == repair::Outcome::Result::Unproven ? kExitUnproven
                        : (!o.deviceTouched && o.result == repair::Outcome::Result::Failed) ? kExitRefused
                                                                                            : kExitFailed;
     reporter.result(result_json(args, o, status, detection), result_human(args, o));
@@ -342,7 +352,9 @@ void add_repair(CLI::App& app, Commands& commands, const Options& options, bool 
         ->check(CLI::Range(1, 86400));
     sub->footer("Several --port options repair that many controllers at once, one process each.\n"
                 "Exit status: 0 verified, 1 repair failed, 2 usage error, 3 port not opened,\n"
-                "4 refused before the device was touched, 128+N stopped by signal N (130 Ctrl-C,\n"
+                "4 refused before the device was touched, 5 (repair-os) installed and running after\n"
+                "the restart but not verified: the controller reported no CRC16 for the image,\n"
+                "so its content was not compared, 128+N stopped by signal N (130 Ctrl-C,\n"
                 "143 SIGTERM, 129 SIGHUP): the repair stops before its next console line or block,\n"
                 "the controller is brought back to its prompt, the record says \"abandoned\";\n"
                 "a second signal ends at once.");
@@ -375,7 +387,7 @@ std::vector<std::string> RepairArgs::child_args() const {
 }
 
 repair::CheckedPackage check_package(const RepairArgs& args) {
-    if (!args.firmware) return repair::checkImage({0, args.file});
+    if (!args.firmware) return repair::checkImage({0, args.file, {}});
     if (!args.checked.empty()) return adopt_checked(args);
     return repair::checkPackage(firmware_request(args, 0, ""));
 }
