@@ -72,7 +72,7 @@ enum tov_result {
     TOV_ERR_NO_PROMPT = 15,        /* TOV_GetPrompt: no prompt character within the time-out */
     TOV_ERR_LINE_FAILED = 16,      /* TOV_GetPrompt: the line hung up or the port is not open (at once),
                                       or reading kept failing until the time-out passed */
-    TOV_ERR_NOT_INSTALLED = 39,    /* TOV_Update_Tovrane: "bios1" answered "Please Upload first!": no image installed */
+    TOV_ERR_NOT_INSTALLED = 39,    /* TOV_Update_Tovrane: "bios1" answered "Please Upload first!", a failure word or nothing */
     TOV_ERR_BLOCK_REFUSED = 40,    /* transfer: the controller refused a block three times (NAK) */
     TOV_ERR_BAD_ANSWER = 41,       /* transfer: a block was answered with neither ACK nor NAK */
     TOV_ERR_SILENT = 42,           /* transfer: 5 answer waits of 2 s in a row passed in silence for a data
@@ -191,19 +191,35 @@ TOV_API uint16_t TOV_CALL TOV_Del_All_Files(uint8_t port, char disk, char* reply
  * Upload the image at `image_path` and install it with "bios1". The wait
  * cursor is on from the upload's acceptance until the call returns.
  * Results: the uart code of a failed "upload" exchange; 46 when its answer
- * does not end with "!" (shown in a message box) or when the controller's
- * report 2 s after the transfer has neither "CRC16=" nor the prompt at its end
- * ("Load receive error"); a failed transfer returns the transfer's own code
- * (40..48) while the error text names 100; otherwise 0, the reply holding the
- * answer to "bios1" (an answer of exactly 50 characters ending with the prompt
- * shows "Please Upload first!"). 49 for a null reply buffer, with nothing sent.
- * 48, before "upload" is sent, for an image that cannot be sent (as in
- * TOV_Load_File); the header and recovery rules of TOV_Load_File apply.
- * A report holding "CRC16=" and exactly four hex digits (either case) is
- * compared with the CRC-16/XMODEM of the image sent: a different value shows
- * "Load receive error", a line break and "CRC16=XXXX, file CRC16=YYYY", and
- * gives 54 (error text without a command) before "bios1" is sent. A report
- * without such a value goes on as before.
+ * does not end with "!" (shown in a message box); a failed transfer returns
+ * the transfer's own code (40..48) while the error text names 100. 49 for a
+ * null reply buffer, with nothing sent. 48, before "upload" is sent, for an
+ * image that cannot be sent (as in TOV_Load_File); the header and recovery
+ * rules of TOV_Load_File apply.
+ * The controller's report 2 s after the transfer: one holding "CRC16=" must
+ * give exactly four hex digits (either case) equal to the CRC-16/XMODEM of
+ * the image sent, else "Load receive error", a line break and "CRC16=XXXX,
+ * file CRC16=YYYY" are shown and the result is 54. One without "CRC16=" is
+ * taken when it ends with the prompt and holds none of the failure words
+ * (below); else "Load receive error" (and the report, when it ended at the
+ * prompt) is shown and the result is 46. Neither sends "bios1", and the reply
+ * then holds the error text without a command ("\r\n(null) Error!, Code:46, ")
+ * and nothing more.
+ * The answer to "bios1": exactly 50 characters ending with the prompt shows
+ * "Please Upload first!" and gives 39; an answer ending with "." is read once
+ * more (up to the prompt, 3 s). Silence, or an answer holding one of the
+ * failure words "error", "fail", "not installed", "rejected", "invalid",
+ * "abort", "please upload" (any case), is shown and gives 39, the reply
+ * holding the error text, a line break and the answer; so does a "bios1" that
+ * could not be sent (a stop asked with Uart_Stop_Next_Send), with the error
+ * text alone. Any other answer gives 0: a controller's words for a finished
+ * install are its own, so a caller that needs proof asks the controller after
+ * its restart (the repair engine asks "ver").
+ * On 0 the reply holds the controller's last answer and, right behind its
+ * terminator, a second text: the report's "CRC16=XXXX" that matched the
+ * image, or an empty text when the report gave no CRC (nothing compared the
+ * image's content). Both lie within the first TOV_REPLY_MIN bytes; when the
+ * answer leaves no room there is no second text (take it as no CRC).
  */
 TOV_API uint16_t TOV_CALL TOV_Update_Tovrane(uint8_t port, const char* image_path, char* reply);
 

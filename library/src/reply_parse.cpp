@@ -1,8 +1,10 @@
 #include "reply_parse.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <limits>
+#include <string>
 
 #include "tovrane.h"
 
@@ -373,11 +375,13 @@ std::optional<std::uint16_t> reported_crc16(std::string_view reply) {
 
 bool is_no_image_answer(std::string_view reply) { return reply.size() == 50 && ends_with(reply, '>'); }
 
-bool is_installed_answer(std::string_view answer) {
-    const std::size_t done = answer.find(kInstallDoneText);
-    if (done == std::string_view::npos) return false;
-    const std::size_t installed = answer.find(kInstalledText, done + kInstallDoneText.size());
-    return installed != std::string_view::npos && ends_with(answer, '>');
+bool says_failure(std::string_view answer) {
+    std::string lower(answer);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const std::string_view word : kFailureWords) {
+        if (lower.find(word) != std::string::npos) return true;
+    }
+    return false;
 }
 
 }  // namespace tovrane::parse

@@ -182,11 +182,11 @@ bool upload_report_ok(std::string_view reply);
 std::optional<std::uint16_t> reported_crc16(std::string_view reply);
 // The answer to "bios1" when no image was uploaded: exactly 50 characters ending with ">".
 bool is_no_image_answer(std::string_view reply);
-// The controller's answer to "bios1" after a successful install: "Installing
-// image ... done." and then "Tovrane image installed", back at its prompt.
-// Any other answer (an error, a cut text, no prompt) installed nothing.
-inline constexpr std::string_view kInstallDoneText = "Installing image ... done.";
-inline constexpr std::string_view kInstalledText = "Tovrane image installed";
-bool is_installed_answer(std::string_view answer);
+// The answer to "bios1" or the report after an upload says that something
+// went wrong: it holds one of kFailureWords, in any case. A controller's words
+// for success are not known in advance; its words for failure are these.
+inline constexpr std::string_view kFailureWords[] = {"error",    "fail",    "not installed", "rejected",
+                                                     "invalid",  "abort",   "please upload"};
+bool says_failure(std::string_view answer);
 
 }  // namespace tovrane::parse

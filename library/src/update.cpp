@@ -31,18 +31,7 @@ constexpr std::uint8_t kInstallLine[] = {'b', 'i', 'o', 's', '1', 13, 0};
 // take this long.
 constexpr std::uint32_t kInstallConfirmMs = 3000;
 constexpr std::uint32_t kReadChunk = 256;
-
-// The error text for `code`, then the controller's own words on a new line,
-// all within the reply buffer's kReplyCapacity bytes.
-void fail_with_text(char* reply, std::uint16_t code, std::string_view text) {
-    const std::string answer(text);  // text may view the reply itself
-    format_error_text(reply, nullptr, code);
-    const std::size_t used = strnlen(reply, kReplyCapacity - 1);
-    std::string tail = "\r\n" + answer;
-    tail.resize(std::min(tail.size(), kReplyCapacity - 1 - used));
-    std::memcpy(reply + used, tail.c_str(), tail.size());
-    reply[used + tail.size()] = '\0';
-}
+constexpr std::string_view kCrcKey = "CRC16=";
 
 // Reads what the controller sends until it ends with its prompt, at most
 // kRawReadMax bytes and `limit_ms`.
@@ -60,40 +49,64 @@ std::string read_to_prompt(std::uint8_t port, std::uint32_t limit_ms) {
     return got;
 }
 
-// The controller's report on the image it took must carry "CRC16=" with
-// exactly four hex digits equal to the CRC-16/XMODEM of what was sent: an
-// image that differs from the file, or whose CRC nobody can tell, is never
-// installed. Returns 0, 46 or 54; on failure `reply` holds the error text and
-// the report.
-std::uint16_t check_report(char* reply, std::uint16_t sent_crc, ui::Ui& ui) {
+// The controller's report on the image it took. A report that gives
+// "CRC16=" must give exactly four hex digits equal to the CRC-16/XMODEM of
+// what was sent (else 54): an image that differs from the file is never
+// installed. A report without "CRC16=" is taken when it ends at the prompt
+// and says no failure word (else 46); nothing then proves its content.
+// Returns 0, 46 or 54; on failure `reply` holds the error text alone and the
+// message box says why. `compared` receives the "CRC16=XXXX" that matched.
+std::uint16_t check_report(char* reply, std::uint16_t sent_crc, ui::Ui& ui, std::string& compared) {
     const std::string report(reply);
-    if (!parse::upload_report_ok(report)) {
-        ui.message("Load receive error");
-        fail_with_text(reply, TOV_ERR_BAD_REPLY, report);
-        return TOV_ERR_BAD_REPLY;
-    }
-    const std::size_t key = report.find("CRC16=");
+    const std::size_t key = report.find(kCrcKey);
     if (key == std::string::npos) {
-        // Back at the prompt without a word on the image's CRC.
-        ui.message("Load receive error\n" + report);
-        fail_with_text(reply, TOV_ERR_BAD_REPLY, report);
+        if (parse::upload_report_ok(report) && !parse::says_failure(report)) return TOV_OK;
+        // A report that came back to the prompt is shown: its words say why.
+        ui.message(parse::upload_report_ok(report) ? "Load receive error\n" + report
+                                                   : std::string("Load receive error"));
+        format_error_text(reply, nullptr, TOV_ERR_BAD_REPLY);
         return TOV_ERR_BAD_REPLY;
     }
     const auto reported = parse::reported_crc16(report);
-    if (reported && *reported == sent_crc) return TOV_OK;
+    if (reported && *reported == sent_crc) {
+        compared = report.substr(key, kCrcKey.size() + 4);
+        return TOV_OK;
+    }
     // The value as the controller wrote it: up to 8 letters and digits.
     std::string value;
-    for (std::size_t i = key + 6; i < report.size() && value.size() < 8 &&
+    for (std::size_t i = key + kCrcKey.size(); i < report.size() && value.size() < 8 &&
                                   std::isalnum(static_cast<unsigned char>(report[i])) != 0;
          ++i) {
         value += report[i];
     }
     char crc[8];
     std::snprintf(crc, sizeof crc, "%04X", static_cast<unsigned>(sent_crc));
-    const std::string shown = "Load receive error\nCRC16=" + value + ", file CRC16=" + crc;
-    ui.message(shown);
-    fail_with_text(reply, TOV_ERR_IMAGE_CRC, report);
+    ui.message("Load receive error\nCRC16=" + value + ", file CRC16=" + crc);
+    format_error_text(reply, nullptr, TOV_ERR_IMAGE_CRC);
     return TOV_ERR_IMAGE_CRC;
+}
+
+// The error text for a "bios1" answer that installed nothing, then the
+// controller's own words on a new line, within kReplyCapacity bytes.
+void fail_with_answer(char* reply, std::string_view answer) {
+    const std::string words(answer);  // may view the reply itself
+    format_error_text(reply, nullptr, TOV_ERR_NOT_INSTALLED);
+    const std::size_t used = strnlen(reply, kReplyCapacity - 1);
+    std::string tail = "\r\n" + words;
+    tail.resize(std::min(tail.size(), kReplyCapacity - 1 - used));
+    std::memcpy(reply + used, tail.c_str(), tail.size());
+    reply[used + tail.size()] = '\0';
+}
+
+// After a finished install the reply holds the controller's last answer and,
+// right behind its terminator, what the report proved: the "CRC16=XXXX" that
+// matched the image, or an empty text when the report gave no CRC. Both stay
+// within the kReplyCapacity bytes every caller's buffer has; without room for
+// the second text there is none, and a caller takes that as no CRC.
+void leave_evidence(char* reply, const std::string& compared) {
+    const std::size_t used = strnlen(reply, kReplyCapacity - 1) + 1;
+    if (used + compared.size() + 1 > kReplyCapacity) return;
+    std::memcpy(reply + used, compared.c_str(), compared.size() + 1);
 }
 
 }  // namespace
@@ -146,9 +159,16 @@ static uint16_t update_tovrane_export(uint8_t port, const char* image_path, char
 
         pause_ms(kReportPauseMs + line_delay_ms());
         take_answer(port, reply, 0);
-        if (const std::uint16_t r = check_report(reply, report.content_crc, ui); r != TOV_OK) return r;
+        std::string compared;
+        if (const std::uint16_t r = check_report(reply, report.content_crc, ui, compared); r != TOV_OK) return r;
 
-        Send_Raw(port, kInstallLine, sizeof kInstallLine);
+        // A stop asked during the report's wait keeps "bios1" from going out:
+        // nothing was installed, and the message says so.
+        if (Send_Raw(port, kInstallLine, sizeof kInstallLine) != sizeof kInstallLine) {
+            ui.message("The install line \"bios1\" was not sent: nothing was installed");
+            format_error_text(reply, nullptr, TOV_ERR_NOT_INSTALLED);
+            return TOV_ERR_NOT_INSTALLED;
+        }
         pause_ms(kInstallPauseMs + line_delay_ms());
         take_answer(port, reply, 0);
         std::string answer(reply);
@@ -156,7 +176,7 @@ static uint16_t update_tovrane_export(uint8_t port, const char* image_path, char
             case Bios1Followup::kPleaseUpload:
                 // The controller holds no image to install: not a success.
                 ui.message("Please Upload first!");
-                fail_with_text(reply, TOV_ERR_NOT_INSTALLED, answer);
+                fail_with_answer(reply, answer);
                 return TOV_ERR_NOT_INSTALLED;
             case Bios1Followup::kReadAgain: {
                 const std::string rest = read_to_prompt(port, kInstallConfirmMs + line_delay_ms());
@@ -167,12 +187,14 @@ static uint16_t update_tovrane_export(uint8_t port, const char* image_path, char
             case Bios1Followup::kDone:
                 break;
         }
-        // Only the controller's own words for a finished install count.
-        if (!parse::is_installed_answer(answer)) {
-            ui.message(answer.empty() ? std::string("No answer to bios1") : answer);
-            fail_with_text(reply, TOV_ERR_NOT_INSTALLED, answer);
+        // Any words but a failure's count: a controller's words for a
+        // finished install are its own. Silence is no answer.
+        if (answer.find_first_not_of(" \r\n") == std::string::npos || parse::says_failure(answer)) {
+            ui.message(answer.empty() ? std::string("No answer to the install line \"bios1\"") : answer);
+            fail_with_answer(reply, answer);
             return TOV_ERR_NOT_INSTALLED;
         }
+        leave_evidence(reply, compared);
         return TOV_OK;
     }
 }

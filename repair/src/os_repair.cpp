@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "line_state.h"
+#include "restart_proof.h"
 #include "tq318/repair/engine.h"
 
 namespace tq318::repair {
@@ -26,6 +27,19 @@ Verification verificationOf(uint16_t code) {
     if (code == kNotInstalled) v.lines = {"the controller did not confirm the install"};
     return v;
 }
+
+// Why TOV_Update_Tovrane did not install the image, for the outcome.
+std::string updateFailure(uint16_t code) {
+    const std::string number = " (code " + std::to_string(code) + ")";
+    switch (code) {
+        case 39: return "the controller's answer to \"bios1\" was no finished install" + number;
+        case 46: return "the controller did not take the image: its answer to \"upload\" or its report did not end "
+                        "as expected, or the report said it failed" + number;
+        case 54: return "the controller reported a CRC16 that is not the image's; nothing was installed" + number;
+        default: return "the image was not sent" + number;
+    }
+}
+
 }  // namespace
 
 Outcome repairOs(const OsRequest& request, FrontEnd& frontEnd, Console& console) {
@@ -53,7 +67,7 @@ Outcome repairOs(const OsRequest& request, const CheckedPackage& checked, FrontE
     }
 
     // From here a run-time failure ends the run silently with the result so far.
-    bool result = false;
+    outcome.result = Outcome::Result::Failed;
     try {
         std::vector<char> reply(kReplyBufferSize, ' ');
         reply.back() = '\0';
@@ -66,8 +80,8 @@ Outcome repairOs(const OsRequest& request, const CheckedPackage& checked, FrontE
         outcome.updateCode = code;
         outcome.verification = verificationOf(code);
         frontEnd.event(memberEvent(EventKind::MemberFinished, image, code));
-        result = (code == 0);
-        if (!result && adapterGone(console, request.port)) {
+        if (code != 0) outcome.reason = updateFailure(code);
+        if (code != 0 && adapterGone(console, request.port)) {
             outcome.disconnected = true;
         } else if (frontEnd.ended()) {
             // Stopped during the upload or the install: the library brought
@@ -78,13 +92,15 @@ Outcome repairOs(const OsRequest& request, const CheckedPackage& checked, FrontE
         } else {
             frontEnd.event(statusEvent(Step::Restarting, "Reseting..."));
             console.Send_Cmd(request.port, "reset", 0);
+            if (code == 0) proveInstall(request, reportGaveCrc(reply), frontEnd, console, outcome, show);
+            // The CRC16 report proves the content only with the controller back after the restart.
+            if (outcome.result != Outcome::Result::Verified) outcome.verification.passed = false;
         }
-        if (result) show("Upgrade Successed.");
     } catch (const std::exception&) {
     } catch (const ConsoleUnavailable&) {
     }
-    outcome.result = result ? Outcome::Result::Verified : Outcome::Result::Failed;
-    if (!result) outcome.failureText = outcome.disconnected ? kAdapterDisconnectedText : kFailureText;
+    if (outcome.result == Outcome::Result::Failed)
+        outcome.failureText = outcome.disconnected ? kAdapterDisconnectedText : kFailureText;
     return outcome;
 }
 

@@ -45,13 +45,14 @@ Json optionalValue(const std::optional<T>& v) {
 std::string_view outcomeName(Outcome::Result r) {
     switch (r) {
         case Outcome::Result::Verified: return "verified";
+        case Outcome::Result::Unproven: return "unproven";
         case Outcome::Result::Failed: return "failed";
         case Outcome::Result::Abandoned: return "abandoned";
     }
     return "failed";
 }
 
-constexpr Outcome::Result kResults[] = {Outcome::Result::Verified, Outcome::Result::Failed,
+constexpr Outcome::Result kResults[] = {Outcome::Result::Verified, Outcome::Result::Unproven, Outcome::Result::Failed,
                                         Outcome::Result::Abandoned};
 
 // Removes our oldest record files beyond kRecordsKept (names sort by time).
@@ -102,6 +103,10 @@ std::string recordJson(const RecordContext& c, const Outcome& o) {
         {"disk", o.disk != 0 ? Json(std::string(1, o.disk)) : Json(nullptr)},
         {"loadMode", o.loadMode >= 0 ? Json(o.loadMode) : Json(nullptr)},
         {"updateCode", optionalValue(o.updateCode)},
+        {"imageCrc", o.imageCrc},
+        {"runningAfterRestart", utf8(o.runningAfterRestart)},
+        {"unproven", utf8(o.unproven)},
+        {"reason", utf8(o.reason)},
         {"verification",
          Json{{"attempted", o.verification.attempted},
               {"passed", o.verification.passed},

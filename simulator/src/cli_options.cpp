@@ -86,8 +86,8 @@ const std::map<std::string_view, Option>& options() {
       {"other-byte-block", {true, "N  fault: answer block N with --other-byte", [](CliConfig& c, auto n, auto v) { c.faults.other_byte_block = number<int>(n, v); }}},
       {"other-byte", {true, "C  the byte for --other-byte-block (X; a character or 0xNN)", [](CliConfig& c, auto n, auto v) { c.faults.other_byte = byte_value(n, v); }}},
       {"hangup-after-block", {true, "N  fault: hang up right after acknowledging block N", [](CliConfig& c, auto n, auto v) { c.faults.hangup_after_block = number<int>(n, v); }}},
-      {"bios1-answer", {true, "TEXT  fault: answer \"bios1\" with exactly TEXT", [](CliConfig& c, auto, auto v) { c.faults.bios1_answer = std::string(v); }}},
-      {"upload-report", {true, "TEXT  fault: report an upload with exactly TEXT", [](CliConfig& c, auto, auto v) { c.faults.upload_report = std::string(v); }}},
+      {"bios1-answer", {true, "TEXT  answer \"bios1\" with TEXT ({prompt}); installs nothing", [](CliConfig& c, auto, auto v) { c.faults.bios1_answer = std::string(v); }}},
+      {"upload-report", {true, "TEXT  report an upload with TEXT ({prompt} {size} {crc} {wrong-crc})", [](CliConfig& c, auto, auto v) { c.faults.upload_report = std::string(v); }}},
   };
   return table;
 }

@@ -101,7 +101,7 @@ void Console::cmd_disksize(const std::vector<std::string_view>& args) {
 }
 
 void Console::cmd_bios1() {
-  if (faults_.bios1_answer) return reply_raw(*faults_.bios1_answer);
+  if (faults_.bios1_answer) return reply_raw(fill_answer(*faults_.bios1_answer, {.prompt = prompt()}));
   if (!image_in_memory_) {
     return reply(no_image_answer(prompt_text(options_.model)));
   }

@@ -1,6 +1,7 @@
 #include "console_text.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "settings.h"
 
@@ -81,6 +82,33 @@ std::string no_image_answer(std::string_view prompt) {
   const std::size_t room = kBios1AnswerLength - prompt.size();
   if (text.size() + 2 <= room) return text + std::string(room - text.size() - 2, ' ') + "\r\n";
   return text.substr(0, room);
+}
+
+std::string fill_answer(std::string_view wording, const AnswerFields& fields) {
+  auto hex = [](std::uint16_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
+    return std::string(text);
+  };
+  const std::pair<std::string_view, std::string> keys[] = {
+      {"{prompt}", std::string(fields.prompt)},
+      {"{size}", std::to_string(fields.size)},
+      {"{crc}", hex(fields.crc)},
+      {"{wrong-crc}", hex(static_cast<std::uint16_t>(fields.crc ^ 0x5A5Au))}};
+  std::string out;
+  for (std::size_t at = 0; at < wording.size();) {
+    bool replaced = false;
+    for (const auto& [key, value] : keys) {
+      if (wording.substr(at, key.size()) == key) {
+        out += value;
+        at += key.size();
+        replaced = true;
+        break;
+      }
+    }
+    if (!replaced) out += wording[at++];
+  }
+  return out;
 }
 
 }  // namespace tq318::sim

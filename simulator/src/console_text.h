@@ -31,5 +31,11 @@ std::string image_report_text(std::size_t size, std::uint16_t crc);
 // The answer to "bios1" without an image: with the prompt exactly 50 characters
 // (the prompt is not included here). Empty when the prompt alone is 50 or longer.
 std::string no_image_answer(std::string_view prompt);
+// A worded answer of the fault knobs with its fields filled in: "{prompt}"
+// the prompt, "{size}" the image's size, "{crc}" its CRC-16/XMODEM as four
+// upper-case hex digits, "{wrong-crc}" four that are not its CRC. Any other
+// text is kept as it is.
+struct AnswerFields { std::string_view prompt; std::size_t size = 0; std::uint16_t crc = 0; };
+std::string fill_answer(std::string_view wording, const AnswerFields& fields);
 
 }  // namespace tq318::sim

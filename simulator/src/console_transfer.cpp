@@ -113,7 +113,8 @@ void Console::finish_transfer() {
     const std::uint16_t crc = crc16_xmodem(done.data);
     last_image_ = std::move(done.data);
     image_in_memory_ = true;
-    if (faults_.upload_report) return reply_raw(*faults_.upload_report);
+    if (faults_.upload_report)
+      return reply_raw(fill_answer(*faults_.upload_report, {prompt(), size, crc}));
     return reply(image_report_text(size, crc));
   }
   StoredFile file;

@@ -124,7 +124,7 @@ private slots:
         const auto lines = b.lines();
         QVERIFY(reset);
         QCOMPARE(lines.front(), std::string("upload"));
-        QCOMPARE(lines.back(), std::string("reset"));
+        QCOMPARE(lines.back(), std::string("inp 30a"));  // after "reset", the version report that proves the restart
         QCOMPARE(std::count(lines.begin(), lines.end(), std::string("reset")), 1);
         QVERIFY(b.sim.image_installed());
         QVERIFY(std::find(b.h.panel2History.begin(), b.h.panel2History.end(), QStringLiteral("Reseting...")) !=

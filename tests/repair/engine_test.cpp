@@ -34,6 +34,8 @@ struct Script {
     std::map<std::string, uint64_t> stored{};  // by stored name: the size the disk keeps (a short store)
     bool otherDisk = false;                   // the controller stores on the disk not asked for
     uint16_t updateCode = 0;                  // TOV_Update_Tovrane
+    std::string updateEvidence = "CRC16=1D0F";  // behind the answer's terminator after a 0
+    bool restarts = true;                     // "reset" brings the prompt back
     std::string probeAnswer = "\r\nTQ318-5314A>";
 };
 
@@ -52,7 +54,7 @@ public:
         // The deletes: a question for "del"/"delb", the prompt after its "y".
         const std::string_view line = text;
         if (line == "del" || line == "delb") pending_ = "\r\nDelete all files (Y/N)?";
-        if (line == "y" || line == "n") pending_ = "\r\nTQ318-5314A>";
+        if (line == "y" || line == "n" || (line == "reset" && s_.restarts)) pending_ = "\r\nTQ318-5314A>";
         return 0;
     }
     uint16_t Receive_Cmd(uint8_t, char* buffer, uint16_t, int16_t flag, uint16_t*) override {
@@ -79,9 +81,19 @@ public:
         (onA ? a_ : b_)[name] = s_.stored.count(name) ? s_.stored.at(name) : fs::file_size(path);
         return 0;
     }
-    uint16_t TOV_Update_Tovrane(uint8_t, const char*, char*) override {
+    uint16_t TOV_Update_Tovrane(uint8_t, const char*, char* reply) override {
         log("upload");
+        if (s_.updateCode == 0) {
+            const std::string answer = "\r\nok\r\nTQ318-5314A>";
+            std::memcpy(reply, answer.c_str(), answer.size() + 1);
+            std::memcpy(reply + answer.size() + 1, s_.updateEvidence.c_str(), s_.updateEvidence.size() + 1);
+        }
         return s_.updateCode;
+    }
+    int32_t TOV_Get_Tovrane_Version(uint8_t, char*, char* date, char*, int32_t*, char*) override {
+        log("ver");
+        std::strcpy(date, "Dec/06/2026");
+        return 123003;
     }
     uint16_t listDirectory(uint8_t, char* reply, std::size_t capacity) override {
         log("dir");
@@ -173,7 +185,10 @@ const std::vector<Row> kRows{
     {"password_at_the_probe", Package::Good, {.probeAnswer = "\r\npassword:"}, true, "failed", "", true, {""}},
     {"probe_then_good_package", Package::Good, {}, true, "verified", "", true,
      Lines{""} + kLoads + Lines{"dir", "reset"}},
-    {"os_image", Package::Image, {}, false, "verified", "", true, {"upload", "reset"}},
+    {"os_image", Package::Image, {}, false, "verified", "", true, {"upload", "reset", "ver"}},
+    {"os_report_without_crc", Package::Image, {.updateEvidence = ""}, false, "unproven", "", true,
+     {"upload", "reset", "ver"}},
+    {"os_no_restart", Package::Image, {.restarts = false}, false, "failed", "", true, {"upload", "reset"}},
     {"os_refused_by_the_controller", Package::Image, {.updateCode = 39}, false, "failed", "", true,
      {"upload", "reset"}},
     {"os_stop_during_the_upload", Package::Image, {.stopAt = "upload", .updateCode = 71}, false, "abandoned", "",
@@ -216,6 +231,7 @@ protected:
         if (kind == Package::ProgramMissing) r.firmwareRequest.packageBareName = "other.hex";
         r.firmwareRequest.packagePath = file.string();
         r.osRequest.imagePath = file.string();
+        r.osRequest.restartLimit = std::chrono::milliseconds(300);
         return r;
     }
 

@@ -21,6 +21,11 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitPort = 3;
 inline constexpr int kExitRefused = 4;
+// repair-os: the image was installed and the controller runs after its
+// restart, but nothing compared the image's content (its report gave no
+// CRC). Not 0, which needs proof; not 1, since repeating the repair would
+// prove no more: a script checks the controller another way.
+inline constexpr int kExitUnproven = 5;
 
 inline constexpr std::size_t kReplySize = 2048;
 

@@ -31,6 +31,10 @@ public:
     uint16_t TOV_Update_Tovrane(uint8_t port, const char* image_path, char* reply) override {
         return ::TOV_Update_Tovrane(port, image_path, reply);
     }
+    int32_t TOV_Get_Tovrane_Version(uint8_t port, char* model, char* build_date, char* flash, int32_t* flag,
+                                    char* reply) override {
+        return ::TOV_Get_Tovrane_Version(port, model, build_date, flash, flag, reply);
+    }
     // One "dir": the parsed entries are not wanted (null buffers are skipped).
     uint16_t listDirectory(uint8_t port, char* reply, std::size_t capacity) override {
         std::array<char*, TOV_DIR_MAX_ENTRIES> none{};

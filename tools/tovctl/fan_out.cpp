@@ -137,6 +137,7 @@ public:
     static std::string outcome_of(const Child& c) {
         if (c.result && c.status == kExitOk && c.result->value("ok", false)) return "verified";
         if (c.result && text_of(*c.result, "result") == "abandoned") return "abandoned";
+        if (c.result && c.status == kExitUnproven && text_of(*c.result, "result") == "unproven") return "unproven";
         if (!c.result && c.status > 128 && stop_requested()) return "abandoned";
         return "failed";
     }
@@ -179,6 +180,7 @@ std::string detail_of(const Child& c) {
     if (lines != c.result->end() && lines->contains("lines")) {
         for (const auto& l : (*lines)["lines"]) text += (text.empty() ? "" : "; ") + l.get<std::string>();
     }
+    if (text.empty()) text = text_of(*c.result, "unproven");
     if (text.empty()) text = text_of(*c.result, "result");
     return text;
 }
@@ -245,11 +247,13 @@ int repair_many(const Options& options, const RepairArgs& parent_args, const tq3
     board.draw(true);
 
     bool all_verified = true;
+    bool none_failed = true;  // every port verified or installed unproven
     Json summary = Json::array();
     if (!options.json) std::printf("\n%-24s %-9s %-8s %-7s %s\n", "PORT", "RESULT", "MEMBERS", "TIME", "DETAIL");
     for (const Child& c : children) {
         const std::string outcome = c.process.started() ? Board::outcome_of(c) : "failed";
         all_verified = all_verified && outcome == "verified";
+        none_failed = none_failed && (outcome == "verified" || outcome == "unproven");
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(c.heard - c.started).count();
         // Members loaded, not members tried: a failed load is not counted. An
         // image is no member.
@@ -268,7 +272,10 @@ int repair_many(const Options& options, const RepairArgs& parent_args, const tq3
         }
     }
     // A stop ends with the signal's status, never 0.
-    const int status = stop_requested() ? stop_exit_status() : all_verified ? kExitOk : kExitFailed;
+    const int status = stop_requested() ? stop_exit_status()
+                       : all_verified   ? kExitOk
+                       : none_failed    ? kExitUnproven
+                                        : kExitFailed;
     if (options.json) {
         Json j{{"event", "summary"}, {"command", args.command()}, {"ok", all_verified},
                {"exit", status}, {"ports", summary}};

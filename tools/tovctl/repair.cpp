@@ -99,6 +99,7 @@ repair::CheckedPackage adopt_checked(const RepairArgs& args) {
 const char* result_name(repair::Outcome::Result r) {
     switch (r) {
         case repair::Outcome::Result::Verified: return "verified";
+        case repair::Outcome::Result::Unproven: return "unproven";
         case repair::Outcome::Result::Abandoned: return "abandoned";
         default: return "failed";
     }
@@ -151,6 +152,10 @@ Json result_json(const RepairArgs& args, const repair::Outcome& o, int status, c
                                  {"lines", strings(o.verification.lines)}};
     } else {
         j["update_code"] = optional_code(o.updateCode);
+        j["image_crc"] = o.imageCrc;
+        j["running_after_restart"] = utf8(o.runningAfterRestart);
+        j["unproven"] = utf8(o.unproven);
+        j["reason"] = utf8(o.reason);
     }
     j["messages"] = strings(o.messages);
     j["failure"] = utf8(o.failureText);
@@ -170,7 +175,7 @@ repair::SessionRequest session_for(const RepairArgs& args, std::uint8_t port, co
     session.frontEnd = "tovctl";
     session.firmware = args.firmware;
     session.firmwareRequest = firmware_request(args, port, mode_code);
-    session.osRequest = {port, args.file};
+    session.osRequest = {port, args.file, kConsolePassword};  // asked again after the restart
     session.started = started;
     return session;
 }
@@ -264,6 +269,7 @@ int repair_one(const Options& options, const RepairArgs& args, const repair::Che
     if (!o.succeeded() && !o.failureText.empty()) fe.event(repair::messageEvent(o.failureText));
     const int status = stop_requested() ? stop_exit_status()
                        : o.succeeded()  ? kExitOk
+                       : o.result == repair::Outcome::Result::Unproven ? kExitUnproven
                        : (!o.deviceTouched && o.result == repair::Outcome::Result::Failed) ? kExitRefused
                                                                                            : kExitFailed;
     reporter.result(result_json(args, o, status, detection));
@@ -345,7 +351,9 @@ void add_repair(CLI::App& app, Commands& commands, const Options& options, bool 
         ->check(CLI::Range(1, 86400));
     sub->footer("Several --port options repair that many controllers at once, one process each.\n"
                 "Exit status: 0 verified, 1 repair failed, 2 usage error, 3 port not opened,\n"
-                "4 refused before the device was touched, 128+N stopped by signal N (130 Ctrl-C,\n"
+                "4 refused before the device was touched, 5 (repair-os) installed and running after\n"
+                "the restart but not verified: the controller reported no CRC16 for the image,\n"
+                "so its content was not compared, 128+N stopped by signal N (130 Ctrl-C,\n"
                 "143 SIGTERM, 129 SIGHUP): the repair stops before its next console line or block,\n"
                 "the controller is brought back to its prompt, the record says \"abandoned\";\n"
                 "a second signal does not cut that short.");
@@ -379,7 +387,7 @@ std::vector<std::string> RepairArgs::child_args() const {
 }
 
 repair::CheckedPackage check_package(const RepairArgs& args) {
-    if (!args.firmware) return repair::checkImage({0, args.file});
+    if (!args.firmware) return repair::checkImage({0, args.file, {}});
     if (!args.checked.empty()) return adopt_checked(args);
     return repair::checkPackage(firmware_request(args, 0, ""));
 }

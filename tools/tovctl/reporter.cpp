@@ -211,13 +211,16 @@ std::optional<Event> event_of(const Json& j) {
 std::string result_text(const Json& r) {
     const std::string result = string_of(r, "result");
     if (r.value("ok", false)) {
-        if (string_of(r, "command") == "repair-os") return "Verified: the operating system was installed.";
+        if (string_of(r, "command") == "repair-os")
+            return "Verified: the controller reported the image's CRC16 and is running " +
+                   string_of(r, "running_after_restart") + " after the restart.";
         int sent = 0;
         if (const auto m = r.find("members"); m != r.end() && m->is_array())
             for (const auto& member : *m) sent += member.value("sent", false) ? 1 : 0;
         return "Verified: " + std::to_string(sent) + " member(s) listed on disk " + string_of(r, "disk") +
                " with their sizes.";
     }
+    if (result == "unproven") return "Not verified: " + string_of(r, "unproven") + ".";
     // After a stop the last message is the session's account of it, the next step included.
     if (result == "abandoned") {
         const auto m = r.find("messages");
@@ -226,6 +229,7 @@ std::string result_text(const Json& r) {
     }
     const std::string failure = string_of(r, "failure");
     std::string text = "Failed: " + (failure.empty() ? std::string("the repair did not complete") : one_line(failure));
+    if (const std::string reason = string_of(r, "reason"); !reason.empty()) text += "\n  " + reason;
     if (const auto v = r.find("verification"); v != r.end() && v->is_object() && v->contains("lines"))
         for (const auto& l : (*v)["lines"])
             if (l.is_string()) text += "\n  " + l.get<std::string>();

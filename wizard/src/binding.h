@@ -104,6 +104,8 @@ public:
     BoundFunction<uint16_t(uint8_t, const char*, char, const char*, int32_t, char*)> TOV_Load_File{
         library_, "TOV_Load_File"};
     BoundFunction<uint16_t(uint8_t, const char*, char*)> TOV_Update_Tovrane{library_, "TOV_Update_Tovrane"};
+    BoundFunction<int32_t(uint8_t, char*, char*, char*, int32_t*, char*)> TOV_Get_Tovrane_Version{
+        library_, "TOV_Get_Tovrane_Version"};
     BoundFunction<uint16_t(uint8_t, char, int32_t*, char**, char**, char**, char**, char*)> TOV_Dir_Tovrane{
         library_, "TOV_Dir_Tovrane"};
 };

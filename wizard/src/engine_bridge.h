@@ -33,6 +33,8 @@ public:
     uint16_t TOV_Load_File(uint8_t port, const char* path, char disk, const char* target_name, int32_t mode,
                            char* reply) override;
     uint16_t TOV_Update_Tovrane(uint8_t port, const char* image_path, char* reply) override;
+    int32_t TOV_Get_Tovrane_Version(uint8_t port, char* model, char* build_date, char* flash, int32_t* flag,
+                                    char* reply) override;
     uint16_t listDirectory(uint8_t port, char* reply, std::size_t capacity) override;
 
 private:

@@ -115,12 +115,15 @@ bool Form1::doUploadOS() {
     auto request = session(comPortNo_, banner_, modeCode_);
     request.firmware = false;
     request.osRequest.imagePath = toLocal(imagePath);
+    request.osRequest.password = loginPassword().toLatin1().toStdString();  // asked again after the restart
     // The run ended when its last box opened, not when OK was pressed.
     request.endedAt = [&frontEnd] { return frontEnd.finishedAt(); };
     const auto outcome =
         tq318::repair::runSession(request, frontEnd, console).outcome;
     if (outcome.disconnected) MsgBox(QString::fromLatin1(tq318::repair::kAdapterDisconnectedText));
-    return outcome.succeeded();
+    // An install that runs but is unproven said so in its own message: no
+    // failure message follows it, and no "Upgrade Successed." came before.
+    return outcome.succeeded() || outcome.result == tq318::repair::Outcome::Result::Unproven;
 }
 
 bool Form1::doUpload() {

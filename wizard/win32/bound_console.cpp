@@ -33,6 +33,11 @@ uint16_t BoundConsole::TOV_Update_Tovrane(uint8_t port, const char* image_path, 
     return tovrane_.TOV_Update_Tovrane(port, image_path, reply);
 }
 
+int32_t BoundConsole::TOV_Get_Tovrane_Version(uint8_t port, char* model, char* build_date, char* flash,
+                                              int32_t* flag, char* reply) {
+    return tovrane_.TOV_Get_Tovrane_Version(port, model, build_date, flash, flag, reply);
+}
+
 uint16_t BoundConsole::listDirectory(uint8_t port, char* reply, std::size_t capacity) {
     // Only the whole reply (both disks) is read; null entry buffers are skipped.
     std::array<char*, kDirEntries> none{};

@@ -57,7 +57,7 @@ repair::Outcome repairFirmwareRecorded(const PackageChoice& choice, const RunFac
 repair::Outcome repairOsRecorded(const std::string& imagePath, const RunFacts& facts, repair::FrontEnd& frontEnd,
                                  repair::Console& console) {
     const auto started = std::chrono::system_clock::now();
-    auto outcome = repair::repairOs(repair::OsRequest{facts.port, imagePath}, frontEnd, console);
+    auto outcome = repair::repairOs(repair::OsRequest{facts.port, imagePath, facts.password}, frontEnd, console);
     writeRecordOf("os", facts, started, outcome);
     return outcome;
 }

@@ -17,6 +17,7 @@ struct RunFacts {
     uint8_t port = 0;
     std::string banner;    // bytes, as the detection read it
     std::string modeCode;  // bytes
+    std::string password;  // the console password: the OS repair logs in again after the restart
 };
 
 struct PackageChoice {

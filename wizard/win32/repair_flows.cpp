@@ -74,7 +74,7 @@ void endRepair(Form1& form, bool succeeded, const std::string& failureText) {
 }
 
 RunFacts factsOf(const Form1& form) {
-    return RunFacts{static_cast<uint8_t>(form.comPortNo_), form.banner_, form.modeCode_};
+    return RunFacts{static_cast<uint8_t>(form.comPortNo_), form.banner_, form.modeCode_, form.loginPassword_};
 }
 
 }  // namespace
@@ -135,7 +135,8 @@ bool Form1::doUploadOS() {
     runOffWindowThread([&] { outcome = repairOsRecorded(choice.path, facts, frontEnd, console); });
     setBusy(false);
     if (outcome.disconnected) MsgBox(tq318::repair::kAdapterDisconnectedText);
-    return outcome.succeeded();
+    // Installed and running but unproven: its own message said so, no failure follows.
+    return outcome.succeeded() || outcome.result == tq318::repair::Outcome::Result::Unproven;
 }
 
 bool Form1::doUpload() {

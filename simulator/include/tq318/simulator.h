@@ -70,7 +70,9 @@ struct Faults {
   int other_byte_block = -1;             // answer block n with other_byte instead of ACK
   std::uint8_t other_byte = 'X';
   int hangup_after_block = -1;           // close the pty master right after acknowledging block n
-  std::optional<std::string> bios1_answer;   // replace the whole answer to "bios1"
+  // Another controller's wording (CONSOLE.md, "Other wordings"): "{prompt}"
+  // and, in the report, "{size}", "{crc}", "{wrong-crc}" are filled in.
+  std::optional<std::string> bios1_answer;   // replace the whole answer to "bios1" (nothing is installed)
   std::optional<std::string> upload_report;  // replace the whole report after an upload
   std::vector<std::string> mute_commands;    // command words (lower case) taken but never answered; also the answer to "del"'s question ("y")
   std::string store_short_name;              // a file of this stored name keeps store_short_by fewer bytes,

@@ -37,6 +37,9 @@ public:
     virtual uint16_t TOV_Load_File(uint8_t port, const char* path, char disk, const char* target_name,
                                    int32_t mode, char* reply) = 0;
     virtual uint16_t TOV_Update_Tovrane(uint8_t port, const char* image_path, char* reply) = 0;
+    // The version number, or a failure code (then `build_date` is not written).
+    virtual int32_t TOV_Get_Tovrane_Version(uint8_t port, char* model, char* build_date, char* flash,
+                                            int32_t* port_probe_flag, char* reply) = 0;
     // One "dir": the whole reply (both disks' sections) into `reply`, at most
     // `capacity` bytes including the terminator. The library's result code.
     virtual uint16_t listDirectory(uint8_t port, char* reply, std::size_t capacity) = 0;

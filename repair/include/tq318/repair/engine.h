@@ -32,9 +32,16 @@ struct FirmwareRequest {
 // "<stem>exe" for a bare name "<stem>hex" (its last three characters replaced).
 std::string programNameFor(const std::string& packageBareName);
 
+// How long the controller may take from "reset" to its version report. The
+// simulator's restart takes under a second (password and reply delays
+// added); a controller's boot from flash takes seconds.
+inline constexpr std::chrono::milliseconds kRestartLimit{30000};
+
 struct OsRequest {
     uint8_t port = 0;
     std::string imagePath;  // bytes
+    std::string password;   // the console password, for the login after the restart
+    std::chrono::milliseconds restartLimit = kRestartLimit;
 };
 
 // A package (or an image) checked whole before any console line: unpacked
@@ -92,7 +99,10 @@ Outcome repairFirmware(const FirmwareRequest& request, const CheckedPackage& che
 // checkPackage, its stages shown on `frontEnd` as they are reached, then the repair.
 Outcome repairFirmware(const FirmwareRequest& request, FrontEnd& frontEnd, Console& console);
 
-// "(1). Repair Tovrane" after the image was chosen and found.
+// "(1). Repair Tovrane" after the image was chosen and found. Verified only
+// when the controller's report gave the image's CRC and, after "reset", the
+// controller came back and reported its version; Unproven when it came back
+// but its report gave no CRC.
 Outcome repairOs(const OsRequest& request, const CheckedPackage& checked, FrontEnd& frontEnd, Console& console);
 Outcome repairOs(const OsRequest& request, FrontEnd& frontEnd, Console& console);
 

@@ -31,6 +31,7 @@ struct Verification {
 struct Outcome {
     enum class Result {
         Verified,   // success proven by the controller
+        Unproven,   // done as far as the controller shows, but not proven: `unproven` says what is missing
         Failed,     // the front end shows failureText()
         Abandoned   // the program ended during the run: nothing more to show
     };
@@ -43,6 +44,16 @@ struct Outcome {
     char disk = 0;                    // firmware: the disk selector used
     int loadMode = -1;                // firmware: 0 normal, 3 "loadfirmware"; -1 not reached
     std::optional<uint16_t> updateCode;  // OS repair: TOV_Update_Tovrane's result
+    // OS repair: what the controller's report said of the image's CRC-16
+    // ("equal", "absent", "unknown" when the front end cannot see it; "" before).
+    std::string imageCrc;
+    // OS repair: the version the controller reported after its restart
+    // ("Tovrane 1.23 build 003"); empty when it did not come back.
+    std::string runningAfterRestart;
+    // What could not be proven (Result::Unproven), as shown.
+    std::string unproven;
+    // OS repair: why a failed run failed (the library's code, the restart).
+    std::string reason;
     Verification verification;
     bool deviceTouched = false;       // a console line was sent
     // Firmware: what the deletes left once they emptied (or may have emptied)

@@ -27,7 +27,7 @@ struct RecordListing {
 // The records in `folder`, newest first, at most `limit` of them.
 RecordListing listRecords(const std::filesystem::path& folder, std::size_t limit);
 
-// True for the outcome names a record is written with ("verified", "failed", "abandoned").
+// True for the outcome names a record is written with ("verified", "unproven", "failed", "abandoned").
 bool isOutcomeName(std::string_view name);
 
 // True for the names writeRecord gives (so pruning and listing touch nothing else).
