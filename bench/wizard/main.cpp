@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(data.data(), static_cast<qint64>(data.size())) < 0) return 1;
     }
-    const auto tables = pelorim::makeCrcTables();
+    const auto tables = tq318::repair::makeCrcTables();
     const auto t0 = Clock::now();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return 1;
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     long yields = 0;
     const auto t2 = Clock::now();
     lastYieldEnd = t2;
-    const auto result = pelorim::modbusCrc(tables, span, {[&] {
+    const auto result = tq318::repair::modbusCrc(tables, span, {[&] {
         longestGap = std::max(longestGap, Clock::now() - lastYieldEnd);
         ++yields;
         QCoreApplication::processEvents();

@@ -1,6 +1,6 @@
 #include "auth_record.h"
 
-namespace pelorim {
+namespace tq318::repair {
 
 bool recordChecksumMatches(std::span<const uint8_t> record, CrcRegisters sum) {
     return record.size() >= kAuthRecordSize && record[kRecordCrcLowOffset] == sum.crcHi &&
@@ -21,4 +21,4 @@ bool packageIsAuthentic(const CrcTables& tables, std::span<const uint8_t> record
     return recordIsGenuine(tables, record) && programChecksumMatches(record, modbusCrc(tables, program));
 }
 
-}  // namespace pelorim
+}  // namespace tq318::repair

@@ -11,7 +11,7 @@
 
 #include "modbus_crc.h"
 
-namespace pelorim {
+namespace tq318::repair {
 
 inline constexpr std::size_t kAuthRecordSize = 50;
 inline constexpr std::size_t kAuthRecordSummed = 48;
@@ -30,4 +30,4 @@ bool programChecksumMatches(std::span<const uint8_t> record, CrcRegisters sumOfP
 bool recordIsGenuine(const CrcTables& tables, std::span<const uint8_t> record);
 bool packageIsAuthentic(const CrcTables& tables, std::span<const uint8_t> record, std::span<const uint8_t> program);
 
-}  // namespace pelorim
+}  // namespace tq318::repair

@@ -1,19 +1,19 @@
 #include "cab_catalogue.h"
 
-namespace pelorim {
+namespace tq318::repair {
 
-std::optional<std::string> wantedMember(std::string_view at_member) {
-    if (!at_member.empty() && at_member.front() == '@') at_member.remove_prefix(1);
-    if (at_member.empty()) return std::nullopt;
-    return std::string(at_member);
+std::optional<std::string> wantedMember(std::string_view atMember) {
+    if (!atMember.empty() && atMember.front() == '@') atMember.remove_prefix(1);
+    if (atMember.empty()) return std::nullopt;
+    return std::string(atMember);
 }
 
 bool CabCatalogue::add(std::string_view name, std::uint64_t size) {
-    if (++members_ > limits_.max_members) return false;
+    if (++members_ > limits_.maxMembers) return false;
     total_ += size;
-    if (total_ > limits_.max_total_bytes) return false;
-    if (!wanted_size_ && name == wanted_) wanted_size_ = size;
+    if (total_ > limits_.maxTotalBytes) return false;
+    if (!wantedSize_ && name == wanted_) wantedSize_ = size;
     return true;
 }
 
-}  // namespace pelorim
+}  // namespace tq318::repair

@@ -10,10 +10,10 @@
 
 #include "cab_extract.h"
 
-namespace pelorim {
+namespace tq318::repair {
 
 // The member an "@name" argument asks for; null when it names none.
-std::optional<std::string> wantedMember(std::string_view at_member);
+std::optional<std::string> wantedMember(std::string_view atMember);
 
 class CabCatalogue {
 public:
@@ -21,7 +21,7 @@ public:
     // One catalogue entry; false once the cabinet is over a limit.
     bool add(std::string_view name, std::uint64_t size);
     // The wanted member's declared size, if it was listed.
-    std::optional<std::uint64_t> wantedSize() const { return wanted_size_; }
+    std::optional<std::uint64_t> wantedSize() const { return wantedSize_; }
     const std::string& wanted() const { return wanted_; }
 
 private:
@@ -29,7 +29,7 @@ private:
     CabLimits limits_;
     std::uint32_t members_ = 0;
     std::uint64_t total_ = 0;
-    std::optional<std::uint64_t> wanted_size_;
+    std::optional<std::uint64_t> wantedSize_;
 };
 
-}  // namespace pelorim
+}  // namespace tq318::repair

@@ -14,7 +14,7 @@
 
 #include "cab_catalogue.h"
 
-namespace pelorim {
+namespace tq318::repair {
 
 namespace {
 
@@ -23,15 +23,15 @@ namespace {
 struct Handle {
     int fd = -1;
     std::uint64_t written = 0;
-    std::uint64_t write_limit = 0;  // 0: reading
+    std::uint64_t writeLimit = 0;  // 0: reading
 };
 
 struct System {
     mspack_system base{};  // first member: libmspack passes &base back to us
-    std::uint64_t next_write_limit = 0;
+    std::uint64_t nextWriteLimit = 0;
 };
 
-mspack_file* sys_open(mspack_system* self, const char* filename, int mode) {
+mspack_file* sysOpen(mspack_system* self, const char* filename, int mode) {
     auto* system = reinterpret_cast<System*>(self);
     int flags = O_CLOEXEC | O_NOFOLLOW;
     switch (mode) {
@@ -50,16 +50,16 @@ mspack_file* sys_open(mspack_system* self, const char* filename, int mode) {
     }
     auto handle = std::make_unique<Handle>();
     handle->fd = fd;
-    if (mode == MSPACK_SYS_OPEN_WRITE) handle->write_limit = system->next_write_limit;
+    if (mode == MSPACK_SYS_OPEN_WRITE) handle->writeLimit = system->nextWriteLimit;
     return reinterpret_cast<mspack_file*>(handle.release());
 }
 
-void sys_close(mspack_file* file) {
+void sysClose(mspack_file* file) {
     std::unique_ptr<Handle> handle(reinterpret_cast<Handle*>(file));
     if (handle && handle->fd >= 0) ::close(handle->fd);
 }
 
-int sys_read(mspack_file* file, void* buffer, int bytes) {
+int sysRead(mspack_file* file, void* buffer, int bytes) {
     auto* handle = reinterpret_cast<Handle*>(file);
     if (bytes < 0) return -1;
     ssize_t n;
@@ -69,10 +69,10 @@ int sys_read(mspack_file* file, void* buffer, int bytes) {
     return static_cast<int>(n);
 }
 
-int sys_write(mspack_file* file, void* buffer, int bytes) {
+int sysWrite(mspack_file* file, void* buffer, int bytes) {
     auto* handle = reinterpret_cast<Handle*>(file);
     if (bytes < 0) return -1;
-    if (handle->written + static_cast<std::uint64_t>(bytes) > handle->write_limit) return -1;
+    if (handle->written + static_cast<std::uint64_t>(bytes) > handle->writeLimit) return -1;
     std::size_t done = 0;
     while (done < static_cast<std::size_t>(bytes)) {
         const ssize_t n = ::write(handle->fd, static_cast<char*>(buffer) + done,
@@ -85,7 +85,7 @@ int sys_write(mspack_file* file, void* buffer, int bytes) {
     return bytes;
 }
 
-int sys_seek(mspack_file* file, off_t offset, int mode) {
+int sysSeek(mspack_file* file, off_t offset, int mode) {
     auto* handle = reinterpret_cast<Handle*>(file);
     int whence;
     switch (mode) {
@@ -97,29 +97,29 @@ int sys_seek(mspack_file* file, off_t offset, int mode) {
     return ::lseek(handle->fd, offset, whence) < 0 ? -1 : 0;
 }
 
-off_t sys_tell(mspack_file* file) {
+off_t sysTell(mspack_file* file) {
     auto* handle = reinterpret_cast<Handle*>(file);
     return ::lseek(handle->fd, 0, SEEK_CUR);
 }
 
-void sys_message(mspack_file*, const char*, ...) {}  // the caller reports failures itself
+void sysMessage(mspack_file*, const char*, ...) {}  // the caller reports failures itself
 
-void* sys_alloc(mspack_system*, size_t bytes) { return std::malloc(bytes); }
-void sys_free(void* ptr) { std::free(ptr); }
-void sys_copy(void* src, void* dest, size_t bytes) { std::memmove(dest, src, bytes); }
+void* sysAlloc(mspack_system*, size_t bytes) { return std::malloc(bytes); }
+void sysFree(void* ptr) { std::free(ptr); }
+void sysCopy(void* src, void* dest, size_t bytes) { std::memmove(dest, src, bytes); }
 
-System make_system() {
+System makeSystem() {
     System s;
-    s.base.open = sys_open;
-    s.base.close = sys_close;
-    s.base.read = sys_read;
-    s.base.write = sys_write;
-    s.base.seek = sys_seek;
-    s.base.tell = sys_tell;
-    s.base.message = sys_message;
-    s.base.alloc = sys_alloc;
-    s.base.free = sys_free;
-    s.base.copy = sys_copy;
+    s.base.open = sysOpen;
+    s.base.close = sysClose;
+    s.base.read = sysRead;
+    s.base.write = sysWrite;
+    s.base.seek = sysSeek;
+    s.base.tell = sysTell;
+    s.base.message = sysMessage;
+    s.base.alloc = sysAlloc;
+    s.base.free = sysFree;
+    s.base.copy = sysCopy;
     s.base.null_ptr = nullptr;
     return s;
 }
@@ -130,13 +130,13 @@ struct DecompressorDeleter {
 
 }  // namespace
 
-bool ExtractFileFromCab(std::string_view package, std::string_view at_member,
-                        std::string_view destination, int /*flags*/, std::string_view /*source_dir*/,
+bool extractFileFromCab(std::string_view package, std::string_view atMember,
+                        std::string_view destination, int /*flags*/, std::string_view /*sourceDir*/,
                         const CabLimits& limits) {
-    const auto member = wantedMember(at_member);
+    const auto member = wantedMember(atMember);
     if (!member || package.empty() || destination.empty()) return false;
 
-    System system = make_system();
+    System system = makeSystem();
     std::unique_ptr<mscab_decompressor, DecompressorDeleter> cabd(
         mspack_create_cab_decompressor(&system.base));
     if (!cabd) return false;
@@ -144,11 +144,11 @@ bool ExtractFileFromCab(std::string_view package, std::string_view at_member,
     cabd->set_param(cabd.get(), MSCABD_PARAM_FIXMSZIP, 0);
     cabd->set_param(cabd.get(), MSCABD_PARAM_SALVAGE, 0);
 
-    const std::string package_path(package);
-    mscabd_cabinet* cabinet = cabd->open(cabd.get(), package_path.c_str());
+    const std::string packagePath(package);
+    mscabd_cabinet* cabinet = cabd->open(cabd.get(), packagePath.c_str());
     if (cabinet == nullptr) return false;
-    auto close_cabinet = [&](mscabd_cabinet* c) { cabd->close(cabd.get(), c); };
-    std::unique_ptr<mscabd_cabinet, decltype(close_cabinet)> cabinet_guard(cabinet, close_cabinet);
+    auto closeCabinet = [&](mscabd_cabinet* c) { cabd->close(cabd.get(), c); };
+    std::unique_ptr<mscabd_cabinet, decltype(closeCabinet)> cabinetGuard(cabinet, closeCabinet);
 
     CabCatalogue catalogue(*member, limits);
     mscabd_file* wanted = nullptr;
@@ -160,17 +160,17 @@ bool ExtractFileFromCab(std::string_view package, std::string_view at_member,
     }
     if (wanted == nullptr) return false;
 
-    const std::string destination_path(destination);
-    system.next_write_limit = wanted->length;
-    if (cabd->extract(cabd.get(), wanted, destination_path.c_str()) != MSPACK_ERR_OK) {
+    const std::string destinationPath(destination);
+    system.nextWriteLimit = wanted->length;
+    if (cabd->extract(cabd.get(), wanted, destinationPath.c_str()) != MSPACK_ERR_OK) {
         // Leave nothing half-written behind, but never remove through a link.
         struct stat st {};
-        if (::lstat(destination_path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-            ::unlink(destination_path.c_str());
+        if (::lstat(destinationPath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            ::unlink(destinationPath.c_str());
         }
         return false;
     }
     return true;
 }
 
-}  // namespace pelorim
+}  // namespace tq318::repair

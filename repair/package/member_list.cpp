@@ -1,8 +1,8 @@
 #include "member_list.h"
 
-namespace pelorim {
+namespace tq318::repair {
 
-std::vector<std::string> split_member_lines(std::string_view text) {
+std::vector<std::string> splitMemberLines(std::string_view text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     std::size_t i = 0;
@@ -20,10 +20,4 @@ std::vector<std::string> split_member_lines(std::string_view text) {
     return lines;
 }
 
-bool is_unsafe_member_name(std::string_view name) {
-    if (name.empty()) return false;
-    if (name == "." || name == "..") return true;
-    return name.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos;
-}
-
-}  // namespace pelorim
+}  // namespace tq318::repair

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace pelorim {
+namespace tq318::repair {
 
 CrcTables makeCrcTables() {
     CrcTables tables;
@@ -43,4 +43,4 @@ CrcRegisters modbusCrc(const CrcTables& tables, std::span<const uint8_t> data, c
     return r;
 }
 
-}  // namespace pelorim
+}  // namespace tq318::repair

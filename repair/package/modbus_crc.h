@@ -9,7 +9,7 @@
 #include <functional>
 #include <span>
 
-namespace pelorim {
+namespace tq318::repair {
 
 struct CrcTables {
     std::array<uint8_t, 256> hi{};  // low byte of the reflected-0xA001 table entry
@@ -37,4 +37,4 @@ struct CrcYield {
 // Sums `data` from the initial registers 0xFF, 0xFF.
 CrcRegisters modbusCrc(const CrcTables& tables, std::span<const uint8_t> data, const CrcYield& yield = {});
 
-}  // namespace pelorim
+}  // namespace tq318::repair

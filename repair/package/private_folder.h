@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-namespace pelorim {
+namespace tq318::repair {
 
 // Creates `parent`/`stem`.<six random characters>; null when it could not.
-std::optional<std::filesystem::path> make_private_folder(const std::filesystem::path& parent,
+std::optional<std::filesystem::path> makePrivateFolder(const std::filesystem::path& parent,
                                                          const std::string& stem);
 
-}  // namespace pelorim
+}  // namespace tq318::repair

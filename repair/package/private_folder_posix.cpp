@@ -4,9 +4,9 @@
 
 #include "private_folder.h"
 
-namespace pelorim {
+namespace tq318::repair {
 
-std::optional<std::filesystem::path> make_private_folder(const std::filesystem::path& parent,
+std::optional<std::filesystem::path> makePrivateFolder(const std::filesystem::path& parent,
                                                          const std::string& stem) {
     const std::string pattern = (parent / (stem + ".XXXXXX")).string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
@@ -15,4 +15,4 @@ std::optional<std::filesystem::path> make_private_folder(const std::filesystem::
     return std::filesystem::path(buffer.data());
 }
 
-}  // namespace pelorim
+}  // namespace tq318::repair

@@ -9,11 +9,11 @@
 #include <system_error>
 #include <vector>
 
-namespace pelorim {
+namespace tq318::repair {
 
 namespace fs = std::filesystem;
 
-fs::path temp_folder() {
+fs::path tempFolder() {
     for (const char* variable : {"TEMP", "TMPDIR"}) {
         if (const char* value = std::getenv(variable); value != nullptr && *value != '\0') {
             return value;
@@ -27,34 +27,34 @@ fs::path temp_folder() {
 namespace {
 // Every folder alive in this process, so that an end by _Exit (which runs no
 // destructor) can still remove them first.
-std::mutex& live_mutex() {
+std::mutex& liveMutex() {
     static std::mutex m;
     return m;
 }
-std::set<fs::path>& live_folders() {
+std::set<fs::path>& liveFolders() {
     static std::set<fs::path> folders;
     return folders;
 }
 }  // namespace
 
-void remove_live_work_folders() {
-    const std::lock_guard lock(live_mutex());
-    for (const auto& path : live_folders()) {
+void removeLiveWorkFolders() {
+    const std::lock_guard lock(liveMutex());
+    for (const auto& path : liveFolders()) {
         std::error_code ec;
         fs::remove_all(path, ec);
     }
-    live_folders().clear();
+    liveFolders().clear();
 }
 
-std::optional<WorkFolder> WorkFolder::create(std::string_view package_bare_name) {
-    std::string stem(package_bare_name.size() > 4
-                         ? package_bare_name.substr(0, package_bare_name.size() - 4)
+std::optional<WorkFolder> WorkFolder::create(std::string_view packageBareName) {
+    std::string stem(packageBareName.size() > 4
+                         ? packageBareName.substr(0, packageBareName.size() - 4)
                          : std::string_view{});
     if (stem.empty()) stem = "package";
-    const auto folder = make_private_folder(temp_folder(), stem);
+    const auto folder = makePrivateFolder(tempFolder(), stem);
     if (!folder) return std::nullopt;
-    const std::lock_guard lock(live_mutex());
-    live_folders().insert(*folder);
+    const std::lock_guard lock(liveMutex());
+    liveFolders().insert(*folder);
     return WorkFolder(*folder);
 }
 
@@ -79,10 +79,10 @@ void WorkFolder::remove() {
     // remove_all deletes symbolic links themselves and never descends through them.
     fs::remove_all(path_, ec);
     {
-        const std::lock_guard lock(live_mutex());
-        live_folders().erase(path_);
+        const std::lock_guard lock(liveMutex());
+        liveFolders().erase(path_);
     }
     path_.clear();
 }
 
-}  // namespace pelorim
+}  // namespace tq318::repair

@@ -8,21 +8,21 @@
 #include <string>
 #include <string_view>
 
-namespace pelorim {
+namespace tq318::repair {
 
 // The folder for temporary files: TEMP, else TMPDIR, else the platform's.
-std::filesystem::path temp_folder();
+std::filesystem::path tempFolder();
 
 // Removes every work folder this process still holds (before an end by
 // _Exit, which runs no destructor).
-void remove_live_work_folders();
+void removeLiveWorkFolders();
 
 class WorkFolder {
 public:
     // Creates <temp>/<stem>.XXXXXX, where stem is the package's bare name
     // without its last four characters (its extension); an empty stem
     // becomes "package". Null when the folder cannot be made.
-    static std::optional<WorkFolder> create(std::string_view package_bare_name);
+    static std::optional<WorkFolder> create(std::string_view packageBareName);
 
     WorkFolder(WorkFolder&& other) noexcept;
     WorkFolder& operator=(WorkFolder&& other) noexcept;
@@ -41,4 +41,4 @@ private:
     std::filesystem::path path_;
 };
 
-}  // namespace pelorim
+}  // namespace tq318::repair

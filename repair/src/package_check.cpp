@@ -12,6 +12,8 @@
 #include "auth_record.h"
 #include "cab_extract.h"
 #include "member_list.h"
+#include "member_name.h"
+#include "member_path.h"
 #include "modbus_crc.h"
 #include "package_problem.h"
 #include "read_back.h"
@@ -24,8 +26,6 @@ namespace tq318::repair {
 
 namespace {
 
-using pelorim::CrcRegisters;
-using pelorim::CrcTables;
 using Stage = CheckedPackage::Stage;
 
 constexpr std::chrono::milliseconds kCrcYieldInterval{10};
@@ -47,7 +47,7 @@ public:
     // `adopted`: the members are already in that folder (nothing is unpacked).
     PackageChecker(const FirmwareRequest& request, CheckStageHook reached, std::function<void()> yield,
                    std::optional<std::filesystem::path> adopted)
-        : request_(request), reached_(std::move(reached)), yield_(std::move(yield)), tables_(pelorim::makeCrcTables()),
+        : request_(request), reached_(std::move(reached)), yield_(std::move(yield)), tables_(makeCrcTables()),
           adopted_(std::move(adopted)) {
         checked_.path = request.packagePath;
         checked_.sha256 = sha256OfFile(request.packagePath).value_or("");
@@ -60,7 +60,7 @@ public:
         if (checked_.accepted()) {
             for (const auto& m : checked_.members) checked_.bytesToSend += m.name == request_.recordName ? 0 : m.size;
             checked_.folder = adopted_ ? *adopted_ : workDir_->path();
-            if (workDir_) checked_.keepAlive = std::make_shared<pelorim::WorkFolder>(std::move(*workDir_));
+            if (workDir_) checked_.keepAlive = std::make_shared<WorkFolder>(std::move(*workDir_));
         }
         workDir_.reset();  // a refused package leaves nothing behind
         return std::move(checked_);
@@ -78,12 +78,27 @@ private:
     std::filesystem::path memberPath(const std::string& name) const {
         return adopted_ ? *adopted_ / name : workDir_->member(name);
     }
+    const std::filesystem::path& folder() const { return adopted_ ? *adopted_ : workDir_->path(); }
+    // The member unpacked (or, adopted, found) as the folder's own file of
+    // that name, as the platform resolves the path both before and after;
+    // when the path is not that, `pathProblem_` says why.
     bool extract(const std::string& member) {
-        if (adopted_) return isReadableRegularFile(memberPath(member));
-        return pelorim::ExtractFileFromCab(request_.packagePath, "@" + member, memberPath(member).string(), 1, "");
+        try {
+            pathProblem_ = placedPathProblem(folder(), member);
+            const bool unpacked =
+                pathProblem_.empty() &&
+                (adopted_ ? isReadableRegularFile(memberPath(member))
+                          : extractFileFromCab(request_.packagePath, "@" + member, memberPath(member).string(), 1, ""));
+            if (unpacked) pathProblem_ = unpackedPathProblem(folder(), member);
+            if (!pathProblem_.empty()) pathProblem_ = "the member " + shownName(member) + " is refused: " + pathProblem_;
+            return unpacked && pathProblem_.empty();
+        } catch (const std::exception&) {  // a name the platform cannot make a path of
+            pathProblem_ = "the member name \"" + shownName(member) + "\" is refused (no file name on this system)";
+            return false;
+        }
     }
     CrcRegisters sum(std::span<const uint8_t> bytes) {
-        return pelorim::modbusCrc(tables_, bytes, pelorim::CrcYield{[this] { if (yield_) yield_(); }, kCrcYieldInterval});
+        return modbusCrc(tables_, bytes, CrcYield{[this] { if (yield_) yield_(); }, kCrcYieldInterval});
     }
 
     bool unpack();
@@ -96,8 +111,9 @@ private:
     std::function<void()> yield_;
     CrcTables tables_;
     std::optional<std::filesystem::path> adopted_;
-    std::optional<pelorim::WorkFolder> workDir_;
+    std::optional<WorkFolder> workDir_;
     std::vector<std::string> lines_;
+    std::string pathProblem_;  // why the last member's path is not the work folder's own
     std::vector<uint8_t> record_;
     CheckedPackage checked_;
 };
@@ -109,7 +125,7 @@ bool PackageChecker::unpack() {
         return false;
     }
     if (!adopted_) {
-        workDir_ = pelorim::WorkFolder::create(request_.packageBareName);
+        workDir_ = WorkFolder::create(request_.packageBareName);
         if (!workDir_) {
             refuse("HEX file Error !!", "no private work folder could be made under the temporary folder");
             return false;
@@ -117,21 +133,27 @@ bool PackageChecker::unpack() {
     }
     if (!extract(request_.listName) || !isReadableRegularFile(memberPath(request_.listName))) {
         const std::string cabinet = cabinetProblem(request_.packagePath, request_.listName);
-        refuse("HEX file Error !!", !cabinet.empty() ? cabinet : "it holds no member list (" + request_.listName + ")");
+        refuse("HEX file Error !!", !pathProblem_.empty() ? pathProblem_
+                                    : !cabinet.empty() ? cabinet
+                                                       : "it holds no member list (" + request_.listName + ")");
         return false;
     }
     reach(Stage::Listed);
 
     const auto listBytes = readRegularFile(memberPath(request_.listName));
-    lines_ = pelorim::split_member_lines(
+    lines_ = splitMemberLines(
         listBytes ? std::string_view(reinterpret_cast<const char*>(listBytes->data()), listBytes->size())
                   : std::string_view{});
-    // Names that would land outside the work folder, or a list longer than a
-    // package may be, refuse the package before anything else is unpacked.
+    // Names that would land outside the work folder, that the platform would
+    // change or take for another member's, paths longer than it opens, or a
+    // list longer than a package may be, refuse the package before anything
+    // else is unpacked.
     std::string why;
-    if (lines_.size() > pelorim::CabLimits{}.max_members) why = "its member list is longer than a package may be";
-    for (const auto& line : lines_) {
-        if (why.empty() && pelorim::is_unsafe_member_name(line)) why = "the member name \"" + line + "\" is refused";
+    if (lines_.size() > CabLimits{}.maxMembers) why = "its member list is longer than a package may be";
+    if (why.empty()) {
+        std::vector<std::string> names{request_.listName, request_.recordName, checked_.programName};
+        names.insert(names.end(), lines_.begin(), lines_.end());
+        why = memberNamesProblem(names, folder().native().size(), platformPathLimits());
     }
     // Every listed member must unpack whole, and every name sent must be one
     // the controller's listing can show back: the package is checked whole
@@ -149,8 +171,8 @@ bool PackageChecker::unpack() {
             member.size = std::filesystem::file_size(memberPath(line), error);
         }
         if (!hash || error) {
-            const std::string cabinet = cabinetProblem(request_.packagePath, line);
-            why = !cabinet.empty() ? cabinet : "the member " + line + " is missing";
+            const std::string cabinet = pathProblem_.empty() ? cabinetProblem(request_.packagePath, line) : "";
+            why = !pathProblem_.empty() ? pathProblem_ : !cabinet.empty() ? cabinet : "the member " + line + " is missing";
             break;
         }
         member.sha256 = *hash;
@@ -177,7 +199,7 @@ std::string PackageChecker::unsoundName() const {
     for (const auto& line : lines_) {
         if (line.empty() || line == request_.recordName) continue;
         const std::string name = storedName(line);
-        const std::string refused = "the member name \"" + line + "\" is refused";
+        const std::string refused = "the member name \"" + shownName(line) + "\" is refused";
         if (name.empty()) return refused;
         for (const char c : name) {
             const auto u = static_cast<unsigned char>(c);
@@ -194,10 +216,10 @@ std::string PackageChecker::unsoundName() const {
 
 bool PackageChecker::authenticate() {
     const auto bytes = readRegularFile(memberPath(request_.recordName));
-    if (bytes) record_.assign(bytes->begin(), bytes->begin() + std::min(bytes->size(), pelorim::kAuthRecordSize));
-    const CrcRegisters recordSum = sum(std::span(record_).first(std::min(record_.size(), pelorim::kAuthRecordSummed)));
+    if (bytes) record_.assign(bytes->begin(), bytes->begin() + std::min(bytes->size(), kAuthRecordSize));
+    const CrcRegisters recordSum = sum(std::span(record_).first(std::min(record_.size(), kAuthRecordSummed)));
     reach(Stage::RecordSummed);
-    if (!pelorim::recordChecksumMatches(record_, recordSum)) {
+    if (!recordChecksumMatches(record_, recordSum)) {
         refuse(authFailureText(), "");
         return false;
     }
@@ -210,7 +232,7 @@ bool PackageChecker::checkProgram() {
         refuse(sizeFailureText(!program ? kProgramUnreadable : kProgramEmpty), "");
         return false;
     }
-    if (!pelorim::programChecksumMatches(record_, sum(*program))) {
+    if (!programChecksumMatches(record_, sum(*program))) {
         refuse(authFailureText(), "");
         return false;
     }

@@ -31,10 +31,10 @@ std::string catalogueProblem(std::ifstream& in, const unsigned char* header, std
     const std::uint32_t entries = little(header + 28, 2);
     const std::string damaged = "damaged: its file table cannot be read";
     if (tableAt < kCabHeaderBytes || tableAt >= fileSize) return damaged;
-    const pelorim::CabLimits limits;
-    if (entries > limits.max_members)
+    const CabLimits limits;
+    if (entries > limits.maxMembers)
         return "it holds " + std::to_string(entries) + " members, more than a package may (" +
-               std::to_string(limits.max_members) + ")";
+               std::to_string(limits.maxMembers) + ")";
     in.seekg(tableAt);
     std::uint64_t total = 0;
     bool listed = false;
@@ -47,9 +47,9 @@ std::string catalogueProblem(std::ifstream& in, const unsigned char* header, std
         total += little(entry, 4);
         listed = listed || name == member;
     }
-    if (total > limits.max_total_bytes)
+    if (total > limits.maxTotalBytes)
         return "its members add up to " + std::to_string(total) + " bytes, more than a package may (" +
-               std::to_string(limits.max_total_bytes) + ")";
+               std::to_string(limits.maxTotalBytes) + ")";
     if (listed)
         return "damaged: " + member + " is in its file table but could not be unpacked (its data fails the "
                "cabinet's checks, or the work folder has no room)";

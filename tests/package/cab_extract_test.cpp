@@ -16,8 +16,8 @@
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
-using pelorim::CabLimits;
-using pelorim::ExtractFileFromCab;
+using tq318::repair::CabLimits;
+using tq318::repair::extractFileFromCab;
 using testing_support::read_file;
 using testing_support::TempDir;
 using testing_support::write_file;
@@ -60,7 +60,7 @@ protected:
 TEST_P(Cabinet, EveryMemberComesOutByteIdentical) {
     for (auto& [name, bytes] : members) {
         const fs::path dest = tmp / "out" / name;
-        ASSERT_TRUE(ExtractFileFromCab(archive.string(), "@" + name, dest.string(), 1, "")) << name;
+        ASSERT_TRUE(extractFileFromCab(archive.string(), "@" + name, dest.string(), 1, "")) << name;
         EXPECT_EQ(read_file(dest), bytes) << name;
         struct stat st {};
         ASSERT_EQ(::stat(dest.c_str(), &st), 0);
@@ -69,9 +69,9 @@ TEST_P(Cabinet, EveryMemberComesOutByteIdentical) {
 }
 
 TEST_P(Cabinet, MissingMemberAndWrongCaseExtractNothing) {
-    EXPECT_FALSE(ExtractFileFromCab(archive.string(), "@nothere", (tmp / "out/nothere").string(), 1, ""));
+    EXPECT_FALSE(extractFileFromCab(archive.string(), "@nothere", (tmp / "out/nothere").string(), 1, ""));
     EXPECT_FALSE(fs::exists(tmp / "out/nothere"));
-    EXPECT_FALSE(ExtractFileFromCab(archive.string(), "@AUTH.KEY", (tmp / "out/AUTH.KEY").string(), 1, ""));
+    EXPECT_FALSE(extractFileFromCab(archive.string(), "@AUTH.KEY", (tmp / "out/AUTH.KEY").string(), 1, ""));
     EXPECT_FALSE(fs::exists(tmp / "out/AUTH.KEY"));
 }
 
@@ -79,7 +79,7 @@ TEST_P(Cabinet, DestinationThatIsALinkIsNotFollowed) {
     const fs::path victim = tmp / "victim";
     write_file(victim, "keep me");
     fs::create_symlink(victim, tmp / "out/auth.key");
-    EXPECT_FALSE(ExtractFileFromCab(archive.string(), "@auth.key", (tmp / "out/auth.key").string(), 1, ""));
+    EXPECT_FALSE(extractFileFromCab(archive.string(), "@auth.key", (tmp / "out/auth.key").string(), 1, ""));
     EXPECT_EQ(read_file(victim), "keep me");
     EXPECT_TRUE(fs::is_symlink(tmp / "out/auth.key"));
 }
@@ -91,34 +91,34 @@ TEST_P(Cabinet, CorruptedArchiveFailsCleanly) {
     bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x01);
     write_file(archive, bytes);
     const fs::path dest = tmp / "out/tq318.exe";
-    EXPECT_FALSE(ExtractFileFromCab(archive.string(), "@tq318.exe", dest.string(), 1, ""));
+    EXPECT_FALSE(extractFileFromCab(archive.string(), "@tq318.exe", dest.string(), 1, ""));
     EXPECT_FALSE(fs::exists(dest)) << "a damaged member was left behind";
 }
 
 TEST_P(Cabinet, TruncatedAndGarbageArchivesFailCleanly) {
     const std::string bytes = read_file(archive);
     write_file(archive, bytes.substr(0, bytes.size() / 3));
-    EXPECT_FALSE(ExtractFileFromCab(archive.string(), "@tq318.exe", (tmp / "out/x").string(), 1, ""));
+    EXPECT_FALSE(extractFileFromCab(archive.string(), "@tq318.exe", (tmp / "out/x").string(), 1, ""));
     write_file(archive, random_bytes(5000, 7));
-    EXPECT_FALSE(ExtractFileFromCab(archive.string(), "@file.lst", (tmp / "out/y").string(), 1, ""));
-    EXPECT_FALSE(ExtractFileFromCab((tmp / "no-such.hex").string(), "@file.lst", (tmp / "out/z").string(), 1, ""));
+    EXPECT_FALSE(extractFileFromCab(archive.string(), "@file.lst", (tmp / "out/y").string(), 1, ""));
+    EXPECT_FALSE(extractFileFromCab((tmp / "no-such.hex").string(), "@file.lst", (tmp / "out/z").string(), 1, ""));
     EXPECT_FALSE(fs::exists(tmp / "out/x"));
     EXPECT_FALSE(fs::exists(tmp / "out/y"));
 }
 
 TEST_P(Cabinet, LimitsRefuseOversizedPackages) {
     CabLimits few;
-    few.max_members = 3;
-    EXPECT_FALSE(ExtractFileFromCab(archive.string(), "@auth.key", (tmp / "out/a").string(), 1, "", few));
+    few.maxMembers = 3;
+    EXPECT_FALSE(extractFileFromCab(archive.string(), "@auth.key", (tmp / "out/a").string(), 1, "", few));
     CabLimits small;
-    small.max_total_bytes = 100000;
-    EXPECT_FALSE(ExtractFileFromCab(archive.string(), "@auth.key", (tmp / "out/b").string(), 1, "", small));
+    small.maxTotalBytes = 100000;
+    EXPECT_FALSE(extractFileFromCab(archive.string(), "@auth.key", (tmp / "out/b").string(), 1, "", small));
     EXPECT_FALSE(fs::exists(tmp / "out/a"));
     EXPECT_FALSE(fs::exists(tmp / "out/b"));
     CabLimits enough;
-    enough.max_members = 4;
-    enough.max_total_bytes = 200100;
-    EXPECT_TRUE(ExtractFileFromCab(archive.string(), "@auth.key", (tmp / "out/c").string(), 1, "", enough));
+    enough.maxMembers = 4;
+    enough.maxTotalBytes = 200100;
+    EXPECT_TRUE(extractFileFromCab(archive.string(), "@auth.key", (tmp / "out/c").string(), 1, "", enough));
 }
 
 INSTANTIATE_TEST_SUITE_P(StoredAndCompressed, Cabinet, ::testing::Values(false, true),

@@ -8,7 +8,7 @@
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
-using pelorim::WorkFolder;
+using tq318::repair::WorkFolder;
 using testing_support::TempDir;
 using testing_support::write_file;
 
@@ -51,12 +51,12 @@ TEST(WorkFolder, TempThenTmpdirThenThePlatformFolder) {
     {
         EnvVar temp("TEMP", x.path().string());
         EnvVar tmpdir("TMPDIR", y.path().string());
-        EXPECT_EQ(pelorim::temp_folder(), x.path());
+        EXPECT_EQ(tq318::repair::tempFolder(), x.path());
     }
     {
         EnvVar temp("TEMP", "");
         EnvVar tmpdir("TMPDIR", y.path().string());
-        EXPECT_EQ(pelorim::temp_folder(), y.path());
+        EXPECT_EQ(tq318::repair::tempFolder(), y.path());
     }
 }
 

@@ -137,7 +137,7 @@ private:
     const ScriptedConsole& console_;
 };
 
-enum class Package { Good, EmptyProgram, NotCabinet, ProgramMissing, Image, EmptyImage };
+enum class Package { Good, EmptyProgram, NotCabinet, ProgramMissing, DriveName, FoldedName, Image, EmptyImage };
 
 struct Row {
     const char* name;
@@ -174,6 +174,10 @@ const std::vector<Row> kRows{
     {"empty_program", Package::EmptyProgram, {}, false, "failed", "", false, {}},
     {"not_a_cabinet", Package::NotCabinet, {}, false, "failed", "cabinet", false, {}},
     {"member_missing", Package::ProgramMissing, {}, false, "failed", "is missing", false, {}},
+    {"drive_relative_member", Package::DriveName, {}, false, "failed", "\"Z:victim.txt\" is refused (it names the drive",
+     false, {}},
+    {"member_windows_folds", Package::FoldedName, {}, false, "failed", "\"web.bin.\" is refused (Windows drops", false,
+     {}},
     {"stop_during_the_deletes", Package::Good, {.stopAt = "y"}, false, "abandoned", "", true, {"del", "y", ""}},
     {"stop_during_a_load", Package::Good, {.stopAt = "load tq318.exe"}, false, "abandoned", "", true,
      kDeletes + Lines{"(prompt)", "(free)", "load tq318.exe", ""}, "",
@@ -226,6 +230,8 @@ protected:
         } else {
             write(members / "tq318.exe", kind == Package::EmptyProgram ? 0 : 4000);
             write(members / "web.bin", 1500);
+            if (kind == Package::DriveName) write(members / "Z:victim.txt", 100);
+            if (kind == Package::FoldedName) write(members / "web.bin.", 100);
             EXPECT_EQ(make_package::write_package({members, file, "", true}), "");
         }
         if (kind == Package::ProgramMissing) r.firmwareRequest.packageBareName = "other.hex";

@@ -13,8 +13,8 @@
 #include "check.h"
 
 namespace fs = std::filesystem;
-using pelorim::CabLimits;
-using pelorim::ExtractFileFromCab;
+using tq318::repair::CabLimits;
+using tq318::repair::extractFileFromCab;
 
 namespace {
 
@@ -28,7 +28,7 @@ void write_file(const fs::path& p, const std::string& bytes) {
 }
 
 bool extract(const fs::path& cab, const std::string& member, const fs::path& to, const CabLimits& limits = {}) {
-    return ExtractFileFromCab(cab.string(), "@" + member, to.string(), 1, "", limits);
+    return extractFileFromCab(cab.string(), "@" + member, to.string(), 1, "", limits);
 }
 
 void check_cabinet(const fs::path& folder, const std::string& kind) {
@@ -51,15 +51,15 @@ void check_cabinet(const fs::path& folder, const std::string& kind) {
     CHECK(!extract(cab, "AUTH.KEY", out / "AUTH.KEY"));
 
     CabLimits few;
-    few.max_members = 3;
+    few.maxMembers = 3;
     CHECK(!extract(cab, "auth.key", out / "a", few));
     CabLimits small;
-    small.max_total_bytes = 100000;
+    small.maxTotalBytes = 100000;
     CHECK(!extract(cab, "auth.key", out / "b", small));
     CHECK(!fs::exists(out / "a") && !fs::exists(out / "b"));
     CabLimits enough;
-    enough.max_members = 4;
-    enough.max_total_bytes = 200100;
+    enough.maxMembers = 4;
+    enough.maxTotalBytes = 200100;
     CHECK(extract(cab, "auth.key", out / "c", enough));
 
     const std::string whole = read_file(cab);

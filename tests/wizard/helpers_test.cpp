@@ -18,7 +18,7 @@
 #include "runtime_error.h"
 
 using namespace wizard_test;
-using pelorim::CrcRegisters;
+using tq318::repair::CrcRegisters;
 
 namespace {
 
@@ -46,12 +46,12 @@ uint16_t boostModbus(std::span<const uint8_t> data) {
 
 class HelpersTest : public QObject {
     Q_OBJECT
-    const pelorim::CrcTables tables_ = pelorim::makeCrcTables();
+    const tq318::repair::CrcTables tables_ = tq318::repair::makeCrcTables();
 private slots:
     void knownValues() {
         using Sum = std::tuple<std::string_view, int, int>;
         for (auto [text, hi, lo] : {Sum{"123456789", 0x37, 0x4B}, Sum{"abc", 0x49, 0x57}, Sum{"", 0xFF, 0xFF}}) {
-            const auto r = pelorim::modbusCrc(tables_, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+            const auto r = tq318::repair::modbusCrc(tables_, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
             QCOMPARE(r.crcHi, uint8_t(hi));
             QCOMPARE(r.crcLo, uint8_t(lo));
             QCOMPARE(r.value(), uint16_t(lo << 8 | hi));
@@ -62,14 +62,14 @@ private slots:
         const auto data = randomBytes(64u << 20, 7);
         for (std::size_t size : {1u, 2u, 47u, 4095u, 4096u, 4097u, 100000u})
             for (std::size_t start : {0u, 333u, 9999u})
-                QCOMPARE(pelorim::modbusCrc(tables_, std::span(data).subspan(start, size)).value(),
+                QCOMPARE(tq318::repair::modbusCrc(tables_, std::span(data).subspan(start, size)).value(),
                          boostModbus(std::span(data).subspan(start, size)));
         // Interval 0: a yield after every 4 KiB chunk, not after every byte; the same result.
         const std::span<const uint8_t> part(data.data(), 1u << 20);
         int yields = 0;
-        QCOMPARE(pelorim::modbusCrc(tables_, part, {[&] { ++yields; }, std::chrono::nanoseconds(0)}).value(),
+        QCOMPARE(tq318::repair::modbusCrc(tables_, part, {[&] { ++yields; }, std::chrono::nanoseconds(0)}).value(),
                  boostModbus(part));
-        pelorim::modbusCrc(tables_, part, {[&] { yields = -1; }, std::chrono::hours(1)});  // none before the interval
+        tq318::repair::modbusCrc(tables_, part, {[&] { yields = -1; }, std::chrono::hours(1)});  // none before the interval
         QVERIFY(yields > 1 && yields <= static_cast<int>(part.size() / 4096) + 1);
         // The window's sum hands events to the window, and sums only the given length.
         Harness h;
@@ -85,30 +85,30 @@ private slots:
 
     void recordChecks() {
         const auto program = randomBytes(5000, 4);
-        auto record = randomBytes(pelorim::kAuthRecordSize, 1);
-        const CrcRegisters programSum = pelorim::modbusCrc(tables_, program);
+        auto record = randomBytes(tq318::repair::kAuthRecordSize, 1);
+        const CrcRegisters programSum = tq318::repair::modbusCrc(tables_, program);
         std::tie(record[5], record[20]) = std::tie(programSum.crcHi, programSum.crcLo);
-        const CrcRegisters recordSum = pelorim::modbusCrc(tables_, std::span(record).first(48));
+        const CrcRegisters recordSum = tq318::repair::modbusCrc(tables_, std::span(record).first(48));
         std::tie(record[48], record[49]) = std::tie(recordSum.crcHi, recordSum.crcLo);
         QVERIFY(record[48] != record[49]);  // so that swapping them changes the record
-        QVERIFY(pelorim::packageIsAuthentic(tables_, record, program));
-        for (std::size_t i = 0; i < pelorim::kAuthRecordSize; ++i) {
+        QVERIFY(tq318::repair::packageIsAuthentic(tables_, record, program));
+        for (std::size_t i = 0; i < tq318::repair::kAuthRecordSize; ++i) {
             auto changed = record;
             changed[i] ^= 0x81;
-            QVERIFY2(!pelorim::packageIsAuthentic(tables_, changed, program), qPrintable(QString::number(i)));
+            QVERIFY2(!tq318::repair::packageIsAuthentic(tables_, changed, program), qPrintable(QString::number(i)));
         }
         auto swapped = record;
         std::swap(swapped[48], swapped[49]);
-        QVERIFY(!pelorim::recordIsGenuine(tables_, swapped));
+        QVERIFY(!tq318::repair::recordIsGenuine(tables_, swapped));
         auto longer = record;
         longer.insert(longer.end(), 30, uint8_t(0x5A));  // bytes past 50 are ignored
-        QVERIFY(pelorim::packageIsAuthentic(tables_, longer, program));
+        QVERIFY(tq318::repair::packageIsAuthentic(tables_, longer, program));
         auto changedProgram = program;
         changedProgram[4999] ^= 0x10;
-        QVERIFY(!pelorim::packageIsAuthentic(tables_, record, changedProgram));
+        QVERIFY(!tq318::repair::packageIsAuthentic(tables_, record, changedProgram));
         for (std::size_t size : {0u, 21u, 49u}) {  // short: fails even with the bytes of a genuine record
-            QVERIFY(!pelorim::recordIsGenuine(tables_, std::span(record).first(size)));
-            QVERIFY(!pelorim::programChecksumMatches(std::span(record).first(size), programSum));
+            QVERIFY(!tq318::repair::recordIsGenuine(tables_, std::span(record).first(size)));
+            QVERIFY(!tq318::repair::programChecksumMatches(std::span(record).first(size), programSum));
         }
     }
 

@@ -7,10 +7,12 @@ namespace make_package {
 
 std::string write_cabinet(const std::filesystem::path& folder, const std::vector<std::string>& names,
                           const std::filesystem::path& output, bool compress) {
-    std::vector<std::string> args = {"gcab", "-c"};
+    // Every member by "./<name>", its folder part dropped again (--nopath):
+    // gcab would take a bare "Z:name" for a URI and leave the member out.
+    std::vector<std::string> args = {"gcab", "-c", "--nopath"};
     if (compress) args.push_back("-z");
     args.push_back(output.string());
-    args.insert(args.end(), names.begin(), names.end());
+    for (const std::string& name : names) args.push_back("./" + name);
     const pid_t child = ::fork();
     if (child < 0) return "cannot start gcab";
     if (child == 0) {

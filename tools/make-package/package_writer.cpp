@@ -30,14 +30,14 @@ void write_bytes(const fs::path& p, const void* data, std::size_t size) {
 }  // namespace
 
 std::vector<std::uint8_t> make_auth_record(const std::vector<std::uint8_t>& program) {
-    const pelorim::CrcTables tables = pelorim::makeCrcTables();
+    const tq318::repair::CrcTables tables = tq318::repair::makeCrcTables();
     std::vector<std::uint8_t> record(50, 0);
     std::copy_n(kMarker, std::min<std::size_t>(sizeof kMarker - 1, 48), record.begin());
-    const pelorim::CrcRegisters program_crc = pelorim::modbusCrc(tables, program);
+    const tq318::repair::CrcRegisters program_crc = tq318::repair::modbusCrc(tables, program);
     record[5] = program_crc.crcHi;
     record[20] = program_crc.crcLo;
-    const pelorim::CrcRegisters record_crc =
-        pelorim::modbusCrc(tables, std::span<const std::uint8_t>(record.data(), 48));
+    const tq318::repair::CrcRegisters record_crc =
+        tq318::repair::modbusCrc(tables, std::span<const std::uint8_t>(record.data(), 48));
     record[48] = record_crc.crcHi;
     record[49] = record_crc.crcLo;
     return record;

@@ -43,7 +43,7 @@ constexpr int kStatusBarHeight = 345;
 constexpr uint32_t kBaudRate = 115200;
 
 void defaultTerminate(int exitCode) {
-    remove_live_work_folders();
+    tq318::repair::removeLiveWorkFolders();
     std::fflush(nullptr);
     std::_Exit(exitCode);
 }
@@ -336,7 +336,7 @@ void Form1::endProgram(int exitCode) {
     Timer1->stop();
     // A repair's work folder goes first, explicitly: the program ends with
     // _Exit, and no destructor runs.
-    remove_live_work_folders();
+    tq318::repair::removeLiveWorkFolders();
     terminate_(exitCode);
 }
 
@@ -473,12 +473,12 @@ bool Form1::doRepair() {
 
 // ---------------------------------------------------------------- checksum
 
-void Form1::CRC16_Init() { crcTables_ = makeCrcTables(); }
+void Form1::CRC16_Init() { crcTables_ = tq318::repair::makeCrcTables(); }
 
 void Form1::CRC16(std::span<const uint8_t> buffer, int32_t length) {
     const auto count = static_cast<std::size_t>(std::clamp<int64_t>(length, 0, static_cast<int64_t>(buffer.size())));
-    crc_ = modbusCrc(crcTables_, buffer.first(count),
-                     CrcYield{[] { QCoreApplication::processEvents(); }, std::chrono::milliseconds(10)});
+    crc_ = tq318::repair::modbusCrc(crcTables_, buffer.first(count),
+                     tq318::repair::CrcYield{[] { QCoreApplication::processEvents(); }, std::chrono::milliseconds(10)});
 }
 
 // ---------------------------------------------------------------- housekeeping

@@ -78,7 +78,7 @@ public:
     void CRC16(std::span<const uint8_t> buffer, int32_t length);
     uint8_t crcHi() const { return crc_.crcHi; }
     uint8_t crcLo() const { return crc_.crcLo; }
-    const CrcTables& crcTables() const { return crcTables_; }
+    const tq318::repair::CrcTables& crcTables() const { return crcTables_; }
 
     // ---- housekeeping ----
     // Deletes `name` from the folder named by the environment variable Windir; nothing when it is unset.
@@ -182,8 +182,8 @@ private:
     QString modeCode_;
     std::string banner_;  // the banner the detection read, bytes
     QString osImageTitle_;
-    CrcTables crcTables_{};
-    CrcRegisters crc_{};
+    tq318::repair::CrcTables crcTables_{};
+    tq318::repair::CrcRegisters crc_{};
     std::array<QColor, 2> blinkColors_{};
     int16_t blinkIndex_ = 0;
     QGroupBox* stepFrame_ = nullptr;

@@ -62,6 +62,6 @@ repair::Outcome repairOsRecorded(const std::string& imagePath, const RunFacts& f
     return outcome;
 }
 
-void removeWorkFolders() { remove_live_work_folders(); }
+void removeWorkFolders() { tq318::repair::removeLiveWorkFolders(); }
 
 }  // namespace pelorim

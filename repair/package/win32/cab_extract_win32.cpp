@@ -15,7 +15,7 @@
 
 #include "cab_catalogue.h"
 
-namespace pelorim {
+namespace tq318::repair {
 
 namespace {
 
@@ -24,7 +24,7 @@ constexpr char kCabinetName[] = "package.cab";
 struct File {
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::uint64_t written = 0;
-    std::uint64_t write_limit = 0;  // 0: reading
+    std::uint64_t writeLimit = 0;  // 0: reading
     ~File() {
         if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
     }
@@ -36,41 +36,41 @@ struct Extraction {
     std::filesystem::path destination;
     CabCatalogue* catalogue = nullptr;
     bool extracting = false;   // second pass: write the wanted member
-    bool over_limit = false;
-    bool wanted_done = false;  // the wanted member was written whole
+    bool overLimit = false;
+    bool wantedDone = false;  // the wanted member was written whole
 };
-thread_local Extraction* g_extraction = nullptr;
+thread_local Extraction* currentExtraction = nullptr;
 
-INT_PTR to_handle(std::unique_ptr<File> file) { return reinterpret_cast<INT_PTR>(file.release()); }
-File* file_of(INT_PTR hf) { return reinterpret_cast<File*>(hf); }
+INT_PTR toHandle(std::unique_ptr<File> file) { return reinterpret_cast<INT_PTR>(file.release()); }
+File* fileOf(INT_PTR hf) { return reinterpret_cast<File*>(hf); }
 
-FNALLOC(fdi_alloc) { return std::malloc(cb); }
-FNFREE(fdi_free) { std::free(pv); }
+FNALLOC(fdiAlloc) { return std::malloc(cb); }
+FNFREE(fdiFree) { std::free(pv); }
 
-FNOPEN(fdi_open) {
+FNOPEN(fdiOpen) {
     (void)pmode;
     // Only the package is ever read; FDI asks for nothing else here.
-    if (g_extraction == nullptr || pszFile == nullptr || std::string_view(pszFile) != kCabinetName ||
+    if (currentExtraction == nullptr || pszFile == nullptr || std::string_view(pszFile) != kCabinetName ||
         (oflag & (_O_WRONLY | _O_RDWR | _O_CREAT)) != 0) {
         return -1;
     }
     auto file = std::make_unique<File>();
-    file->handle = ::CreateFileW(g_extraction->package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    file->handle = ::CreateFileW(currentExtraction->package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                  OPEN_EXISTING, 0, nullptr);
     if (file->handle == INVALID_HANDLE_VALUE || ::GetFileType(file->handle) != FILE_TYPE_DISK) return -1;
-    return to_handle(std::move(file));
+    return toHandle(std::move(file));
 }
 
-FNREAD(fdi_read) {
+FNREAD(fdiRead) {
     DWORD got = 0;
-    if (!::ReadFile(file_of(hf)->handle, pv, cb, &got, nullptr)) return static_cast<UINT>(-1);
+    if (!::ReadFile(fileOf(hf)->handle, pv, cb, &got, nullptr)) return static_cast<UINT>(-1);
     return got;
 }
 
-FNWRITE(fdi_write) {
-    File* file = file_of(hf);
-    if (file->written + cb > file->write_limit) {
-        if (g_extraction != nullptr) g_extraction->over_limit = true;
+FNWRITE(fdiWrite) {
+    File* file = fileOf(hf);
+    if (file->written + cb > file->writeLimit) {
+        if (currentExtraction != nullptr) currentExtraction->overLimit = true;
         return static_cast<UINT>(-1);
     }
     DWORD wrote = 0;
@@ -79,12 +79,12 @@ FNWRITE(fdi_write) {
     return cb;
 }
 
-FNCLOSE(fdi_close) {
-    std::unique_ptr<File> file(file_of(hf));
+FNCLOSE(fdiClose) {
+    std::unique_ptr<File> file(fileOf(hf));
     return 0;
 }
 
-FNSEEK(fdi_seek) {
+FNSEEK(fdiSeek) {
     DWORD method = FILE_BEGIN;
     switch (seektype) {
         case SEEK_SET: method = FILE_BEGIN; break;
@@ -94,13 +94,13 @@ FNSEEK(fdi_seek) {
     }
     LARGE_INTEGER to{}, now{};
     to.QuadPart = dist;
-    if (!::SetFilePointerEx(file_of(hf)->handle, to, &now, method) || now.QuadPart > 0x7fffffff) return -1;
+    if (!::SetFilePointerEx(fileOf(hf)->handle, to, &now, method) || now.QuadPart > 0x7fffffff) return -1;
     return static_cast<__LONG32>(now.QuadPart);
 }
 
-INT_PTR open_destination(std::uint64_t size) {
+INT_PTR openDestination(std::uint64_t size) {
     auto file = std::make_unique<File>();
-    file->handle = ::CreateFileW(g_extraction->destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    file->handle = ::CreateFileW(currentExtraction->destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     BY_HANDLE_FILE_INFORMATION info{};
     if (file->handle == INVALID_HANDLE_VALUE || ::GetFileType(file->handle) != FILE_TYPE_DISK ||
@@ -108,12 +108,12 @@ INT_PTR open_destination(std::uint64_t size) {
         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
         return -1;
     }
-    file->write_limit = size;
-    return to_handle(std::move(file));
+    file->writeLimit = size;
+    return toHandle(std::move(file));
 }
 
-FNFDINOTIFY(fdi_notify) {
-    Extraction& x = *g_extraction;
+FNFDINOTIFY(fdiNotify) {
+    Extraction& x = *currentExtraction;
     switch (fdint) {
         case fdintCOPY_FILE: {
             const std::string_view name = pfdin->psz1 != nullptr ? pfdin->psz1 : "";
@@ -122,13 +122,13 @@ FNFDINOTIFY(fdi_notify) {
                 // First pass: the catalogue only, nothing written.
                 return x.catalogue->add(name, size) ? 0 : -1;
             }
-            if (x.wanted_done || name != x.catalogue->wanted() || size != x.catalogue->wantedSize()) return 0;
-            return open_destination(size);
+            if (x.wantedDone || name != x.catalogue->wanted() || size != x.catalogue->wantedSize()) return 0;
+            return openDestination(size);
         }
         case fdintCLOSE_FILE_INFO: {
-            std::unique_ptr<File> file(file_of(pfdin->hf));
-            x.wanted_done = file->written == file->write_limit && ::FlushFileBuffers(file->handle);
-            return x.wanted_done ? TRUE : FALSE;
+            std::unique_ptr<File> file(fileOf(pfdin->hf));
+            x.wantedDone = file->written == file->writeLimit && ::FlushFileBuffers(file->handle);
+            return x.wantedDone ? TRUE : FALSE;
         }
         case fdintCABINET_INFO:
         case fdintENUMERATE: return 0;
@@ -140,21 +140,21 @@ struct FdiDestroy {
     void operator()(void* hfdi) const { ::FDIDestroy(hfdi); }
 };
 
-bool run_pass(Extraction& x) {
+bool runPass(Extraction& x) {
     ERF error{};
-    const std::unique_ptr<void, FdiDestroy> fdi(::FDICreate(fdi_alloc, fdi_free, fdi_open, fdi_read, fdi_write,
-                                                            fdi_close, fdi_seek, cpuUNKNOWN, &error));
+    const std::unique_ptr<void, FdiDestroy> fdi(::FDICreate(fdiAlloc, fdiFree, fdiOpen, fdiRead, fdiWrite,
+                                                            fdiClose, fdiSeek, cpuUNKNOWN, &error));
     if (!fdi) return false;
     char cabinet[sizeof kCabinetName];
     std::copy(std::begin(kCabinetName), std::end(kCabinetName), cabinet);
     char folder[] = "";
-    g_extraction = &x;
-    const BOOL ok = ::FDICopy(fdi.get(), cabinet, folder, 0, fdi_notify, nullptr, nullptr);
-    g_extraction = nullptr;
+    currentExtraction = &x;
+    const BOOL ok = ::FDICopy(fdi.get(), cabinet, folder, 0, fdiNotify, nullptr, nullptr);
+    currentExtraction = nullptr;
     return ok != FALSE;
 }
 
-void remove_if_regular(const std::filesystem::path& path) {
+void removeIfRegular(const std::filesystem::path& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
@@ -164,10 +164,10 @@ void remove_if_regular(const std::filesystem::path& path) {
 
 }  // namespace
 
-bool ExtractFileFromCab(std::string_view package, std::string_view at_member,
-                        std::string_view destination, int /*flags*/, std::string_view /*source_dir*/,
+bool extractFileFromCab(std::string_view package, std::string_view atMember,
+                        std::string_view destination, int /*flags*/, std::string_view /*sourceDir*/,
                         const CabLimits& limits) {
-    const auto member = wantedMember(at_member);
+    const auto member = wantedMember(atMember);
     if (!member || package.empty() || destination.empty()) return false;
 
     CabCatalogue catalogue(*member, limits);
@@ -175,13 +175,13 @@ bool ExtractFileFromCab(std::string_view package, std::string_view at_member,
     x.package = std::filesystem::path(std::string(package));
     x.destination = std::filesystem::path(std::string(destination));
     x.catalogue = &catalogue;
-    if (!run_pass(x) || !catalogue.wantedSize()) return false;
+    if (!runPass(x) || !catalogue.wantedSize()) return false;
     x.extracting = true;
-    if (!run_pass(x) || !x.wanted_done) {
-        remove_if_regular(x.destination);
+    if (!runPass(x) || !x.wantedDone) {
+        removeIfRegular(x.destination);
         return false;
     }
     return true;
 }
 
-}  // namespace pelorim
+}  // namespace tq318::repair

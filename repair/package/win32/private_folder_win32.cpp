@@ -8,9 +8,9 @@
 
 #include "private_folder.h"
 
-namespace pelorim {
+namespace tq318::repair {
 
-std::optional<std::filesystem::path> make_private_folder(const std::filesystem::path& parent,
+std::optional<std::filesystem::path> makePrivateFolder(const std::filesystem::path& parent,
                                                          const std::string& stem) {
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -26,4 +26,4 @@ std::optional<std::filesystem::path> make_private_folder(const std::filesystem::
     return std::nullopt;
 }
 
-}  // namespace pelorim
+}  // namespace tq318::repair

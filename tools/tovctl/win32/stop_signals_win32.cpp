@@ -95,7 +95,7 @@ void remember_child(pid_t) {}
 void forget_child(pid_t) {}
 
 PrivateTemp::PrivateTemp() {
-    const auto made = pelorim::make_private_folder(temp_root(), "tovctl");
+    const auto made = tq318::repair::makePrivateFolder(temp_root(), "tovctl");
     if (!made) return;
     path_ = made->string();
     for (auto [name, had, old] : {std::tuple{"TEMP", &had_temp_, &old_temp_}, std::tuple{"TMPDIR", &had_tmpdir_, &old_tmpdir_}}) {
