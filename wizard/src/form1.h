@@ -106,6 +106,7 @@ public:
     // ---- state ----
     int16_t comPortNo() const { return comPortNo_; }
     const QString& modeCode() const { return modeCode_; }
+    const std::string& banner() const { return banner_; }  // bytes, as the detection read it
     int16_t waitCount() const { return waitCount_; }
     void setWaitCount(int16_t value) { waitCount_ = value; }
     int16_t waitLimit() const { return waitLimit_; }

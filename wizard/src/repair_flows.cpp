@@ -7,9 +7,6 @@
 // the library's own messages and then the failure message, never
 // "Upgrade Successed.". The controller is still sent "reset" so that it
 // restarts into repair mode for another try.
-#include <chrono>
-#include <cstdio>
-
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -19,29 +16,22 @@
 #include "bas_common.h"
 #include "engine_bridge.h"
 #include "form1.h"
-#include "tq318/repair/engine.h"
-#include "tq318/repair/session.h"
+#include "repair_session.h"
 
 namespace pelorim {
 
 namespace {
-
-// One session per repair: the engine runs it and writes its record.
-tq318::repair::SessionRequest session(int port, const std::string& banner, const QString& modeCode) {
-    tq318::repair::SessionRequest r;
-    r.frontEnd = "Pelorim";
-    r.banner = banner;
-    r.firmwareRequest.port = static_cast<uint8_t>(port);
-    r.firmwareRequest.modeCode = modeCode.toLatin1().toStdString();
-    r.osRequest.port = static_cast<uint8_t>(port);
-    return r;
-}
 
 const QString kImageFilter = QStringLiteral("IMG Files (*.img)|*.img|All ");
 const QString kPackageFilter =
     QStringLiteral("HEX Files (*.hex)|*.hex|EXE Files (*.exe)|*.exe|All| ");
 
 std::string toLocal(const QString& text) { return text.toLocal8Bit().toStdString(); }
+
+RunFacts factsOf(const Form1& form) {
+    return RunFacts{static_cast<uint8_t>(form.comPortNo()), form.banner(), form.modeCode().toLatin1().toStdString(),
+                    form.loginPassword().toLatin1().toStdString()};
+}
 
 // Hides the progress frame and restores the pointer when the flow leaves,
 // whichever way it leaves.
@@ -112,14 +102,7 @@ bool Form1::doUploadOS() {
     }
     WindowFrontEnd frontEnd(*this);
     BoundConsole console(uart(), tovrane());
-    auto request = session(comPortNo_, banner_, modeCode_);
-    request.firmware = false;
-    request.osRequest.imagePath = toLocal(imagePath);
-    request.osRequest.password = loginPassword().toLatin1().toStdString();  // asked again after the restart
-    // The run ended when its last box opened, not when OK was pressed.
-    request.endedAt = [&frontEnd] { return frontEnd.finishedAt(); };
-    const auto outcome =
-        tq318::repair::runSession(request, frontEnd, console).outcome;
+    const auto outcome = runOsSession(factsOf(*this), toLocal(imagePath), frontEnd, console);
     if (outcome.disconnected) MsgBox(QString::fromLatin1(tq318::repair::kAdapterDisconnectedText));
     // An install that runs but is unproven said so in its own message: no
     // failure message follows it, and no "Upgrade Successed." came before.
@@ -142,18 +125,12 @@ bool Form1::doUpload() {
     exeFileName_ = hexFileName_.left(hexFileName_.size() - 3) + QStringLiteral("exe");
 
     ProgressDisplay progress(*this);  // frame and pointer restored on every path
-    auto session = pelorim::session(comPortNo_, banner_, modeCode_);
-    tq318::repair::FirmwareRequest& request = session.firmwareRequest;
-    request.packagePath = toLocal(shortPathOf(packagePath));
-    request.packageBareName = toLocal(hexFileName_);
-    request.listName = toLocal(fileListName_);
-    request.recordName = toLocal(authKeyFileName_);
-    request.programName = toLocal(exeFileName_);
+    const PackageNames package{toLocal(shortPathOf(packagePath)), toLocal(hexFileName_), toLocal(fileListName_),
+                               toLocal(authKeyFileName_), toLocal(exeFileName_)};
     WindowFrontEnd frontEnd(*this);
     BoundConsole console(uart(), tovrane());
-    session.endedAt = [&frontEnd] { return frontEnd.finishedAt(); };
     // The check's stages show while it runs (the window stays live during its sums).
-    const auto outcome = tq318::repair::runSession(session, frontEnd, console).outcome;
+    const auto outcome = runFirmwareSession(factsOf(*this), package, frontEnd, console);
     if (outcome.disconnected) MsgBox(QString::fromLatin1(tq318::repair::kAdapterDisconnectedText));
     if (outcome.result == tq318::repair::Outcome::Result::Abandoned) return false;
     // The package's name is cleared from the system folder after the work folder went.

@@ -1,8 +1,8 @@
 // The two repair actions of step 3 on Windows: "(1). Repair Tovrane" sends
 // an operating-system image, "(2). Repair Firmware" unpacks a firmware
 // package, proves it, empties both flash disks and downloads every listed
-// member. The engine runs them off the window's thread; both end with the
-// record of the run, the closing disconnect and the step the window shows next.
+// member. The engine's session runs them off the window's thread and writes
+// the record; both end with the closing disconnect and the step shown next.
 #include <windows.h>
 #include <commdlg.h>
 
@@ -10,8 +10,8 @@
 
 #include "bas_common.h"
 #include "bound_console.h"
-#include "engine_calls.h"
 #include "form1.h"
+#include "repair_session.h"
 #include "window_front_end.h"
 
 namespace pelorim {
@@ -84,7 +84,7 @@ RunFacts factsOf(const Form1& form) {
 // being checked (also after a cancel).
 Form1::Choice Form1::CommonDialog1_ShowOpen(const std::string& filter) {
     const std::string filters = systemFilter(filter);
-    const std::string folder = lastFolder_.empty() ? programFolder() : lastFolder_;
+    const std::string folder = lastFolder_.empty() ? executableFolder() : lastFolder_;
     std::vector<char> path(32768, '\0');
     std::vector<char> title(MAX_PATH, '\0');
     OPENFILENAMEA dialog{};
@@ -132,7 +132,7 @@ bool Form1::doUploadOS() {
     // The library shows the wait pointer for the update; over this window,
     // which goes on handling its messages, the window keeps it.
     setBusy(true);
-    runOffWindowThread([&] { outcome = repairOsRecorded(choice.path, facts, frontEnd, console); });
+    runOffWindowThread([&] { outcome = runOsSession(facts, choice.path, frontEnd, console); });
     setBusy(false);
     if (outcome.disconnected) MsgBox(tq318::repair::kAdapterDisconnectedText);
     // Installed and running but unproven: its own message said so, no failure follows.
@@ -154,13 +154,13 @@ bool Form1::doUpload() {
     exeFileName_ = hexFileName_.substr(0, hexFileName_.size() - 3) + "exe";
 
     ProgressDisplay progress(*this);  // frame and pointer restored on every path
-    const PackageChoice package{shortPathOf(choice.path), hexFileName_, fileListName_, authKeyFileName_,
-                                exeFileName_};
+    const PackageNames package{shortPathOf(choice.path), hexFileName_, fileListName_, authKeyFileName_,
+                               exeFileName_};
     WindowFrontEnd frontEnd(*this);
     BoundConsole console(uart(), tovrane());
     const RunFacts facts = factsOf(*this);
     tq318::repair::Outcome outcome;
-    runOffWindowThread([&] { outcome = repairFirmwareRecorded(package, facts, frontEnd, console); });
+    runOffWindowThread([&] { outcome = runFirmwareSession(facts, package, frontEnd, console); });
     if (outcome.disconnected) MsgBox(tq318::repair::kAdapterDisconnectedText);
     if (outcome.result == tq318::repair::Outcome::Result::Abandoned) return false;
     // The package's name is cleared from the system folder after the work folder went.

@@ -1,4 +1,4 @@
-// The wizard's by-name DLL bindings as the repair engine's console.
+// The wizard's by-name library bindings as the repair engine's console.
 #pragma once
 
 #include "binding.h"

@@ -1,14 +1,19 @@
-// Binding by name at first call, on Windows.
+// Binding by name at first call.
 //
-// Pelorim.exe imports neither uart.dll nor tovrane.dll. Each DLL is loaded
-// with LoadLibrary when one of its functions is first called, and each
-// function is looked up with GetProcAddress at its own first call; both are
-// kept for the rest of the run. A DLL that cannot be loaded or a function it
-// lacks raises BindError at that call. A bare DLL name is looked for in the
-// program's own folder first, then along the system's search path.
+// The wizard links neither the serial library nor the console library. Each
+// library is loaded when one of its functions is first called, and each
+// function is looked up by name at its own first call; both are kept for the
+// rest of the run. A library that cannot be loaded or a function it lacks
+// raises BindError at that call; the caller decides whether to trap it.
+// A function may be bound from more than one thread (the Windows wizard's
+// window thread and its worker).
+//
+// Where a library is looked for: a bare name is tried first in the folder of
+// the running program, then along the system's own search path; a path is
+// used as it is. The loading itself is the platform's (binding_posix.cpp:
+// dlopen, the SONAME files libuart.so.1 and libtovrane.so.1 first;
+// binding_win32.cpp: LoadLibrary, uart.dll and tovrane.dll).
 #pragma once
-
-#include <windows.h>
 
 #include <atomic>
 #include <cstdint>
@@ -20,23 +25,26 @@
 
 namespace pelorim {
 
-class DynamicLibrary {
+class SharedLibrary {
 public:
-    explicit DynamicLibrary(std::string name) : name_(std::move(name)) {}
-    ~DynamicLibrary();
-    DynamicLibrary(const DynamicLibrary&) = delete;
-    DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+    explicit SharedLibrary(std::string name) : name_(std::move(name)) {}
+    ~SharedLibrary();
+    SharedLibrary(const SharedLibrary&) = delete;
+    SharedLibrary& operator=(const SharedLibrary&) = delete;
 
-    // The function's address, loading the DLL first if needed. Throws BindError.
-    FARPROC symbol(const char* function);
+    // Address of `function`, loading the library first if needed. Throws BindError.
+    void* symbol(const char* function);
     const std::string& name() const { return name_; }
 
 private:
+    // The platform's part: load() sets handle_ or throws BindError;
+    // find() is null for a function the library lacks.
     void load();
+    void* find(const char* function) const;
 
     std::string name_;
-    std::mutex mutex_;  // the window's thread and the worker both bind
-    HMODULE module_ = nullptr;
+    std::mutex mutex_;
+    void* handle_ = nullptr;
 };
 
 template <typename Signature>
@@ -46,24 +54,25 @@ template <typename R, typename... Args>
 class BoundFunction<R(Args...)> {
 public:
     using Pointer = R (*)(Args...);
-    BoundFunction(DynamicLibrary& library, const char* name) : library_(library), name_(name) {}
+    BoundFunction(SharedLibrary& library, const char* name) : library_(library), name_(name) {}
 
     R operator()(Args... args) {
         Pointer function = function_.load(std::memory_order_acquire);
         if (function == nullptr) {
-            function = reinterpret_cast<Pointer>(reinterpret_cast<void*>(library_.symbol(name_)));
+            function = reinterpret_cast<Pointer>(library_.symbol(name_));
             function_.store(function, std::memory_order_release);
         }
         return function(args...);
     }
 
 private:
-    DynamicLibrary& library_;
+    SharedLibrary& library_;
     const char* name_;
     std::atomic<Pointer> function_{nullptr};
 };
 
-// DLL names; PELORIM_UART_LIBRARY and PELORIM_TOVRANE_LIBRARY name others.
+// Library names, injectable for tests. The defaults honour PELORIM_UART_LIBRARY
+// and PELORIM_TOVRANE_LIBRARY when set (a name or a path).
 struct LibraryNames {
     std::string uart = defaultUart();
     std::string tovrane = defaultTovrane();
@@ -78,7 +87,7 @@ public:
     explicit UartLibrary(std::string name) : library_(std::move(name)) {}
 
 private:
-    DynamicLibrary library_;  // declared before the functions that refer to it
+    SharedLibrary library_;  // declared before the functions that refer to it
 
 public:
     BoundFunction<uint16_t(uint8_t, uint32_t, uint8_t, uint8_t, uint8_t)> Open_Com{library_, "Open_Com"};
@@ -87,13 +96,13 @@ public:
     BoundFunction<uint16_t(uint8_t, char*, uint16_t, int16_t, uint16_t*)> Receive_Cmd{library_, "Receive_Cmd"};
 };
 
-// The console-library exports the repairs call.
+// The console-library exports the repair flows call.
 class TovraneLibrary {
 public:
     explicit TovraneLibrary(std::string name) : library_(std::move(name)) {}
 
 private:
-    DynamicLibrary library_;
+    SharedLibrary library_;
 
 public:
     BoundFunction<uint16_t(uint8_t, uint16_t, uint8_t)> TOV_GetPrompt{library_, "TOV_GetPrompt"};
@@ -107,7 +116,10 @@ public:
         library_, "TOV_Dir_Tovrane"};
 };
 
-// The folder that holds Pelorim.exe, without a trailing "\"; empty if unknown.
-std::string programFolder();
+// Folder of the running program, without a trailing separator; empty if unknown.
+std::string executableFolder();
+
+// `variable`'s value when it is set and not empty, else `fallback`.
+std::string libraryNameFrom(const char* variable, const char* fallback);
 
 }  // namespace pelorim

@@ -1,32 +1,26 @@
+// Loading by dlopen: a bare name in the running program's folder
+// (/proc/self/exe) first, then along the dynamic loader's search path. The
+// default names are the SONAME files (libuart.so.1, libtovrane.so.1), which an
+// installed kit has without its -dev package; when one is not found, the bare
+// name (libuart.so, libtovrane.so) is tried the same way, as the build tree has it.
 #include "binding.h"
 
 #include <dlfcn.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
 
 namespace pelorim {
 
-namespace {
-std::string fromEnvironment(const char* variable, const char* fallback) {
-    const char* value = std::getenv(variable);
-    return (value != nullptr && *value != '\0') ? std::string(value) : std::string(fallback);
-}
-}  // namespace
-
-// By SONAME first (the name an installed kit has), then by the bare name.
-std::string LibraryNames::defaultUart() { return fromEnvironment("PELORIM_UART_LIBRARY", "libuart.so.1"); }
-std::string LibraryNames::defaultTovrane() { return fromEnvironment("PELORIM_TOVRANE_LIBRARY", "libtovrane.so.1"); }
+std::string LibraryNames::defaultUart() { return libraryNameFrom("PELORIM_UART_LIBRARY", "libuart.so.1"); }
+std::string LibraryNames::defaultTovrane() { return libraryNameFrom("PELORIM_TOVRANE_LIBRARY", "libtovrane.so.1"); }
 
 std::string executableFolder() {
     std::error_code error;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::string() : exe.parent_path().string();
 }
-
-SharedLibrary::SharedLibrary(std::string name) : name_(std::move(name)) {}
 
 SharedLibrary::~SharedLibrary() {
     if (handle_ != nullptr) dlclose(handle_);
@@ -50,7 +44,6 @@ void SharedLibrary::load() {
         return attempt(name);
     };
     if (attemptName(name_)) return;
-    // A SONAME file that is not there: the bare name, as the build tree has it.
     constexpr std::string_view kSonameSuffix = ".so.1";
     if (name_.size() > kSonameSuffix.size() && name_.ends_with(kSonameSuffix) &&
         attemptName(name_.substr(0, name_.size() - 2))) {
@@ -59,14 +52,9 @@ void SharedLibrary::load() {
     throw BindError("cannot load library " + name_ + ":" + reasons);
 }
 
-void* SharedLibrary::symbol(const char* function) {
-    if (handle_ == nullptr) load();
+void* SharedLibrary::find(const char* function) const {
     dlerror();
-    void* address = dlsym(handle_, function);
-    if (address == nullptr) {
-        throw BindError("function " + std::string(function) + " not found in library " + name_);
-    }
-    return address;
+    return dlsym(handle_, function);
 }
 
 }  // namespace pelorim

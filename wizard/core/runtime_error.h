@@ -1,6 +1,6 @@
-// Run-time errors of the Windows wizard: raised by the library binding and
-// the housekeeping helpers, trapped where the flows trap them, and otherwise
-// turned into an error report that ends the program.
+// Run-time errors of the wizard: raised by the library binding and by the
+// housekeeping helpers, trapped where the wizard's operations say so, and
+// otherwise turned into an error report that ends the program.
 #pragma once
 
 #include <stdexcept>
@@ -15,8 +15,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A DLL or one of its functions could not be bound. The repair engine sees
-// it as its console being unavailable.
+// A library or one of its functions could not be bound. The repair engine
+// sees it as its console being unavailable.
 class BindError : public RuntimeError, public tq318::repair::ConsoleUnavailable {
 public:
     using RuntimeError::RuntimeError;
