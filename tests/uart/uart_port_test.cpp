@@ -66,17 +66,6 @@ TEST(UartOpen, RefusesWhatItCannotOpenAsAsked) {
     }
 }
 
-TEST(UartOpen, DefaultMappingIsTtyS) {
-    ::unsetenv("UART_COM3");
-    char path[64];
-    ASSERT_EQ(Uart_Device_Path(3, path, sizeof path), UART_OK);
-    EXPECT_STREQ(path, "/dev/ttyS2");
-    EXPECT_EQ(Uart_Device_Path(0, path, sizeof path), UART_ERR_BAD_PORT);
-    ComMapping empty(3, "");
-    EXPECT_EQ(Uart_Device_Path(3, path, sizeof path), UART_ERR_NO_DEVICE);
-    EXPECT_STREQ(path, "");
-}
-
 TEST_F(OpenPort, SecondOpenOfTheSameDeviceIsBusy) {
     EXPECT_EQ(Open_Com(kPort, 115200, 8, 0, 0), UART_ERR_BUSY);
     ComMapping same_device(15, peer.slave_path());
