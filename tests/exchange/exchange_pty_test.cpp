@@ -1,9 +1,8 @@
-// The standard exchange and the prompt wait over a real pseudo-terminal,
-// with the test playing the console byte by byte.
+// The exchange and the prompt wait over a real pseudo-terminal, with the test
+// playing the console byte by byte.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 
@@ -31,7 +30,7 @@ protected:
     void answer(std::string command, std::string reply) {
         device = std::thread([this, command, reply] {
             peer.read_until(command, 2s);
-            if (!reply.empty()) peer.write(reply);
+            peer.write(reply);
         });
     }
     PtyPeer peer;
@@ -39,10 +38,6 @@ protected:
     std::thread device;
     char reply[1001];
 };
-
-milliseconds since(steady_clock::time_point t) {
-    return duration_cast<milliseconds>(steady_clock::now() - t);
-}
 
 TEST_F(Console, EmptyLineReplyWithoutPromptFails) {
     answer("gateway\r", "\r\n");
@@ -56,34 +51,15 @@ TEST_F(Console, GetPromptFindsThePromptAfterOtherBytes) {
     EXPECT_EQ(peer.received(), "\r");
 }
 
-TEST_F(Console, GetPromptOnASilentLineReturns15AfterOneTimeout) {
-    const auto t0 = steady_clock::now();
-    EXPECT_EQ(TOV_GetPrompt(kPort, 200, '>'), TOV_ERR_NO_PROMPT);
-    const auto took = since(t0);
-    EXPECT_GE(took, 199ms);
-    EXPECT_LT(took, 300ms);
-}
-
 // A hung-up line or a port that is not open cannot answer: 16 at once, not
 // after the time-out.
 TEST_F(Console, GetPromptOnAHungUpOrClosedPortFailsAtOnce) {
     peer.close_master();
-    auto t0 = steady_clock::now();
-    EXPECT_EQ(TOV_GetPrompt(kPort, 5000, '>'), TOV_ERR_LINE_FAILED);
-    EXPECT_LT(since(t0), 100ms);
-    t0 = steady_clock::now();
-    EXPECT_EQ(TOV_GetPrompt(99, 5000, '>'), TOV_ERR_LINE_FAILED);  // never opened
-    EXPECT_LT(since(t0), 100ms);
-}
-
-TEST_F(Console, ModelPrecheckSendsABlankAndRejectsUnknownModels) {
-    answer(" \r", "\r\nTQ318-9000X>");
-    EXPECT_EQ(tovrane::model_precheck(kPort, reply, 1000), TOV_ERR_MODEL);
-    EXPECT_STREQ(reply, "\r\n(null) Error!, Code:55, ");
-}
-
-TEST_F(Console, ModelPrecheckPassesOverASilentLine) {
-    EXPECT_EQ(tovrane::model_precheck(kPort, reply, 100), 0);
+    for (const uint8_t port : {kPort, uint8_t{99}}) {  // 99: never opened
+        const auto t0 = steady_clock::now();
+        EXPECT_EQ(TOV_GetPrompt(port, 5000, '>'), TOV_ERR_LINE_FAILED);
+        EXPECT_LT(steady_clock::now() - t0, 100ms);
+    }
 }
 
 }  // namespace

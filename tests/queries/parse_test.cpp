@@ -2,6 +2,7 @@
 // malformed, cut and hostile replies.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <optional>
 #include <string>
 
@@ -93,33 +94,31 @@ TEST(Dir, Codes) {
     for (const Row& r : rows) EXPECT_EQ(p::parse_dir(r.reply, r.disk_b).code, r.code) << r.reply;
 }
 
+// Blanks in the field; a short entry whose field lies past the end; six hex
+// digits; a right-aligned field; a short line followed by text that would
+// stand at offset 41; blanks then the line end, with digits on the next line.
 TEST(Dir, SizeFieldEdges) {
-    // Blanks in the field; a short entry whose field lies past the end; six hex digits.
-    const std::string reply = "Total File number is 3 " + entry_line(0, "a.bin", "  ZZ") + entry_line(2, "big", "FFFFFF") +
-                              "1) b.bin" + kPrompt;
-    const p::DirListing l = p::parse_dir(reply, false);
-    ASSERT_EQ(l.code, 0);
-    ASSERT_TRUE(l.entries[0] && l.entries[1] && l.entries[2]);
-    EXPECT_FALSE(l.entries[0]->size);
-    EXPECT_EQ(l.entries[1]->first, "b.bin");
+    using Size = std::optional<std::uint32_t>;
+    const std::string filler(60, 'A');
+    const std::pair<std::string, std::array<Size, 3>> rows[] = {
+        {"Total File number is 3 " + entry_line(0, "a.bin", "  ZZ") + entry_line(2, "big", "FFFFFF") + "1) b.bin" + kPrompt,
+         {Size{}, Size{}, 0xFFFFFu}},
+        {"Total File number is 3 " + entry_line(0, "a.bin", "   1A2") + "1) short\r\n" + filler + "\r\n" +
+             entry_line(2, "c.bin", "  ") + "ABC" + kPrompt,
+         {0x1A2u, Size{}, Size{}}},
+    };
+    for (const auto& [reply, sizes] : rows) {
+        const p::DirListing l = p::parse_dir(reply, false);
+        ASSERT_EQ(l.code, 0);
+        for (std::size_t i = 0; i < 3; ++i) {
+            ASSERT_TRUE(l.entries[i]);
+            EXPECT_EQ(l.entries[i]->size, sizes[i]) << i << " " << reply;
+        }
+    }
+    const p::DirListing l = p::parse_dir(rows[0].first, false);
+    EXPECT_EQ(l.entries[1]->first, "b.bin");  // the words of the last entry stop at the end
     EXPECT_EQ(l.entries[1]->second, "TQ318-5314A>");
     EXPECT_EQ(l.entries[1]->third, "");
-    EXPECT_FALSE(l.entries[1]->size);
-    EXPECT_EQ(l.entries[2]->size, 0xFFFFFu);
-}
-
-TEST(Dir, SizeFieldStaysOnTheEntrysLine) {
-    // A right-aligned field; a short line followed by text that would stand at
-    // offset 41; blanks then the line end, with digits on the next line.
-    const std::string filler(60, 'A');
-    const std::string reply = "Total File number is 3 " + entry_line(0, "a.bin", "   1A2") + "1) short\r\n" + filler +
-                              "\r\n" + entry_line(2, "c.bin", "  ") + "ABC" + kPrompt;
-    const p::DirListing l = p::parse_dir(reply, false);
-    ASSERT_EQ(l.code, 0);
-    ASSERT_TRUE(l.entries[0] && l.entries[1] && l.entries[2]);
-    EXPECT_EQ(l.entries[0]->size, 0x1A2u);
-    EXPECT_FALSE(l.entries[1]->size);
-    EXPECT_FALSE(l.entries[2]->size);
 }
 
 TEST(FreeSpace, Codes) {

@@ -43,11 +43,6 @@ TEST(Adapter, FullPacketsGoAtOnceAndTheRestAfterTheTimer) {
   EXPECT_EQ(take(a, 45 * kMs).size(), 6u);
 }
 
-TEST(Adapter, ZeroLatencyIsNoAdapter) {
-  AdapterModel a(0, 62);
-  EXPECT_FALSE(a.enabled());
-}
-
 TEST(Adapter, OverThePtyAReplyComesOnlyAfterTheLatency) {
   Simulator sim({.adapter_latency_ms = 40});
   sim.start();

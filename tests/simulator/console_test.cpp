@@ -1,5 +1,4 @@
 // The console's boot, prompt and commands, driven on a simulated clock.
-#include "cli_options.h"
 #include "console_text.h"
 #include "sim_test_support.h"
 
@@ -72,35 +71,6 @@ TEST(Console, SettingsRepliesAndPersistenceAcrossARestart) {
   EXPECT_EQ(h.console.disk('B').capacity(), 2048u * 1024);
 }
 
-TEST(Console, DirPutsSizesAndCountsWhereTheyAreRead) {
-  ConsoleHarness h;
-  StoredFile f{"tq318.exe", std::vector<std::uint8_t>(0x1A), 2026, 12, 6, 12, 34, 28};
-  h.console.disk('A').store(f);
-  f.name = "b.dat";
-  f.data.resize(0x12345);
-  h.console.disk('B').store(f);
-  f.name = "abcdefghijkl";
-  h.console.disk('B').store(f);
-  const std::string out = h.send("dir\r");
-  EXPECT_TRUE(out.starts_with("\r\nFiles in Disk A:\r\n0) tq318.exe     2026/12/06 12:34:56      0001A\r\n")) << out;
-  const auto disk_b = out.find("Files in Disk B:");
-  ASSERT_NE(disk_b, std::string::npos);
-  for (const char* label : {"0)", "1)"}) EXPECT_EQ(out.substr(out.find(label, disk_b) + 1 + 41, 7), "12345\r\n");
-  EXPECT_EQ(out.substr(out.find("Total File number is") + 21, 1), "1");
-  EXPECT_EQ(out.substr(out.find("Total File number is", disk_b) + 21, 1), "2");
-  EXPECT_NE(out.find("Free space: 1048320\r\n"), std::string::npos);
-  EXPECT_TRUE(out.ends_with("Free space: " + std::to_string(3 * 1048576 - 2 * 0x12400) + kPrompt)) << out;
-}
-
-TEST(Console, VersionAndProbe) {
-  for (bool udp : {false, true}) {
-    ConsoleHarness h({.udp = udp, .probe_data = "7F"});
-    EXPECT_EQ(h.send("ver\r"), std::string(udp ? "\r\nTovrane_UDP" : "\r\nTovrane") +
-                                   " for TQ318-5314A\r\nFLASH MEMORY: 4MB\r\nVer. 1.23 build 003 Dec 06 2026" + kPrompt);
-    EXPECT_EQ(h.send("inp 30a\r"), "\r\ndata=7F" + kPrompt);
-  }
-}
-
 TEST(Console, DeleteAsksAndOnlyYDeletesThatDisk) {
   ConsoleHarness h;
   const StoredFile f{"keep", {1, 2, 3}};
@@ -118,22 +88,13 @@ TEST(Console, DeleteAsksAndOnlyYDeletesThatDisk) {
 }
 
 TEST(Console, Bios1WithoutAnImageAnswers50CharactersOnce) {
-  for (const char* model : {"TQ318-5314A", "A", "TQ318-4400-LONG-NAME-FOR-TESTS"}) {
+  for (const char* model : {"A", "TQ318-4400-LONG-NAME-FOR-TESTS"}) {
     ConsoleHarness h({.model = model});
     const std::string out = h.send(std::string_view("bios1\r\0", 7));  // the zero byte draws no second answer
     EXPECT_EQ(out.size(), 50u) << out;
     EXPECT_TRUE(out.starts_with("\r\nNo OS image")) << out;
     EXPECT_TRUE(out.ends_with(std::string(model) + ">")) << out;
   }
-}
-
-TEST(Console, CommandLineOptionsSmoke) {
-  const CliConfig c = parse_cli({"--mode-code=SL", "--password", "pw", "--baud", "115200", "--nak-block", "2"});
-  EXPECT_EQ(c.options.mode_code, "SL");
-  EXPECT_EQ(c.options.password, "pw");
-  EXPECT_EQ(c.options.baud, 115200u);
-  EXPECT_EQ(c.faults.nak_block, 2);
-  EXPECT_THROW(parse_cli({"--nope"}), CliError);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Each fault knob, on the console directly.
+// The fault knobs of the console's replies, on the console directly; the block
+// knobs are pinned by the transfer tests that meet them through the library.
 #include <algorithm>
 
 #include "sim_test_support.h"
@@ -46,40 +47,6 @@ TEST(Faults, RepliesToCommands) {
     EXPECT_EQ(h.console.settings().ip, "192.168.1.1");
     h.console.set_faults({});
     EXPECT_EQ(h.send("ip\r"), kIp);
-  }
-}
-
-struct BlockFault {
-  const char* name;
-  Faults faults;
-  const char* command;
-  std::vector<int> sends;  // blocks sent, in order (0 = header)
-  std::vector<std::string> answers;
-  bool hangs_up;
-};
-
-TEST(Faults, AnswersToBlocks) {
-  const std::string saved = kAckS + "\r\nFile f saved, 600 bytes" + kPrompt;
-  const std::string A = kAckS, N = kNakS;
-  const BlockFault rows[] = {
-      {"nak a data block", {.nak_block = 2, .nak_times = 2}, "load", {0, 1, 2, 2, 2, 3}, {A, A, N, N, A, saved}, false},
-      {"nak the header", {.nak_block = 0, .nak_times = 3}, "load", {0, 0, 0, 0}, {N, N, N, A}, false},
-      {"swallow", {.swallow_block = 1, .swallow_times = 1}, "load", {0, 1, 1, 2}, {A, "", A, A}, false},
-      {"other byte", {.other_byte_block = 1, .other_byte = 'Q'}, "load", {0, 1}, {A, "Q"}, false},
-      {"hang up", {.hangup_after_block = 1}, "load", {0, 1}, {A, A}, true},
-      {"upload report", {.upload_report = "\r\nweird report"}, "upload", {0, 1, 2, 3}, {A, A, A, A + "\r\nweird report"},
-       false},
-  };
-  const auto blocks = file_blocks(header_for("f", 600), pattern(600));
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    ConsoleHarness h({}, row.faults);
-    EXPECT_EQ(h.send(std::string(row.command) + "\r"), "\r\nReady to receive file !");
-    for (std::size_t i = 0; i < row.sends.size(); ++i) {
-      EXPECT_FALSE(h.console.hang_up_requested()) << "before send " << i;
-      EXPECT_EQ(h.send(blocks[row.sends[i]]), row.answers[i]) << "send " << i;
-    }
-    EXPECT_EQ(h.console.hang_up_requested(), row.hangs_up);
   }
 }
 

@@ -1,6 +1,4 @@
 // The simulator over a real pty, seen from the slave side as the kit sees it.
-#include <filesystem>
-
 #include "sim_test_support.h"
 #include "tq318/simulator.h"
 
@@ -94,17 +92,6 @@ TEST_F(Pty, InputWrittenJustBeforeTheSlaveClosesStillReachesTheConsole) {
   port->close();
   EXPECT_TRUE(sim->wait_for_line("ip 10.9.8.7", 2s));
   EXPECT_EQ(sim->ip(), "10.9.8.7");
-}
-
-TEST_F(Pty, FlashDirectoryKeepsFilesAcrossRuns) {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "tq318-flash-XXXXXX").string();
-  const std::filesystem::path dir = ::mkdtemp(tmpl.data());
-  SimulatorOptions o;
-  o.flash_dir = dir.string();
-  const StoredFile f{"keep.me", pattern(300), 2026, 12, 6, 12, 34, 28};
-  Simulator(o).put_file('a', f);
-  EXPECT_EQ(Simulator(o).files('A'), std::vector<StoredFile>{f});
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

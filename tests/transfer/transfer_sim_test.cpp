@@ -316,13 +316,6 @@ TEST_F(SimTransfer, MissingFileSendsTheNoFileBlockAndGives45) {
     EXPECT_TRUE(sim_->wait_until_ready(2s));  // the controller took it as "no file"
 }
 
-TEST_F(SimTransfer, UnreadableFileSendsNothingAndGives48) {
-    begin_load();
-    EXPECT_EQ(tovrane::SendFile(kPort, dir_.c_str(), nullptr), TOV_ERR_FILE_UNREADABLE);
-    EXPECT_TRUE(ui_.opened.empty());
-    EXPECT_TRUE(sim_->received_blocks().empty());
-}
-
 // A full disk: Yes empties that disk (only) and sends the file again from its
 // header; No gives 44 and deletes nothing.
 using FullDisk = SimParam<std::tuple<char, bool, std::string, std::string>>;  // disk, answer, its lines
@@ -379,111 +372,88 @@ TEST_F(SimTransfer, NullReplyBufferSendsNothing) {
     sim_->clear_received_lines();
     EXPECT_EQ(TOV_Load_File(kPort, path.c_str(), 'a', nullptr, 0, nullptr), TOV_ERR_ARGUMENT);
     EXPECT_EQ(TOV_Update_Tovrane(kPort, path.c_str(), nullptr), TOV_ERR_ARGUMENT);
-    EXPECT_EQ(TOV_Del_All_Files(kPort, 'a', nullptr), TOV_ERR_ARGUMENT);
     EXPECT_TRUE(sim_->received_lines().empty());
 }
 
-// "bios1" first answers "... done." and the rest 300 ms later: read once more.
-TEST_F(SimTransfer, UpdateUploadsInstallsAndReadsPastTheDot) {
-    const auto image = pattern(3000, 17);
-    ASSERT_EQ(update(make_file("os.img", image)), 0) << reply_;
-    EXPECT_EQ(sim_->uploaded_image(), image);
-    EXPECT_TRUE(sim_->image_installed());
-    EXPECT_NE(std::string(reply_).find("installed"), std::string::npos) << reply_;
-    EXPECT_EQ(ui_.cursor_depth, 0);
-}
-
-// A failed transfer returns its own code while the text says 100; a report
-// without CRC or prompt gives 46. Neither installs.
-struct UpdateFailure { tq318::Faults faults; std::uint16_t code; const char* text; std::vector<std::string> shown; };
-void PrintTo(const UpdateFailure& f, std::ostream* os) { *os << "code " << f.code; }
-using FailedUpdate = SimParam<UpdateFailure>;
-TEST_P(FailedUpdate, ReturnsItsCodeAndInstallsNothing) {
-    const UpdateFailure& f = GetParam();
-    sim_->set_faults(f.faults);
-    EXPECT_EQ(update(make_file("os.img", pattern(600, 18))), f.code);
-    EXPECT_NE(std::string(reply_).find(f.text), std::string::npos) << reply_;
-    EXPECT_EQ(ui_.messages, f.shown);
-    EXPECT_FALSE(received_line("bios1"));
-    EXPECT_EQ(ui_.cursor_depth, 0);
-}
-INSTANTIATE_TEST_SUITE_P(Faults, FailedUpdate,
-                         ::testing::Values(UpdateFailure{{.nak_block = 1, .nak_times = 3}, TOV_ERR_BLOCK_REFUSED,
-                                                         " Error!, Code:100, ", {}},
-                                           UpdateFailure{{.upload_report = "\r\nImage lost"}, TOV_ERR_BAD_REPLY,
-                                                         " Error!, Code:46, ",
-                                                         {"Load receive error"}}));
-
-// Only a report that gives the image's CRC-16/XMODEM as exactly four hex
-// digits, equal to the file's, lets "bios1" go out: any other value ends the
-// update with 54, a report without "CRC16=" with 46, the report in the reply.
-struct CrcReport { const char* name; std::string report; std::uint16_t code; std::vector<std::string> shown; };
-void PrintTo(const CrcReport& f, std::ostream* os) { *os << f.name; }
-using ImageCrc = SimParam<CrcReport>;
-TEST_P(ImageCrc, InstallsOnlyWhatTheControllerTookRight) {
-    const CrcReport& f = GetParam();
-    if (!f.report.empty()) sim_->set_faults({.upload_report = f.report});
-    EXPECT_EQ(update(make_file("os.img", pattern(600, 18))), f.code) << reply_;
-    EXPECT_EQ(ui_.messages, f.shown);
-    EXPECT_EQ(received_line("bios1"), f.code == 0);
-    EXPECT_EQ(sim_->image_installed(), f.code == 0);
-    if (f.code != 0) {
-        EXPECT_NE(std::string(reply_).find(" Error!, Code:" + std::to_string(f.code) + ", "), std::string::npos) << reply_;
-    }
-    EXPECT_EQ(ui_.cursor_depth, 0);
-}
+// An update installs only when every block went through and the controller's
+// report gives the image's CRC-16/XMODEM as exactly four hex digits equal to
+// the file's: any other value ends it with 54, a report without "CRC16=" or
+// prompt with 46, a failed transfer with its own code while the text says 100.
+// "bios1" first answers "... done." and the rest 300 ms later: read once more;
+// only an answer of exactly 50 characters ending with the prompt asks for an
+// upload, and every other answer but the report of a finished install fails.
+struct UpdateCase {
+    const char* name;
+    tq318::Faults faults;
+    std::uint16_t code;
+    std::string reply_has, reply_ends;
+    std::vector<std::string> shown;
+    bool bios1_sent;
+};
+void PrintTo(const UpdateCase& c, std::ostream* os) { *os << c.name; }
+const Bytes kImage = pattern(600, 18);
 std::string crc_hex(const Bytes& b, bool lower) {
     char text[8];
     std::snprintf(text, sizeof text, lower ? "%04x" : "%04X", tovrane::crc16_update(0, b));
     return text;
 }
-const std::string kReportHead = "\r\nImage received, 600 bytes, CRC16=";
-const std::string kReportTail = "\r\nTQ318-5314A>";
-const std::string kFileCrc = ", file CRC16=" + crc_hex(pattern(600, 18), false);
-INSTANTIATE_TEST_SUITE_P(
-    Reports, ImageCrc,
-    ::testing::Values(
-        CrcReport{"matching", "", 0, {}},
-        CrcReport{"matching_lower_case", kReportHead + crc_hex(pattern(600, 18), true) + kReportTail, 0, {}},
-        CrcReport{"differing", kReportHead + "07d4" + kReportTail, TOV_ERR_IMAGE_CRC,
-                  {"Load receive error\nCRC16=07d4" + kFileCrc}},
-        CrcReport{"five_digits", kReportHead + "00000" + kReportTail, TOV_ERR_IMAGE_CRC,
-                  {"Load receive error\nCRC16=00000" + kFileCrc}},
-        CrcReport{"matching_then_a_fifth_digit", kReportHead + crc_hex(pattern(600, 18), false) + "0" + kReportTail,
-                  TOV_ERR_IMAGE_CRC, {"Load receive error\nCRC16=" + crc_hex(pattern(600, 18), false) + "0" + kFileCrc}},
-        CrcReport{"three_digits", kReportHead + "07D" + kReportTail, TOV_ERR_IMAGE_CRC,
-                  {"Load receive error\nCRC16=07D" + kFileCrc}},
-        CrcReport{"empty_value", "\r\nUpload aborted CRC16=" + kReportTail, TOV_ERR_IMAGE_CRC,
-                  {"Load receive error\nCRC16=" + kFileCrc}},
-        CrcReport{"rejected", "\r\nImage rejected: bad blocks" + kReportTail, TOV_ERR_BAD_REPLY,
-                  {"Load receive error\n\r\nImage rejected: bad blocks" + kReportTail}},
-        CrcReport{"size_without_crc", "\r\nImage received, 12 bytes" + kReportTail, 0, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// Only an answer of exactly 50 characters ending with the prompt asks for an
-// upload; every answer to "bios1" but the controller's report of a finished
-// install is a failure with that answer in the reply.
-std::string bios1_answer(std::size_t length, char last) {
-    std::string answer = "\r\nNo OS image in memory, please upload it first";
-    answer.resize(length - 1, ' ');
-    return answer + last;
+std::vector<UpdateCase> update_cases() {
+    const std::string head = "\r\nImage received, 600 bytes, CRC16=", tail = "\r\nTQ318-5314A>";
+    const std::string file_crc = ", file CRC16=" + crc_hex(kImage, false);
+    auto report = [&](const char* name, const std::string& text, std::uint16_t code, const std::string& value) {
+        const std::string shown = "Load receive error\n" + (code == TOV_ERR_IMAGE_CRC ? "CRC16=" + value + file_crc : text);
+        // A refused report leaves the error text alone in the reply.
+        const std::string error = " Error!, Code:" + std::to_string(code) + ", ";
+        return UpdateCase{name, {.upload_report = text}, code, error, error, {shown}, false};
+    };
+    auto bios1 = [](const char* name, const std::string& answer, bool asks) {
+        return UpdateCase{name, {.bios1_answer = answer}, TOV_ERR_NOT_INSTALLED, " Error!, Code:39, ", "\r\n" + answer,
+                          {asks ? "Please Upload first!" : answer}, true};
+    };
+    auto no_image = [](std::size_t length, char last) {
+        std::string answer = "\r\nNo OS image in memory, please upload it first";
+        answer.resize(length - 1, ' ');
+        return answer + last;
+    };
+    return {
+        {"installed", {}, 0, "installed", "", {}, true},
+        {"matching_lower_case", {.upload_report = head + crc_hex(kImage, true) + tail}, 0, "installed", "", {}, true},
+        {"three_naks", {.nak_block = 1, .nak_times = 3}, TOV_ERR_BLOCK_REFUSED, " Error!, Code:100, ", "", {}, false},
+        {"image_lost", {.upload_report = "\r\nImage lost"}, TOV_ERR_BAD_REPLY, " Error!, Code:46, ", " Error!, Code:46, ",
+         {"Load receive error"}, false},
+        report("differing", head + "07d4" + tail, TOV_ERR_IMAGE_CRC, "07d4"),
+        report("five_digits", head + "00000" + tail, TOV_ERR_IMAGE_CRC, "00000"),
+        report("fifth_digit", head + crc_hex(kImage, false) + "0" + tail, TOV_ERR_IMAGE_CRC, crc_hex(kImage, false) + "0"),
+        report("three_digits", head + "07D" + tail, TOV_ERR_IMAGE_CRC, "07D"),
+        report("empty_value", "\r\nUpload aborted CRC16=" + tail, TOV_ERR_IMAGE_CRC, ""),
+        report("rejected", "\r\nImage rejected: bad blocks" + tail, TOV_ERR_BAD_REPLY, ""),
+        {"size_without_crc", {.upload_report = "\r\nImage received, 12 bytes" + tail}, 0, "installed", "", {}, true},
+        bios1("bios1_49", no_image(49, '>'), false),
+        bios1("bios1_50", no_image(50, '>'), true),
+        bios1("bios1_51", no_image(51, '>'), false),
+        bios1("bios1_50_dot", no_image(50, '.'), false),
+        bios1("flash_error", "\r\nFlash write error, image NOT installed\r\nTQ318-5314A>", false),
+        bios1("done_not_installed", "\r\nInstalling image ... done.\r\nTovrane image NOT installed\r\nTQ318-5314A>", false),
+        {"other_words", {.bios1_answer = "\r\nFlash written."}, 0, "Flash written.", "", {}, true},
+    };
 }
-using Bios1Answer = SimParam<std::pair<std::string, bool>>;
-TEST_P(Bios1Answer, AsksForAnUploadOnlyAtFiftyAndNeverSucceeds) {
-    const auto& [answer, asks] = GetParam();
-    sim_->set_faults({.bios1_answer = answer});
-    EXPECT_EQ(update(make_file("os.img", pattern(300, 21))), TOV_ERR_NOT_INSTALLED);
-    EXPECT_NE(std::string(reply_).find(" Error!, Code:39, "), std::string::npos) << reply_;
-    EXPECT_TRUE(std::string(reply_).ends_with("\r\n" + answer)) << reply_;
-    EXPECT_EQ(ui_.messages, asks ? std::vector<std::string>{"Please Upload first!"} : std::vector<std::string>{answer});
+using Update = SimParam<UpdateCase>;
+TEST_P(Update, InstallsOnlyWhatTheControllerTookRight) {
+    const UpdateCase& c = GetParam();
+    sim_->set_faults(c.faults);
+    EXPECT_EQ(update(make_file("os.img", kImage)), c.code) << reply_;
+    EXPECT_NE(std::string(reply_).find(c.reply_has), std::string::npos) << reply_;
+    EXPECT_TRUE(std::string(reply_).ends_with(c.reply_ends)) << reply_;
+    EXPECT_EQ(ui_.messages, c.shown);
+    EXPECT_EQ(received_line("bios1"), c.bios1_sent);
+    EXPECT_EQ(sim_->image_installed(), c.code == 0);
+    if (c.code == 0) {
+        EXPECT_EQ(sim_->uploaded_image(), kImage);
+    }
+    EXPECT_EQ(ui_.cursor_depth, 0);
 }
-INSTANTIATE_TEST_SUITE_P(Lengths, Bios1Answer,
-                         ::testing::Values(std::pair{bios1_answer(49, '>'), false},
-                                           std::pair{bios1_answer(50, '>'), true},
-                                           std::pair{bios1_answer(51, '>'), false},
-                                           std::pair{bios1_answer(50, '.'), false},
-                                           std::pair{std::string("\r\nFlash write error, image NOT installed\r\nTQ318-5314A>"), false},
-                                           std::pair{std::string("\r\nInstalling image ... done.\r\nTovrane image NOT installed\r\nTQ318-5314A>"), false}));
+INSTANTIATE_TEST_SUITE_P(Cases, Update, ::testing::ValuesIn(update_cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SimTransfer, QtWindowCountsTheAcknowledgedBlocks) {
     ui_.through_qt = true;

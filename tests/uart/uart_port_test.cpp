@@ -66,17 +66,6 @@ TEST(UartOpen, RefusesWhatItCannotOpenAsAsked) {
     }
 }
 
-TEST(UartOpen, DefaultMappingIsTtyS) {
-    ::unsetenv("UART_COM3");
-    char path[64];
-    ASSERT_EQ(Uart_Device_Path(3, path, sizeof path), UART_OK);
-    EXPECT_STREQ(path, "/dev/ttyS2");
-    EXPECT_EQ(Uart_Device_Path(0, path, sizeof path), UART_ERR_BAD_PORT);
-    ComMapping empty(3, "");
-    EXPECT_EQ(Uart_Device_Path(3, path, sizeof path), UART_ERR_NO_DEVICE);
-    EXPECT_STREQ(path, "");
-}
-
 TEST_F(OpenPort, SecondOpenOfTheSameDeviceIsBusy) {
     EXPECT_EQ(Open_Com(kPort, 115200, 8, 0, 0), UART_ERR_BUSY);
     ComMapping same_device(15, peer.slave_path());
@@ -97,9 +86,15 @@ TEST_F(OpenPort, ReopenAfterClose) {
     EXPECT_EQ(Open_Com(kPort, 115200, 8, 0, 0), UART_OK);
 }
 
-TEST_F(OpenPort, SendCmdEndsTheLineWithCarriageReturn) {
+// A console line ends with a carriage return; a block goes out byte for byte.
+TEST_F(OpenPort, LinesAndBlocksGoOutAsGiven) {
     EXPECT_EQ(Send_Cmd(kPort, "del", 0), UART_OK);
     EXPECT_EQ(peer.read_until("\r", 1s), "del\r");
+    peer.clear_received();
+    std::string block(260, '\0');
+    for (int i = 0; i < 260; ++i) block[i] = static_cast<char>(i);
+    EXPECT_EQ(Send_Raw(kPort, block.data(), 260), 260);
+    EXPECT_EQ(peer.read_until(std::string(1, static_cast<char>(259 & 0xFF)), 1s), block);
 }
 
 TEST_F(OpenPort, ExchangeCollectsTheReplyUpToThePrompt) {
@@ -144,14 +139,6 @@ TEST_F(OpenPort, RawReadReturnsPromptlyAndHonoursItsMaximum) {
     while (n == 0 && elapsed_since(t0) < 1s) n = Read_Raw(kPort, buf, 4);
     EXPECT_EQ(n, 4);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 4), "abcd");
-}
-
-TEST_F(OpenPort, RawSendPassesEveryByte) {
-    std::string block(260, '\0');
-    for (int i = 0; i < 260; ++i) block[i] = static_cast<char>(i);
-    EXPECT_EQ(Send_Raw(kPort, block.data(), 260), 260);
-    const std::string got = peer.read_until(std::string(1, static_cast<char>(259 & 0xFF)), 1s);
-    EXPECT_EQ(got, block);
 }
 
 // A stop request (as from a signal handler) is spent by the next block: it

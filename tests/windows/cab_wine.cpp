@@ -62,24 +62,20 @@ void check_cabinet(const fs::path& folder, const std::string& kind) {
     enough.maxTotalBytes = 200100;
     CHECK(extract(cab, "auth.key", out / "c", enough));
 
+    // Damaged (one bit), truncated, garbage and missing cabinets: refused, nothing left behind.
     const std::string whole = read_file(cab);
-    const fs::path damaged = folder / (kind + "-damaged.cab");
-    std::string bytes = whole;
-    bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x01);
-    write_file(damaged, bytes);
-    CHECK(!extract(damaged, "tq318.exe", out / "damaged"));
-    CHECK(!fs::exists(out / "damaged"));
-
-    write_file(damaged, whole.substr(0, whole.size() / 3));
-    CHECK(!extract(damaged, "tq318.exe", out / "truncated"));
-    CHECK(!fs::exists(out / "truncated"));
-
-    std::string garbage(5000, '\0');
+    std::string flipped = whole, garbage(5000, '\0');
+    flipped[whole.size() / 2] = static_cast<char>(flipped[whole.size() / 2] ^ 0x01);
     for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 131 + 7);
-    write_file(damaged, garbage);
-    CHECK(!extract(damaged, "file.lst", out / "garbage"));
+    const fs::path bad = folder / (kind + "-damaged.cab");
+    for (const auto& [name, bytes] : {std::pair<std::string, std::string>{"damaged", flipped},
+                                      {"truncated", whole.substr(0, whole.size() / 3)}, {"garbage", garbage}}) {
+        write_file(bad, bytes);
+        CHECK(!extract(bad, "tq318.exe", out / name));
+        CHECK(!fs::exists(out / name));
+    }
     CHECK(!extract(folder / "no-such.cab", "file.lst", out / "missing"));
-    CHECK(!fs::exists(out / "garbage") && !fs::exists(out / "missing"));
+    CHECK(!fs::exists(out / "missing"));
 }
 
 }  // namespace

@@ -2,15 +2,14 @@
 # tovctl.exe under Wine against tq318-sim on COM1 and COM2 (paced at 115200
 # baud, disks kept in folders so that what the controller stored can be
 # compared byte for byte).
-#   queries  ver, ports and dir of a disk that holds a file
-#   repairs  repair-firmware on COM1 and COM2 at once, then repair-os on COM1:
-#            verified, stored whole, and a record for each in
+#   repairs  a package made by tq318-make-package.exe (read back by gcab),
+#            repaired on COM1 and COM2 at once, the zip's sample package, then
+#            repair-os on COM1: verified, stored whole, and a record for each in
 #            %LOCALAPPDATA%\tq318\repairs with the members' SHA-256
 #   refusal  a package whose list names "..\evil.bin": refused, exit 4,
 #            nothing received by the controller, nothing stored, no record
 #   ports    the ports the setup API lists (USB ids, serial, FTDI latency timer),
 #            ports --assign with COM ports, reserved names, help texts
-#   make-package  a package made by tq318-make-package.exe: read back, repaired with
 #   ctrl-c, ctrl-break  a repair stopped by the console's event (stop_wine.exe)
 # usage: tovctl_wine.sh WIN_BUILD HOST_BIN MODE
 set -euo pipefail
@@ -56,22 +55,21 @@ expect_record() { grep -qF -- "$2" "$1" || { cat "$1"; fail "record $1 lacks $2"
 
 start_wineserver
 case $MODE in
-queries)
-  mkdir -p "$WORKDIR/flash/A"
-  printf 'hello from disk a\r\n' > "$WORKDIR/flash/A/hello.txt"
-  start_sim 1 --baud 115200 --flash-dir "$WORKDIR/flash"
-  tovctl --port 1 ver
-  expect_status 0; expect_out "Model: TQ318-5314A"; expect_out "Flash memory: 4MB"
-  tovctl --port COM1 dir a
-  expect_status 0; expect_out "hello.txt"; expect_out "Disk A: 1 file(s)"
-  tovctl ports
-  expect_status 0; expect_out '\\.\COM1  COM 1'; expect_out '\\.\COM2  COM 2'
-  # A COM port that Wine does not have: the port error, not a crash.
-  tovctl --port 200 ver
-  expect_status 3
-  ;;
 repairs)
-  make_package
+  # tq318-make-package.exe packs under Wine (cabinet.dll's FCI): gcab reads
+  # back every member byte for byte, and web.bin's zeros are compressed.
+  mkdir -p "$WORKDIR/members" "$WORKDIR/pkg" "$WORKDIR/unpacked"
+  head -c 20000 /dev/urandom > "$WORKDIR/members/tq318.exe"
+  head -c 9000 /dev/zero > "$WORKDIR/members/web.bin"
+  STATUS=0
+  (cd "$WIN_BUILD/bin" && env -u DISPLAY "$WINE" tq318-make-package.exe "$(winpath "$WORKDIR/members")" \
+    "$(winpath "$WORKDIR/pkg/tq318.hex")") > "$WORKDIR/out" 2> "$WORKDIR/err" < /dev/null || STATUS=$?
+  [[ $STATUS == 0 ]] || { cat "$WORKDIR/out" "$WORKDIR/err"; fail "tq318-make-package.exe exit $STATUS"; }
+  (cd "$WORKDIR/unpacked" && gcab -x "$WORKDIR/pkg/tq318.hex") || fail "gcab cannot read the package"
+  for m in tq318.exe web.bin file.lst auth.key; do
+    cmp "$WORKDIR/members/$m" "$WORKDIR/unpacked/$m" || fail "$m differs in the package"
+  done
+  [[ $(stat -c %s "$WORKDIR/pkg/tq318.hex") -lt 25000 ]] || fail "web.bin's zeros were not compressed"
   RECORDS=$(records_dir); rm -rf "$RECORDS"
   start_sim 1 --baud 115200 --flash-dir "$WORKDIR/flash1" --disk-a-kib 4096
   start_sim 2 --baud 115200 --flash-dir "$WORKDIR/flash2" --disk-a-kib 4096
@@ -101,6 +99,8 @@ repairs)
   done
   [[ $ports_seen == *'"port": 1 '* && $ports_seen == *'"port": 2 '* ]] || fail "records for ports: $ports_seen"
 
+  tovctl --port 1 repair-firmware "$(winpath "$WIN_BUILD/samples/tq318.hex")" --disk a
+  expect_status 0; expect_out "Verified"
   rm -rf "$RECORDS"
   head -c 50000 /dev/urandom > "$WORKDIR/os.img"
   tovctl --port 1 repair-os "$(winpath "$WORKDIR/os.img")"
@@ -193,29 +193,6 @@ ports)
   expect_status 4
   grep -q "is required" "$WORKDIR/err.txt" && fail "a path starting with / was taken for an option"
   rm -f "$mapping"
-  ;;
-make-package)
-  # tq318-make-package.exe packs a package under Wine (cabinet.dll's FCI):
-  # gcab reads back every member byte for byte, and the repair takes it.
-  mkdir -p "$WORKDIR/members" "$WORKDIR/pkg" "$WORKDIR/unpacked"
-  head -c 70000 /dev/urandom > "$WORKDIR/members/tq318.exe"
-  head -c 9000 /dev/zero > "$WORKDIR/members/web.bin"
-  STATUS=0
-  (cd "$WIN_BUILD/bin" && env -u DISPLAY "$WINE" tq318-make-package.exe "$(winpath "$WORKDIR/members")" \
-    "$(winpath "$WORKDIR/pkg/tq318.hex")") > "$WORKDIR/out" 2> "$WORKDIR/err" < /dev/null || STATUS=$?
-  [[ $STATUS == 0 ]] || { cat "$WORKDIR/out" "$WORKDIR/err"; fail "tq318-make-package.exe exit $STATUS"; }
-  (cd "$WORKDIR/unpacked" && gcab -x "$WORKDIR/pkg/tq318.hex") || fail "gcab cannot read the package"
-  for m in tq318.exe web.bin file.lst auth.key; do
-    cmp "$WORKDIR/members/$m" "$WORKDIR/unpacked/$m" || fail "$m differs in the package"
-  done
-  [[ $(stat -c %s "$WORKDIR/pkg/tq318.hex") -lt 75000 ]] || fail "web.bin's zeros were not compressed"
-  start_sim 1 --baud 115200 --flash-dir "$WORKDIR/flash1" --disk-a-kib 4096
-  tovctl --port 1 repair-firmware "$(winpath "$WORKDIR/pkg/tq318.hex")" --disk a
-  expect_status 0; expect_out "Verified"
-  cmp "$WORKDIR/members/tq318.exe" "$WORKDIR/flash1/A/tq318.exe" || fail "the controller holds another tq318.exe"
-  # The zip's sample package, likewise.
-  tovctl --port 1 repair-firmware "$(winpath "$WIN_BUILD/samples/tq318.hex")" --disk a
-  expect_status 0; expect_out "Verified"
   ;;
 ctrl-c|ctrl-break)
   # Stopped by the console's event while a member is downloaded (Ctrl-C) or

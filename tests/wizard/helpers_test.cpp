@@ -48,22 +48,14 @@ class HelpersTest : public QObject {
     Q_OBJECT
     const tq318::repair::CrcTables tables_ = tq318::repair::makeCrcTables();
 private slots:
-    void knownValues() {
-        using Sum = std::tuple<std::string_view, int, int>;
-        for (auto [text, hi, lo] : {Sum{"123456789", 0x37, 0x4B}, Sum{"abc", 0x49, 0x57}, Sum{"", 0xFF, 0xFF}}) {
-            const auto r = tq318::repair::modbusCrc(tables_, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
-            QCOMPARE(r.crcHi, uint8_t(hi));
-            QCOMPARE(r.crcLo, uint8_t(lo));
-            QCOMPARE(r.value(), uint16_t(lo << 8 | hi));
-        }
-    }
-
     void agreesWithBoostAndYieldsByTime() {
         const auto data = randomBytes(64u << 20, 7);
-        for (std::size_t size : {1u, 2u, 47u, 4095u, 4096u, 4097u, 100000u})
+        for (std::size_t size : {0u, 1u, 2u, 47u, 4095u, 4096u, 4097u, 100000u})
             for (std::size_t start : {0u, 333u, 9999u})
                 QCOMPARE(tq318::repair::modbusCrc(tables_, std::span(data).subspan(start, size)).value(),
                          boostModbus(std::span(data).subspan(start, size)));
+        const auto check = tq318::repair::modbusCrc(tables_, {reinterpret_cast<const uint8_t*>("123456789"), 9});
+        QVERIFY(check.crcHi == 0x37 && check.crcLo == 0x4B);  // the registers as the record stores them
         // Interval 0: a yield after every 4 KiB chunk, not after every byte; the same result.
         const std::span<const uint8_t> part(data.data(), 1u << 20);
         int yields = 0;
