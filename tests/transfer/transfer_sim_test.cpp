@@ -434,7 +434,6 @@ std::vector<UpdateCase> update_cases() {
         bios1("bios1_50_dot", no_image(50, '.'), false),
         bios1("flash_error", "\r\nFlash write error, image NOT installed\r\nTQ318-5314A>", false),
         bios1("done_not_installed", "\r\nInstalling image ... done.\r\nTovrane image NOT installed\r\nTQ318-5314A>", false),
-        {"other_words", {.bios1_answer = "\r\nFlash written."}, 0, "Flash written.", "", {}, true},
     };
 }
 using Update = SimParam<UpdateCase>;
