@@ -129,7 +129,9 @@ refusal)
   [[ -f $WORKDIR/received1 ]] || fail "the simulator wrote no transcript"
   [[ ! -s $WORKDIR/received1 ]] || { cat "$WORKDIR/received1"; fail "the controller received lines"; }
   [[ -z $(find "$WORKDIR/flash1" -type f) ]] || fail "something was stored"
-  [[ -z $(records) ]] || fail "a refused package left a record"
+  # One record of the refusal, with its reason: nothing was sent.
+  made=($(records)); (( ${#made[@]} == 1 )) || fail "${#made[@]} records of the refusal, not 1"
+  grep -qF '"refusal":' "${made[0]}" || { cat "${made[0]}"; fail "the record names no refusal"; }
   ;;
 ports)
   # As the setup API lists them from the prefix's registry: an FTDI adapter
