@@ -40,20 +40,6 @@ protected:
     TempDir state_, config_;
 };
 
-TEST_F(HostileFiles, ControlBytesFromRecordsAreShownEscaped) {
-    write_file(records() / "20261207T120000.000Z-1-0.json",
-               kRecordHead + R"("path":"/bench/\u001b]0;owned\u0007evil.hex"})");
-    auto r = run(TOVCTL_PATH, {"history"}, {state_env()});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("\\x1b]0;owned\\x07evil.hex"), std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
-    EXPECT_EQ(r.out.find('\x07'), std::string::npos);
-    r = run(TOVCTL_PATH, {"--json", "history"}, {state_env()});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("\\u001b]0;owned\\u0007evil.hex"), std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
-}
-
 // What a planted record can make `history` print: no character a terminal acts
 // on (C1 controls, bytes that are not UTF-8, bidirectional controls), no
 // outcome a repair never writes; and each port shown by its device.
@@ -62,6 +48,8 @@ TEST_F(HostileFiles, HistoryShowsOnlyWhatARepairCouldHaveWritten) {
         std::string fields, shown, hidden;
     };
     const std::vector<Case> cases{
+        {R"("path":"/bench/\u001b]0;owned\u0007evil.hex","outcome":"failed")", "\\x1b]0;owned\\x07evil.hex", "\x1b"},
+        {R"("path":"/bench/\u001b]0;owned\u0007evil.hex","outcome":"failed")", "\\x1b]0;owned\\x07evil.hex", "\x07"},
         {R"("path":"/bench/\u009b2Jcsi.hex","outcome":"failed")", "\\u009b2Jcsi.hex", "\xc2\x9b"},
         {R"("path":"/bench/\u009d0;owned\u009cosc.hex","outcome":"failed")", "\\u009d0;owned\\u009cosc.hex", "\xc2\x9d"},
         {R"("path":"/bench/\u202egnp.hex","outcome":"failed")", "\\u202egnp.hex", "\xe2\x80\xae"},
@@ -78,6 +66,11 @@ TEST_F(HostileFiles, HistoryShowsOnlyWhatARepairCouldHaveWritten) {
         EXPECT_NE(r.out.find(c.shown), std::string::npos) << c.fields << ": " << r.out;
         EXPECT_EQ(r.out.find(c.hidden), std::string::npos) << c.fields << ": " << r.out;
     }
+    // The JSON form keeps control bytes escaped too.
+    write_file(records() / "20261207T120000.000Z-1-0.json", kRecordHead + R"("path":"/bench/\u001b]0;owned\u0007evil.hex"})");
+    const auto r = run(TOVCTL_PATH, {"--json", "history"}, {state_env()});
+    EXPECT_NE(r.out.find("\\u001b]0;owned\\u0007evil.hex"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
 }
 
 TEST_F(HostileFiles, ControlBytesFromTheMappingFileAreShownEscaped) {
@@ -115,22 +108,6 @@ TEST_F(HostileFiles, AssignRefusesWhatIsNoTerminalUnlessForced) {
     EXPECT_TRUE(r.err.empty()) << r.err;
 }
 
-TEST_F(HostileFiles, UnreadableMappingFileFailsThePortWithItsReason) {
-    ::unsetenv("UART_COM1");
-    const fs::path file = mapping();
-    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
-    auto r = run(TOVCTL_PATH, {"--port", "1", "ip"}, {config_env()});
-    EXPECT_EQ(r.status, 3) << r.err;
-    EXPECT_NE(r.err.find("cannot be read"), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("ttyS0"), std::string::npos) << r.err;
-    fs::remove(file);
-    fs::create_directory(file);
-    r = run(TOVCTL_PATH, {"--port", "1", "ip"}, {config_env()});
-    EXPECT_EQ(r.status, 3) << r.err;
-    EXPECT_NE(r.err.find("cannot be read"), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("ttyS0"), std::string::npos) << r.err;
-}
-
 // A mapping file over 64 KiB: the COM port its first 64 KiB name is reached;
 // assigning does not rewrite it (that would drop what lies past the limit).
 TEST_F(HostileFiles, OversizeMappingFileIsReadToItsLimitAndNotRewritten) {
@@ -146,17 +123,6 @@ TEST_F(HostileFiles, OversizeMappingFileIsReadToItsLimitAndNotRewritten) {
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("over 64 KiB"), std::string::npos) << r.err;
     EXPECT_EQ(read_file(mapping()), text);
-}
-
-TEST_F(HostileFiles, OpeningANonTerminalSaysItIsNoSerialDevice) {
-    const fs::path plain = state_.path() / "plain-file";
-    write_file(plain, "");
-    for (const std::string& device : {plain.string(), std::string("/dev/null")}) {
-        const auto r = run(TOVCTL_PATH, {"--port", "6", "ip"}, {"UART_COM6=" + device});
-        EXPECT_EQ(r.status, 3) << r.err;
-        EXPECT_NE(r.err.find("not a serial device"), std::string::npos) << r.err;
-        EXPECT_EQ(r.err.find("refused the line settings"), std::string::npos) << r.err;
-    }
 }
 
 }  // namespace

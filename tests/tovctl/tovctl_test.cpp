@@ -12,6 +12,11 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "pty_peer.h"
 #include "spawn.h"
 #include "temp_dir.h"
 #include "tq318/simulator.h"
@@ -19,6 +24,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using tovctl_test::Args;
 using testing_support::read_file;
@@ -236,17 +242,37 @@ TEST_F(Tovctl, DeviceFailureReportsCodeAndText) {
     r.expect_json({{"ok", "false"}, {"code", "55"}});
 }
 
+// A port that cannot be opened: exit 3 and why, named as it was given (a
+// device path is opened under a COM number lent for the run, not shown).
 TEST_F(Tovctl, PortThatCannotBeOpenedSaysWhy) {
-    ::setenv("UART_COM7", sim_.device_path().c_str(), 1);
+    TempDir dir;
+    testing_support::write_file(dir / "plain-file", "");
+    fs::create_directories(dir / "fifo/tq318");
+    fs::create_directories(dir / "folder/tq318/ports");
+    ASSERT_EQ(::mkfifo((dir / "fifo/tq318/ports").c_str(), 0600), 0);
+    struct Case { Args args, env; std::string said, not_said; };  // not_said: "" for nothing
+    const Case cases[] = {
+        {{"--port", sim_.device_path(), "ip"}, {}, "in use", ""},  // COM 7 holds it
+        {{"--port", "/dev/ttyNOSUCH0", "ip"}, {}, "no such device", ""},
+        {{"--port", "/dev/nonexistent-tty", "ver"}, {}, "cannot open /dev/nonexistent-tty: ", "COM "},
+        {{"--port", "7", "ver"}, {"UART_COM7="}, "(COM 7, UART_COM7 is set but empty)", ""},
+        {{"--port", "6", "ip"}, {"UART_COM6=" + (dir / "plain-file").string()}, "not a serial device", "refused the line settings"},
+        {{"--port", "6", "ip"}, {"UART_COM6=/dev/null"}, "not a serial device", "refused the line settings"},
+        {{"--port", "1", "ip"}, {"XDG_CONFIG_HOME=" + (dir / "fifo").string()}, "cannot be read", "ttyS0"},
+        {{"--port", "1", "ip"}, {"XDG_CONFIG_HOME=" + (dir / "folder").string()}, "cannot be read", "ttyS0"},
+    };
+    ::unsetenv("UART_COM1");
+    testing_support::ComMapping held(7, sim_.device_path());
     ASSERT_EQ(Open_Com(7, 115200, 8, 0, 0), 0);
-    const Result busy = run(TOVCTL_PATH, {"--port", sim_.device_path(), "ip"});
+    for (const Case& c : cases) {
+        const Result r = run(TOVCTL_PATH, c.args, c.env);
+        EXPECT_EQ(r.status, 3) << c.said << ": " << r.err;
+        EXPECT_NE(r.err.find(c.said), r.err.npos) << r.err;
+        if (!c.not_said.empty()) {
+            EXPECT_EQ(r.err.find(c.not_said), r.err.npos) << r.err;
+        }
+    }
     Close_Com(7);
-    ::unsetenv("UART_COM7");
-    EXPECT_EQ(busy.status, 3);
-    EXPECT_NE(busy.err.find("in use"), std::string::npos) << busy.err;
-    const Result missing = run(TOVCTL_PATH, {"--port", "/dev/ttyNOSUCH0", "ip"});
-    EXPECT_EQ(missing.status, 3);
-    EXPECT_NE(missing.err.find("no such device"), std::string::npos) << missing.err;
 }
 
 TEST_F(Tovctl, PermissionDeniedSaysHowToFixIt) {
@@ -257,18 +283,6 @@ TEST_F(Tovctl, PermissionDeniedSaysHowToFixIt) {
     EXPECT_EQ(r.status, 3) << r.err;
     for (const char* text : {"permission denied", "sudo usermod -aG dialout $USER", "log out and in again"})
         EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
-}
-
-// A device path is opened under a COM number lent for the run: the message
-// names the path alone. A COM number whose variable is empty says so.
-TEST_F(Tovctl, PortThatCannotBeOpenedIsNamedAsGiven) {
-    Result r = run(TOVCTL_PATH, {"--port", "/dev/nonexistent-tty", "ver"});
-    EXPECT_EQ(r.status, 3) << r.err;
-    EXPECT_NE(r.err.find("cannot open /dev/nonexistent-tty: "), r.err.npos) << r.err;
-    EXPECT_EQ(r.err.find("COM "), r.err.npos) << r.err;
-    r = run(TOVCTL_PATH, {"--port", "7", "ver"}, {"UART_COM7="});
-    EXPECT_EQ(r.status, 3) << r.err;
-    EXPECT_NE(r.err.find("(COM 7, UART_COM7 is set but empty)"), r.err.npos) << r.err;
 }
 
 TEST_F(Tovctl, PortsHelpShowsAssignsValuesPlainly) {
