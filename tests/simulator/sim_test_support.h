@@ -44,18 +44,6 @@ class ConsoleHarness {
     }
     return out;
   }
-  // Lets `ms` pass and returns what was printed meanwhile.
-  std::string wait(Millis ms) {
-    std::string out;
-    const Millis end = now + ms;
-    while (auto due = console.next_due()) {
-      if (*due > end) break;
-      now = std::max(now, *due);
-      out += console.take_output(now);
-    }
-    now = end;
-    return out + console.take_output(now);
-  }
   std::string boot() {
     console.power_restart(now);
     return settle();
@@ -81,8 +69,6 @@ inline std::vector<BlockBytes> file_blocks(const FileHeader& header, const std::
     blocks.push_back(make_block(std::span(data).subspan(off, std::min(kPayloadSize, data.size() - off))));
   return blocks;
 }
-
-inline std::string str(const BlockBytes& b) { return std::string(b.begin(), b.end()); }
 
 using testing_support::SlavePort;
 
