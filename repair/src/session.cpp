@@ -54,14 +54,20 @@ char askedDisk(const SessionRequest& r) {
 
 uint8_t portOf(const SessionRequest& r) { return r.firmware ? r.firmwareRequest.port : r.osRequest.port; }
 
-// The outcome of a session that ended at the probe: what the package check
-// found (its digests and members), the disk asked for, and why it stopped.
-Outcome unreadyOutcome(const SessionRequest& r, const CheckedPackage& checked, const std::string& problem) {
+// A failed outcome that holds what the package check found: its path, digests and members.
+Outcome failedAfterCheck(const CheckedPackage& checked) {
     Outcome o;
     o.path = checked.path;
     o.sha256 = checked.sha256;
     o.members = checked.members;
     o.result = Outcome::Result::Failed;
+    return o;
+}
+
+// The outcome of a session that ended at the probe: what the package check
+// found, the disk asked for, and why it stopped.
+Outcome unreadyOutcome(const SessionRequest& r, const CheckedPackage& checked, const std::string& problem) {
+    Outcome o = failedAfterCheck(checked);
     o.deviceTouched = true;  // the probe's blank line
     if (r.firmware) o.disk = askedDisk(r);
     o.messages = {problem};
@@ -180,11 +186,7 @@ SessionResult runSession(const SessionRequest& request, FrontEnd& frontEnd, Cons
 }
 
 void recordRefusal(const SessionRequest& request, const CheckedPackage& checked, const std::string& why) {
-    Outcome o;
-    o.path = checked.path;
-    o.sha256 = checked.sha256;
-    o.members = checked.members;
-    o.result = Outcome::Result::Failed;
+    Outcome o = failedAfterCheck(checked);
     o.messages = checked.messages;
     o.refusal = why.empty() ? checked.refusal : why;
     if (!why.empty()) o.messages.push_back(why);
