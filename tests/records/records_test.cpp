@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "temp_dir.h"
 #include "tq318/repair/record.h"
@@ -77,7 +78,6 @@ TEST_F(Records, WrittenPrivatelyAndReadBackWithEveryField) {
     EXPECT_EQ(r["members"][1]["loadCode"], 46);
     EXPECT_EQ(r["verification"]["lines"][0], "men\xC3\xBC.bin: missing");
     EXPECT_EQ(r["disk"], "a");
-    EXPECT_EQ(r["outcome"], "failed");
     EXPECT_EQ(r["failureText"], "Firmware Upgrade Failed!!");
     EXPECT_TRUE(r["updateCode"].is_null());
 }
@@ -128,32 +128,28 @@ TEST_F(Records, ParsedOnlyWhenEveryFieldIsOfItsKind) {
     EXPECT_EQ(tq318::repair::listRecords(folder(), 10).skipped, 1u);  // skipped, not walked
 }
 
-TEST_F(Records, PlantedSymlinkAsTheFolderIsRefusedAndItsTargetLeftAlone) {
+// No place for records: an error text, not an exception, and a planted link
+// (as the folder or one level up) is not followed: nothing is made in its target.
+TEST_F(Records, NoPlaceIsAnErrorTextAndPlantedLinksAreNotFollowed) {
     TempDir elsewhere;
     ASSERT_EQ(::chmod(elsewhere.path().c_str(), 0755), 0);
-    fs::create_directories(folder().parent_path());
-    fs::create_directory_symlink(elsewhere.path(), folder());
-    const auto why = tq318::repair::writeRecord(context(std::chrono::system_clock::now()), firmwareOutcome());
-    ASSERT_TRUE(why);
-    EXPECT_NE(why->find("symbolic link"), std::string::npos) << *why;
-    struct stat st {};
-    ASSERT_EQ(::stat(elsewhere.path().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0755u);
-    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
-
-    // The same one level up: nothing is created inside the link's target.
-    fs::remove(folder());
-    fs::remove(folder().parent_path());
-    fs::create_directory_symlink(elsewhere.path(), folder().parent_path());
-    EXPECT_TRUE(tq318::repair::writeRecord(context(std::chrono::system_clock::now()), firmwareOutcome()));
-    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
-}
-
-TEST_F(Records, NoPlaceForRecordsIsAnErrorTextNotAnException) {
-    write_file(state.path() / "tq318", "a regular file where the folder goes");
-    const auto error = tq318::repair::writeRecord(context(std::chrono::system_clock::now()), firmwareOutcome());
-    ASSERT_TRUE(error);
-    EXPECT_NE(error->find("tq318"), std::string::npos) << *error;
+    const fs::path top = state.path() / "tq318";
+    const std::pair<std::function<void()>, const char*> places[] = {
+        {[&] { fs::create_directories(top), fs::create_directory_symlink(elsewhere.path(), folder()); }, "symbolic link"},
+        {[&] { fs::create_directory_symlink(elsewhere.path(), top); }, ""},
+        {[&] { write_file(top, "a regular file where the folder goes"); }, "tq318"},
+    };
+    for (const auto& [plant, why] : places) {
+        fs::remove_all(top);
+        plant();
+        const auto error = tq318::repair::writeRecord(context(std::chrono::system_clock::now()), firmwareOutcome());
+        ASSERT_TRUE(error) << why;
+        EXPECT_NE(error->find(why), std::string::npos) << *error;
+        struct stat st {};
+        ASSERT_EQ(::stat(elsewhere.path().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0755u);
+        EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    }
     ::unsetenv("XDG_STATE_HOME");
     ::setenv("HOME", state.path().c_str(), 1);
     EXPECT_EQ(tq318::repair::recordFolder(), state.path() / ".local" / "state" / "tq318" / "repairs");
