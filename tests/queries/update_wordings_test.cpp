@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "direct_console.h"
 #include "temp_dir.h"
 #include "tovrane.h"
 #include "tq318/repair/engine.h"
@@ -19,30 +20,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace repair = tq318::repair;
 constexpr std::uint8_t kPort = 6;
-
-// The library's exports as the engine's console; keeps the update's reply.
-class LibraryConsole final : public repair::Console {
-public:
-    std::string updateReply;
-    uint16_t Send_Cmd(uint8_t p, const char* t, int16_t f) override { return ::Send_Cmd(p, t, f); }
-    uint16_t Receive_Cmd(uint8_t p, char* b, uint16_t t, int16_t f, uint16_t* s) override {
-        return ::Receive_Cmd(p, b, t, f, s);
-    }
-    uint16_t TOV_GetPrompt(uint8_t p, uint16_t t, uint8_t c) override { return ::TOV_GetPrompt(p, t, c); }
-    uint16_t TOV_Get_FreeSize(uint8_t p, char d, char* f, char* r) override { return ::TOV_Get_FreeSize(p, d, f, r); }
-    uint16_t TOV_Load_File(uint8_t p, const char* f, char d, const char* n, int32_t m, char* r) override {
-        return ::TOV_Load_File(p, f, d, n, m, r);
-    }
-    uint16_t TOV_Update_Tovrane(uint8_t p, const char* path, char* reply) override {
-        const uint16_t code = ::TOV_Update_Tovrane(p, path, reply);
-        updateReply = reply;
-        return code;
-    }
-    int32_t TOV_Get_Tovrane_Version(uint8_t p, char* m, char* d, char* f, int32_t* g, char* r) override {
-        return ::TOV_Get_Tovrane_Version(p, m, d, f, g, r);
-    }
-    uint16_t listDirectory(uint8_t, char*, std::size_t) override { return 0; }
-};
 
 struct Wording {
     const char* name;
@@ -92,10 +69,10 @@ TEST_P(UpdateWordings, ProvenOnlyByWhatTheControllerGives) {
     std::ofstream(image, std::ios::binary) << std::string(3000, 'x') << "tail";
     repair::OsRequest request{kPort, image.string(), "quorvelstand83", 2s};
     repair::FrontEnd frontEnd;
-    LibraryConsole console;
+    tovctl::DirectConsole console;  // the library's exports
     const repair::Outcome o = repair::repairOs(request, frontEnd, console);
 
-    EXPECT_EQ(o.updateCode, std::optional<uint16_t>(w.code)) << console.updateReply;
+    EXPECT_EQ(o.updateCode, std::optional<uint16_t>(w.code));
     EXPECT_EQ(o.result, w.result);
     ASSERT_FALSE(o.messages.empty());
     EXPECT_EQ(o.messages.back(), w.said);

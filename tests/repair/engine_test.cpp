@@ -44,9 +44,12 @@ struct Script {
 };
 
 // Every console line and library call as one entry: the line itself, or
-// "(prompt)", "(free)", "load <name>", "dir", "upload".
-class ScriptedConsole final : public repair::Console {
+// "(prompt)", "(free)", "load <name>", "dir", "upload". Also the front end,
+// stopped when the script says so; its pauses take no time.
+class ScriptedConsole final : public repair::Console, public repair::FrontEnd {
 public:
+    void pause(std::chrono::milliseconds) override {}
+    bool ended() const override { return stopped; }
     explicit ScriptedConsole(const Script& s) : stopped(s.stopFirst), s_(s) {}
     Lines lines;
     bool stopped;
@@ -130,16 +133,6 @@ private:
     bool hungUp_ = false;
     std::string pending_;
     std::map<std::string, uint64_t> a_, b_;
-};
-
-class ScriptedFrontEnd final : public repair::FrontEnd {
-public:
-    explicit ScriptedFrontEnd(const ScriptedConsole& c) : console_(c) {}
-    void pause(std::chrono::milliseconds) override {}
-    bool ended() const override { return console_.stopped; }
-
-private:
-    const ScriptedConsole& console_;
 };
 
 // A genuine package (or image), or one changed in one way.
@@ -284,12 +277,11 @@ TEST_P(EngineTable, Row) {
     const Row& row = GetParam();
     repair::SessionRequest r = request(row.package);
     ScriptedConsole console(row.script);
-    ScriptedFrontEnd frontEnd(console);
     if (row.probe) r.probe = std::chrono::milliseconds(200);
     r.stopCause = [&console] { return console.stopped ? std::string("stopped by SIGINT") : std::string(); };
     const repair::CheckedPackage checked = r.firmware ? repair::checkPackage(r.firmwareRequest)
                                                       : repair::checkImage(r.osRequest);
-    const repair::SessionResult result = repair::runSession(r, checked, frontEnd, console);
+    const repair::SessionResult result = repair::runSession(r, checked, console, console);
     const repair::Outcome& o = result.outcome;
 
     EXPECT_EQ(console.lines, row.lines);
