@@ -98,22 +98,10 @@ TEST_F(Records, OnlyTheNewestFiveHundredAreKept) {
     EXPECT_EQ(tq318::repair::listRecords(folder(), 2).records.size(), 2u);
 }
 
-TEST_F(Records, DamagedRecordsAreSkippedAndTheOthersListed) {
-    const auto base = std::chrono::system_clock::from_time_t(1796644800);
-    ASSERT_FALSE(tq318::repair::writeRecord(context(base), firmwareOutcome()));
-    ASSERT_FALSE(tq318::repair::writeRecord(context(base + 1s), firmwareOutcome()));
-    write_file(folder() / "20261207T130000.000Z-1-0.json", "{\"ended\": \"cut short");
-    write_file(folder() / "20261207T130001.000Z-1-0.json", "[1, 2, 3]");
-    write_file(folder() / "20261207T130002.000Z-1-0.json", std::string(tq318::repair::kRecordMaxBytes + 1, ' '));
-    const auto listing = tq318::repair::listRecords(folder(), 10);
-    EXPECT_EQ(listing.skipped, 3u);
-    ASSERT_EQ(listing.records.size(), 2u);
-    EXPECT_EQ(listing.records[0]["ended"], "2026-12-07T12:00:01.000Z");
-}
-
 // What parses as a record: the fields of their kinds, a COM number as the
 // port, nesting that is not deep (brackets inside a text are not nesting).
-TEST_F(Records, ParsedOnlyWhenEveryFieldIsOfItsKind) {
+// Damaged ones are skipped in a listing (a deep one not walked) and the others listed.
+TEST_F(Records, ParsedOnlyWhenEveryFieldIsOfItsKindAndDamagedOnesSkipped) {
     const std::string head = R"({"started":"x","ended":"x","frontEnd":"x","kind":"x","path":"x","outcome":"x",)"
                              R"("members":[],"port":)";
     const std::string deep = head + "3,\"messages\":" + std::string(200000, '[') + std::string(200000, ']') + "}";
@@ -123,9 +111,16 @@ TEST_F(Records, ParsedOnlyWhenEveryFieldIsOfItsKind) {
         {head + "3,\"messages\":[\"" + std::string(1000, '[') + "\\\"{\"]}", true},
     };
     for (const auto& [text, parses] : cases) EXPECT_EQ(bool(tq318::repair::parseRecord(text)), parses) << text.substr(0, 200);
-    fs::create_directories(folder());
-    write_file(folder() / "20261207T130000.000Z-1-0.json", deep);
-    EXPECT_EQ(tq318::repair::listRecords(folder(), 10).skipped, 1u);  // skipped, not walked
+
+    const auto base = std::chrono::system_clock::from_time_t(1796644800);
+    ASSERT_FALSE(tq318::repair::writeRecord(context(base), firmwareOutcome()));
+    ASSERT_FALSE(tq318::repair::writeRecord(context(base + 1s), firmwareOutcome()));
+    const std::string damaged[] = {"{\"ended\": \"cut short", "[1, 2, 3]", std::string(tq318::repair::kRecordMaxBytes + 1, ' '), deep};
+    for (std::size_t i = 0; i < 4; ++i) write_file(folder() / ("20261207T13000" + std::to_string(i) + ".000Z-1-0.json"), damaged[i]);
+    const auto listing = tq318::repair::listRecords(folder(), 10);
+    EXPECT_EQ(listing.skipped, 4u);
+    ASSERT_EQ(listing.records.size(), 2u);
+    EXPECT_EQ(listing.records[0]["ended"], "2026-12-07T12:00:01.000Z");
 }
 
 // No place for records: an error text, not an exception, and a planted link
