@@ -1,6 +1,6 @@
 // Both repairs of the wizard end to end: the window, the real libtovrane.so
 // and libuart.so on a pseudo-terminal, the simulated controller and packages
-// packed by gcab. One table of runs (success, refusal, failure, unplug), then
+// made by the kit's package maker. One table of runs (success, refusal, failure, unplug), then
 // the cases a row cannot hold: the whole success, an exit mid-check, an
 // adapter pulled out during detection.
 #include <QApplication>
@@ -104,46 +104,21 @@ struct Bench {
 };
 
 std::vector<std::uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
-std::string recordOf(const std::string& program) {
-    const auto r = make_package::make_auth_record(bytesOf(program));
-    return {r.begin(), r.end()};
-}
 
-// A package: members in list order, packed by gcab; the record is computed
-// for the program file.
+// A package made by the kit's package maker from `members`, the first one the
+// program (its list names the program, then the others by name, then the
+// record); without its list, the rest packed again by gcab.
 struct Package {
     Members members;
-    std::optional<std::string> list;    // default: the names, then "auth.key", CRLF
-    std::string program = "tq318.exe";
     bool compress = true, packList = true;
-    // gcab keeps only plain names: these members are packed under the first
-    // name and renamed to the second in the archive's bytes (the cabinet's
-    // checksums cover data, not names).
-    std::vector<std::pair<std::string, std::string>> renamed;
 
     fs::path build(const fs::path& folder, const std::string& name) const {
-        const fs::path dir = folder / (name + ".members");
+        const fs::path dir = folder / (name + ".members"), archive = folder / name;
         fs::create_directories(dir);
-        std::vector<std::string> names;
-        std::string program_bytes, list_text;
-        for (const auto& [member, bytes] : members) {
-            write_file(dir / member, bytes);
-            names.push_back(member);
-            list_text += member + "\r\n";
-            if (member == program) program_bytes = bytes;
-        }
-        write_file(dir / "auth.key", recordOf(program_bytes));
-        write_file(dir / "file.lst", list.value_or(list_text + "auth.key\r\n"));
-        names.push_back("auth.key");
-        if (packList) names.push_back("file.lst");
-        const fs::path archive = folder / name;
-        if (!testing_support::gcab_pack(dir, archive, names, compress)) return {};
-        for (const auto& [placeholder, real] : renamed) {
-            std::string bytes = read_file(archive);
-            const std::size_t at = bytes.find(placeholder + '\0');
-            if (at == std::string::npos || real.size() != placeholder.size()) return {};
-            write_file(archive, bytes.replace(at, real.size(), real));
-        }
+        std::vector<std::string> names{"auth.key"};
+        for (const auto& [member, bytes] : members) write_file(dir / member, bytes), names.push_back(member);
+        if (!make_package::write_package({dir, archive, "", compress}).empty()) return {};
+        if (!packList && !testing_support::gcab_pack(dir, archive, names, compress)) return {};
         return archive;
     }
 };
@@ -163,17 +138,10 @@ using Chooser = std::function<Chosen(const fs::path& folder)>;
 
 Chooser package(std::function<void(Package&)> change = {}, std::string name = "tq318.hex") {
     return [=](const fs::path& folder) {
-        Package p;
-        p.members = standardMembers();
+        Package p{standardMembers()};
         if (change) change(p);
-        Members stored;
-        for (auto [member, bytes] : p.members) {
-            for (const auto& [placeholder, real] : p.renamed)
-                if (member == placeholder) member = real;
-            std::transform(member.begin(), member.end(), member.begin(),
-                           [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
-            stored.push_back({member, bytes});
-        }
+        Members stored = p.members;  // in the list's order
+        std::sort(stored.begin() + 1, stored.end());
         return Chosen{QString::fromStdString(p.build(folder, name).string()), stored};
     };
 }
@@ -249,10 +217,7 @@ const std::vector<Row>& rows() {
         {"cancelled", true, nullptr, {"Can not find HEX file for repairing!!", kFwFailed}},
         // Verified: on disk A with "load", or disk B with "loadb" for any mode code but "MS".
         {"odd_names_program_named_dot_exe", true, package([](Package& p) {
-             p.members = {{".exe", randomBytes(1000, 9)}, {"cafq.bin", "latin-1"}};
-             p.program = ".exe";
-             p.renamed = {{"cafq.bin", "caf\xe9.bin"}};
-             p.list = ".exe\r\ncaf\xe9.bin\r\nauth.key\r\n";
+             p.members = {{".exe", randomBytes(1000, 9)}, {"caf\xe9.bin", "latin-1"}};
          }, ".exe"), {kDone}, loads(2)},
         {"adapter_40ms_mode_ms_to_disk_b_no_record_folder", true, package([](Package& p) { p.compress = false; }),
          {kDone}, loads(4, "loadb"), {}, [](auto& o, auto&) { throughAdapter(o, 40), o.mode_code = "ms"; }, 'b', {},
