@@ -15,6 +15,9 @@
 #include "tq318/simulator.h"
 #include "uart.h"
 
+// Rows name only the fault knobs they set (designated initializers); the rest keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -23,24 +26,22 @@ constexpr std::uint8_t kPort = 6;
 
 struct Wording {
     const char* name;
-    std::string report, bios1;  // the simulator's own words when empty
-    bool password = false;      // asked again after the restart
-    bool restarts = true;
-    uint16_t code;
+    tq318::Faults words;    // the report, the answer to "bios1", a restart that never comes
+    bool password;          // asked again after the restart
     repair::Outcome::Result result;
-    std::string said;           // the last message
+    std::string said;       // the last message
 };
 void PrintTo(const Wording& w, std::ostream* os) { *os << w.name; }
 
 using R = repair::Outcome::Result;
 const std::string kRunning = "running Tovrane 1.23 build 003 after the restart";
 const Wording kWordings[] = {
-    {"flash_written", "", "\r\nFlash written.", false, true, 0, R::Verified, "Upgrade Successed."},
-    {"installed_after_a_login", "\r\nOK CRC16={crc}{prompt}", "\r\nInstalled.\r\n>", true, true, 0, R::Verified,
-     "Upgrade Successed."},
-    {"report_without_crc", "\r\nReceived {size} bytes{prompt}", "", false, true, 0, R::Unproven,
+    {"flash_written", {.bios1_answer = "\r\nFlash written."}, false, R::Verified, "Upgrade Successed."},
+    {"installed_after_a_login", {.bios1_answer = "\r\nInstalled.\r\n>", .upload_report = "\r\nOK CRC16={crc}{prompt}"},
+     true, R::Verified, "Upgrade Successed."},
+    {"report_without_crc", {.upload_report = "\r\nReceived {size} bytes{prompt}"}, false, R::Unproven,
      "installed; the controller reported no CRC, so the image's content was not compared; " + kRunning},
-    {"no_restart", "", "", false, false, 0, R::Failed,
+    {"no_restart", {.mute_commands = {"reset"}}, false, R::Failed,
      "Not verified: the controller was silent for 2 s after the restart."},
 };
 
@@ -55,11 +56,7 @@ TEST_P(UpdateWordings, ProvenOnlyByWhatTheControllerGives) {
     tq318::SimulatorOptions options;
     if (w.password) options.password = "quorvelstand83";
     tq318::Simulator sim(options);
-    tq318::Faults faults;
-    if (!w.report.empty()) faults.upload_report = w.report;
-    if (!w.bios1.empty()) faults.bios1_answer = w.bios1;
-    if (!w.restarts) faults.mute_commands = {"reset"};
-    sim.set_faults(faults);
+    sim.set_faults(w.words);
     sim.start();
     ::setenv("UART_COM6", sim.device_path().c_str(), 1);
     ASSERT_EQ(Open_Com(kPort, 115200, 8, 0, 0), 0);
@@ -72,7 +69,7 @@ TEST_P(UpdateWordings, ProvenOnlyByWhatTheControllerGives) {
     tovctl::DirectConsole console;  // the library's exports
     const repair::Outcome o = repair::repairOs(request, frontEnd, console);
 
-    EXPECT_EQ(o.updateCode, std::optional<uint16_t>(w.code));
+    EXPECT_EQ(o.updateCode, std::optional<uint16_t>(0));
     EXPECT_EQ(o.result, w.result);
     ASSERT_FALSE(o.messages.empty());
     EXPECT_EQ(o.messages.back(), w.said);
