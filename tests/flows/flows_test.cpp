@@ -101,6 +101,11 @@ struct Bench {
         return true;
     }
     Lines lines() const { return sim.received_lines(); }
+    Members stored(char disk) const {  // names and bytes in the disk's order
+        Members on;
+        for (const auto& f : sim.files(disk)) on.push_back({f.name, std::string(f.data.begin(), f.data.end())});
+        return on;
+    }
 };
 
 std::vector<std::uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
@@ -124,9 +129,7 @@ struct Package {
 };
 
 Members standardMembers() {
-    return {{"tq318.exe", randomBytes(5000, 1)},
-            {"web.bin", randomBytes(700, 2)},
-            {"cfg.dat", randomBytes(256, 3)},
+    return {{"tq318.exe", randomBytes(5000, 1)}, {"web.bin", randomBytes(700, 2)}, {"cfg.dat", randomBytes(256, 3)},
             {"empty.txt", ""}};
 }
 // What the technician picks, and what a verified run leaves on the controller.
@@ -171,27 +174,16 @@ private:
     std::jthread thread_;
 };
 
-// A text seen equals the expected one, or starts with it when that ends in '*'.
-bool sameTexts(const std::vector<QString>& seen, const std::vector<QString>& expected) {
-    return seen.size() == expected.size() &&
-           std::equal(seen.begin(), seen.end(), expected.begin(), [](const QString& s, const QString& e) {
-               return e.endsWith('*') ? s.startsWith(e.chopped(1)) : s == e;
-           });
-}
 QByteArray joined(const std::vector<QString>& texts) { return QStringList(texts.begin(), texts.end()).join(" | ").toUtf8(); }
 
-// The console lines of a firmware run past the deletes and the prompt and
-// free-space probes, then `rest`.
-Lines afterProbes(const Lines& rest) {
-    Lines l{"del", "y", "delb", "y", "", "dir"};
-    l.insert(l.end(), rest.begin(), rest.end());
-    return l;
-}
-// ... that loads `count` members with `command`, lists the disk and restarts.
+// The console lines of a firmware run that loads `count` members with
+// `command`: the deletes, the prompt and free-space probes, the loads, the
+// listing and the restart.
 Lines loads(std::size_t count, const std::string& command = "load") {
-    Lines l(count, command);
+    Lines l{"del", "y", "delb", "y", "", "dir"};
+    l.insert(l.end(), count, command);
     l.insert(l.end(), {"dir", "reset"});
-    return afterProbes(l);
+    return l;
 }
 
 struct Row {
@@ -268,8 +260,8 @@ private slots:
         QTest::mouseClick(r.firmware ? b.h->ComUpload : b.h->ComUploadOS, Qt::LeftButton);
         if (unplug) QVERIFY2(unplug->sinceUnplug() < 1000ms, "not ended within a second of the unplug");
 
-        QVERIFY2(sameTexts(b.h.dialogs->messages, r.messages), joined(b.h.dialogs->messages));
-        QVERIFY2(sameTexts(b.boxes.texts, r.libraryBoxes), joined(b.boxes.texts));
+        QVERIFY2(b.h.dialogs->messages == r.messages, joined(b.h.dialogs->messages));
+        QVERIFY2(b.boxes.texts == r.libraryBoxes, joined(b.boxes.texts));
         QCOMPARE(b.h.dialogs->fileRequests.front().filter,
                  r.firmware ? QStringLiteral("HEX Files (*.hex)|*.hex|EXE Files (*.exe)|*.exe|All| ")
                             : QStringLiteral("IMG Files (*.img)|*.img|All "));
@@ -293,13 +285,7 @@ private slots:
             QCOMPARE(b.sim.image_installed(), verified);
             if (verified) QVERIFY(b.sim.uploaded_image() == bytesOf(chosen.stored[0].second));
         } else if (verified) {
-            const auto on = b.sim.files(r.disk);
-            QCOMPARE(on.size(), chosen.stored.size());
-            for (const auto& [name, bytes] : chosen.stored) {
-                QVERIFY2(std::any_of(on.begin(), on.end(), [&](const auto& f) {
-                    return f.name == name && f.data == bytesOf(bytes);
-                }), name.c_str());
-            }
+            QVERIFY(b.stored(r.disk) == chosen.stored);
             QVERIFY(b.sim.files(r.disk == 'a' ? 'b' : 'a').empty());
         }
     }
@@ -328,12 +314,7 @@ private slots:
 
         QCOMPARE(b.h->UploadBar->maximum(), 8);  // four members and the record: 1 to 5 + 3
         QCOMPARE(b.h->UploadBar->value(), 8);
-        const auto stored = b.sim.files('a');
-        QCOMPARE(stored.size(), chosen.stored.size());
-        for (std::size_t i = 0; i < stored.size(); ++i) {
-            QCOMPARE(stored[i].name, chosen.stored[i].first);
-            QVERIFY(stored[i].data == bytesOf(chosen.stored[i].second));
-        }
+        QVERIFY(b.stored('a') == chosen.stored);
         QVERIFY(b.sim.wait_for_line("reset", 2000ms));
         QVERIFY(b.lines() == loads(4));
         const auto timed = b.sim.received_lines_timed();
