@@ -59,9 +59,8 @@ public:
             if (box == nullptr || box == last_) return;
             last_ = box;
             texts.push_back(box->text());
-            QAbstractButton* button = box->button(QMessageBox::No);
-            if (button == nullptr) button = box->button(QMessageBox::Ok);
-            if (button != nullptr) button->click();
+            QAbstractButton* no = box->button(QMessageBox::No);
+            if (QAbstractButton* button = no != nullptr ? no : box->button(QMessageBox::Ok)) button->click();
         });
         timer_.start();
     }
@@ -156,22 +155,17 @@ Chooser image(std::size_t size) {
     };
 }
 // Hangs the simulator up on its own thread (the wizard's thread is inside
-// the click) once `when` is true, and notes when.
-class Unplug {
-public:
+// the click) once `when` is true; since() is how long ago (max: never).
+struct Unplug {
+    std::optional<std::chrono::steady_clock::time_point> at;
+    std::jthread thread;
     Unplug(tq318::Simulator& sim, std::function<bool()> when)
-        : thread_([&sim, when, this] {
-              if (when()) at_ = std::chrono::steady_clock::now(), sim.hang_up();
-          }) {}
-    std::chrono::milliseconds sinceUnplug() {
-        thread_.join();
-        return at_ ? std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - *at_)
-                   : std::chrono::milliseconds::max();
+        : thread([&sim, when, this] { if (when()) at = std::chrono::steady_clock::now(), sim.hang_up(); }) {}
+    std::chrono::milliseconds since() {
+        thread.join();
+        return at ? std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - *at)
+                  : std::chrono::milliseconds::max();
     }
-
-private:
-    std::optional<std::chrono::steady_clock::time_point> at_;
-    std::jthread thread_;
 };
 
 QByteArray joined(const std::vector<QString>& texts) { return QStringList(texts.begin(), texts.end()).join(" | ").toUtf8(); }
@@ -258,7 +252,7 @@ private slots:
         std::optional<Unplug> unplug;
         if (r.unplugWhen) unplug.emplace(b.sim, [&b, &r] { return r.unplugWhen(b.sim); });
         QTest::mouseClick(r.firmware ? b.h->ComUpload : b.h->ComUploadOS, Qt::LeftButton);
-        if (unplug) QVERIFY2(unplug->sinceUnplug() < 1000ms, "not ended within a second of the unplug");
+        if (unplug) QVERIFY2(unplug->since() < 1000ms, "not ended within a second of the unplug");
 
         QVERIFY2(b.h.dialogs->messages == r.messages, joined(b.h.dialogs->messages));
         QVERIFY2(b.boxes.texts == r.libraryBoxes, joined(b.boxes.texts));
@@ -372,7 +366,7 @@ private slots:
         QVERIFY(b.h.load());
         Unplug unplug(b.sim, [&b] { return b.sim.wait_for_slave(true, 10s); });
         QTest::mouseClick(b.h->ComConnect, Qt::LeftButton);
-        QVERIFY(unplug.sinceUnplug() < 1000ms);
+        QVERIFY(unplug.since() < 1000ms);
         QVERIFY(b.h->Frame_Step1->isEnabled());
         QVERIFY(!b.h->Frame_Step3->isEnabled());
         QCOMPARE(b.h.dialogs->messages, std::vector<QString>{"COM 1 " + kDisconnected});
