@@ -1,18 +1,15 @@
 // Both repairs of the wizard end to end: the window, the real libtovrane.so
 // and libuart.so on a pseudo-terminal, the simulated controller and packages
-// packed by gcab. One table of runs (success, refusal, failure, unplug), then
+// made by the kit's package maker. One table of runs (success, refusal, failure, unplug), then
 // the cases a row cannot hold: the whole success, an exit mid-check, an
 // adapter pulled out during detection.
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -41,9 +38,6 @@ using Lines = std::vector<std::string>;
 const QString kDone = QStringLiteral("Upgrade Successed.");
 const QString kFwFailed = QStringLiteral("Firmware Upgrade Failed!!");
 const QString kOsFailed = QStringLiteral("OS Upgrade Failed!!");
-const QString kHexError = QStringLiteral("HEX File Error !!");
-const QString kAuthFailure =
-    QStringLiteral("Firmware authentication verify failure.\rReturn to utility without upgrade firmware.");
 const QString kDisconnected = QStringLiteral("Serial adapter disconnected !!");
 
 std::string randomBytes(std::size_t n, unsigned seed) {
@@ -65,9 +59,8 @@ public:
             if (box == nullptr || box == last_) return;
             last_ = box;
             texts.push_back(box->text());
-            QAbstractButton* button = box->button(QMessageBox::No);
-            if (button == nullptr) button = box->button(QMessageBox::Ok);
-            if (button != nullptr) button->click();
+            QAbstractButton* no = box->button(QMessageBox::No);
+            if (QAbstractButton* button = no != nullptr ? no : box->button(QMessageBox::Ok)) button->click();
         });
         timer_.start();
     }
@@ -107,62 +100,37 @@ struct Bench {
         return true;
     }
     Lines lines() const { return sim.received_lines(); }
+    Members stored(char disk) const {  // names and bytes in the disk's order
+        Members on;
+        for (const auto& f : sim.files(disk)) on.push_back({f.name, std::string(f.data.begin(), f.data.end())});
+        return on;
+    }
 };
 
 std::vector<std::uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
-std::string recordOf(const std::string& program) {
-    const auto r = make_package::make_auth_record(bytesOf(program));
-    return {r.begin(), r.end()};
-}
 
-// A package: members in list order, packed by gcab; the record is computed
-// for the program file unless `record` is given.
+// A package made by the kit's package maker from `members`, the first one the
+// program (its list names the program, then the others by name, then the
+// record); without its list, the rest packed again by gcab.
 struct Package {
     Members members;
-    std::optional<std::string> list;    // default: the names, then "auth.key", CRLF
-    std::optional<std::string> record;  // default: genuine
-    std::string program = "tq318.exe";
-    bool compress = true, packList = true, packRecord = true;
-    // gcab keeps only plain names: these members are packed under the first
-    // name and renamed to the second in the archive's bytes (the cabinet's
-    // checksums cover data, not names).
-    std::vector<std::pair<std::string, std::string>> renamed;
+    bool compress = true, packList = true;
 
     fs::path build(const fs::path& folder, const std::string& name) const {
-        const fs::path dir = folder / (name + ".members");
+        const fs::path dir = folder / (name + ".members"), archive = folder / name;
         fs::create_directories(dir);
-        std::vector<std::string> names;
-        std::string program_bytes, list_text;
-        for (const auto& [member, bytes] : members) {
-            write_file(dir / member, bytes);
-            names.push_back(member);
-            list_text += member + "\r\n";
-            if (member == program) program_bytes = bytes;
-        }
-        write_file(dir / "auth.key", record.value_or(recordOf(program_bytes)));
-        write_file(dir / "file.lst", list.value_or(list_text + "auth.key\r\n"));
-        if (packRecord) names.push_back("auth.key");
-        if (packList) names.push_back("file.lst");
-        const fs::path archive = folder / name;
-        if (!testing_support::gcab_pack(dir, archive, names, compress)) return {};
-        for (const auto& [placeholder, real] : renamed) {
-            std::string bytes = read_file(archive);
-            const std::size_t at = bytes.find(placeholder + '\0');
-            if (at == std::string::npos || real.size() != placeholder.size()) return {};
-            write_file(archive, bytes.replace(at, real.size(), real));
-        }
+        std::vector<std::string> names{"auth.key"};
+        for (const auto& [member, bytes] : members) write_file(dir / member, bytes), names.push_back(member);
+        if (!make_package::write_package({dir, archive, "", compress}).empty()) return {};
+        if (!packList && !testing_support::gcab_pack(dir, archive, names, compress)) return {};
         return archive;
     }
 };
 
 Members standardMembers() {
-    return {{"tq318.exe", randomBytes(5000, 1)},
-            {"web.bin", randomBytes(700, 2)},
-            {"cfg.dat", randomBytes(256, 3)},
+    return {{"tq318.exe", randomBytes(5000, 1)}, {"web.bin", randomBytes(700, 2)}, {"cfg.dat", randomBytes(256, 3)},
             {"empty.txt", ""}};
 }
-const std::string kStandardList = "tq318.exe\r\nweb.bin\r\ncfg.dat\r\nempty.txt\r\n";
-
 // What the technician picks, and what a verified run leaves on the controller.
 struct Chosen {
     QString path;    // empty: the dialog was cancelled
@@ -172,17 +140,10 @@ using Chooser = std::function<Chosen(const fs::path& folder)>;
 
 Chooser package(std::function<void(Package&)> change = {}, std::string name = "tq318.hex") {
     return [=](const fs::path& folder) {
-        Package p;
-        p.members = standardMembers();
+        Package p{standardMembers()};
         if (change) change(p);
-        Members stored;
-        for (auto [member, bytes] : p.members) {
-            for (const auto& [placeholder, real] : p.renamed)
-                if (member == placeholder) member = real;
-            std::transform(member.begin(), member.end(), member.begin(),
-                           [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
-            stored.push_back({member, bytes});
-        }
+        Members stored = p.members;  // in the list's order
+        std::sort(stored.begin() + 1, stored.end());
         return Chosen{QString::fromStdString(p.build(folder, name).string()), stored};
     };
 }
@@ -193,53 +154,30 @@ Chooser image(std::size_t size) {
         return Chosen{QString::fromStdString((folder / "tq318.img").string()), {{"", bytes}}};
     };
 }
-Chooser missing(const char* name, bool fifo = false) {  // or a FIFO of that name
-    return [=](const fs::path& folder) {
-        if (fifo) ::mkfifo((folder / name).c_str(), 0600);
-        return Chosen{QString::fromStdString((folder / name).string()), {}};
-    };
-}
-
 // Hangs the simulator up on its own thread (the wizard's thread is inside
-// the click) once `when` is true, and notes when.
-class Unplug {
-public:
+// the click) once `when` is true; since() is how long ago (max: never).
+struct Unplug {
+    std::optional<std::chrono::steady_clock::time_point> at;
+    std::jthread thread;
     Unplug(tq318::Simulator& sim, std::function<bool()> when)
-        : thread_([&sim, when, this] {
-              if (when()) at_ = std::chrono::steady_clock::now(), sim.hang_up();
-          }) {}
-    std::chrono::milliseconds sinceUnplug() {
-        thread_.join();
-        return at_ ? std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - *at_)
-                   : std::chrono::milliseconds::max();
+        : thread([&sim, when, this] { if (when()) at = std::chrono::steady_clock::now(), sim.hang_up(); }) {}
+    std::chrono::milliseconds since() {
+        thread.join();
+        return at ? std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - *at)
+                  : std::chrono::milliseconds::max();
     }
-
-private:
-    std::optional<std::chrono::steady_clock::time_point> at_;
-    std::jthread thread_;
 };
 
-// A text seen equals the expected one, or starts with it when that ends in '*'.
-bool sameTexts(const std::vector<QString>& seen, const std::vector<QString>& expected) {
-    return seen.size() == expected.size() &&
-           std::equal(seen.begin(), seen.end(), expected.begin(), [](const QString& s, const QString& e) {
-               return e.endsWith('*') ? s.startsWith(e.chopped(1)) : s == e;
-           });
-}
 QByteArray joined(const std::vector<QString>& texts) { return QStringList(texts.begin(), texts.end()).join(" | ").toUtf8(); }
 
-// The console lines of a firmware run past the deletes and the prompt and
-// free-space probes, then `rest`.
-Lines afterProbes(const Lines& rest) {
-    Lines l{"del", "y", "delb", "y", "", "dir"};
-    l.insert(l.end(), rest.begin(), rest.end());
-    return l;
-}
-// ... that loads `count` members with `command`, lists the disk and restarts.
+// The console lines of a firmware run that loads `count` members with
+// `command`: the deletes, the prompt and free-space probes, the loads, the
+// listing and the restart.
 Lines loads(std::size_t count, const std::string& command = "load") {
-    Lines l(count, command);
+    Lines l{"del", "y", "delb", "y", "", "dir"};
+    l.insert(l.end(), count, command);
     l.insert(l.end(), {"dir", "reset"});
-    return afterProbes(l);
+    return l;
 }
 
 struct Row {
@@ -265,10 +203,7 @@ const std::vector<Row>& rows() {
         {"cancelled", true, nullptr, {"Can not find HEX file for repairing!!", kFwFailed}},
         // Verified: on disk A with "load", or disk B with "loadb" for any mode code but "MS".
         {"odd_names_program_named_dot_exe", true, package([](Package& p) {
-             p.members = {{".exe", randomBytes(1000, 9)}, {"cafq.bin", "latin-1"}};
-             p.program = ".exe";
-             p.renamed = {{"cafq.bin", "caf\xe9.bin"}};
-             p.list = ".exe\r\ncaf\xe9.bin\r\nauth.key\r\n";
+             p.members = {{".exe", randomBytes(1000, 9)}, {"caf\xe9.bin", "latin-1"}};
          }, ".exe"), {kDone}, loads(2)},
         {"adapter_40ms_mode_ms_to_disk_b_no_record_folder", true, package([](Package& p) { p.compress = false; }),
          {kDone}, loads(4, "loadb"), {}, [](auto& o, auto&) { throughAdapter(o, 40), o.mode_code = "ms"; }, 'b', {},
@@ -277,65 +212,16 @@ const std::vector<Row>& rows() {
          [](auto& o, auto&) { throughAdapter(o, 16); }},
         // Refused before the device is touched.
         {"no_list", true, package([](Package& p) { p.packList = false; }), {"HEX file Error !!", kFwFailed}},
-        {"no_record", true, package([](Package& p) { p.packRecord = false; }), {kHexError, kFwFailed}},
-        {"listed_member_missing", true, package([](Package& p) { p.list = kStandardList + "gone.bin\r\nauth.key\r\n"; }),
-         {kHexError, kFwFailed}},
-        {"record_checksum_wrong", true, package([](Package& p) { p.record = recordOf(p.members[0].second), (*p.record)[10] ^= 1; }),
-         {kAuthFailure, kFwFailed}},
-        {"record_checksum_bytes_swapped", true, package([](Package& p) {
-             p.record = recordOf(p.members[0].second), std::swap((*p.record)[48], (*p.record)[49]);
-         }), {kAuthFailure, kFwFailed}},
-        {"program_not_the_recorded_one", true, package([](Package& p) { p.record = recordOf(randomBytes(5000, 9)); }),
-         {kAuthFailure, kFwFailed}},
-        {"empty_program", true, package([](Package& p) { p.members[0].second.clear(); }),
-         {"File size checking Error !! (2)\r\n\r\nUpgrade firmware failed!!", kFwFailed}},
-        {"name_leaving_the_work_folder", true, package([](Package& p) {
-             p.members.push_back({"qqqevil", "planted"});
-             p.renamed = {{"qqqevil", "../evil"}};
-             p.list = kStandardList + "../evil\r\nauth.key\r\n";
-         }), {kHexError, kFwFailed}},
-        {"two_names_one_stored_name", true, package([](Package& p) {
-             p.members.insert(p.members.end(), {{"A_web_file.bin", "one"}, {"web_file.bin", "two"}});
-         }), {kHexError, kFwFailed}},
-        {"trailing_blank", true, package([](Package& p) { p.members.push_back({"web2.bin ", "x"}); }),
-         {kHexError, kFwFailed}},
-        {"line_of_blanks", true, package([](Package& p) { p.list = kStandardList + "   \r\nauth.key\r\n"; }),
-         {kHexError, kFwFailed}},
-        {"package_is_a_fifo", true, missing("tq318.hex", true), {"HEX file Error !!", kFwFailed}},
         {"os_cancelled", false, nullptr, {"Can not find OS Image file for repairing!!", kOsFailed}},
-        {"os_missing", false, missing("gone.img"), {"File not found !!", kOsFailed}},
-        {"os_fifo", false, missing("tq318.img", true), {"File not found !!", kOsFailed}},
         // Failed after the device was touched; the controller is restarted for another try.
-        {"listing_unreadable", true, package(), {"Firmware verify failure.\r\nlisting unreadable (code *", kFwFailed},
-         afterProbes({"", "loadfirmware", "", "loadfirmware", "", "loadfirmware", "", "loadfirmware", "dir", "dir", "reset"}),
-         {}, [](auto&, auto& f) { f.mute_commands = {"dir"}; }},
         {"stored_short", true, package(), {"Firmware verify failure.\r\nweb.bin: size 699, expected 700", kFwFailed},
          loads(4), {}, [](auto&, auto& f) { f.store_short_name = "web.bin", f.store_short_by = 1; }},
-        {"disk_full_answered_no", true, package([](Package& p) { p.members.push_back({"huge.bin", randomBytes(40000, 5)}); }),
-         {kFwFailed}, afterProbes({"load", "load", "load", "load", "load", "reset"}), {"Delete all files!!"}, [](auto& o, auto&) { o.disk_a_kib = 16; }},
-        {"every_block_refused", true, package([](Package& p) { p.members.resize(1); }), {kFwFailed},
-         afterProbes({"load", "", "reset"}), {},
-         [](auto& o, auto& f) { o.transfer_timeout_ms = 3000, f.nak_block = 1, f.nak_times = 1000; }},
-        {"os_no_image_in_memory", false, image(700), {kOsFailed}, {"upload", "bios1", "reset"}, {"Please Upload first!"},
-         [](auto&, auto& f) {
-             std::string answer = "\r\nNo OS image in memory, please upload it first";
-             answer.resize(49, ' ');
-             f.bios1_answer = answer + ">";  // the 50-character form
-         }},
         {"os_install_error", false, image(700), {kOsFailed}, {"upload", "bios1", "reset"},
          {"\r\nFlash write error, image NOT installed\r\nTQ318-5314A>"},
          [](auto&, auto& f) { f.bios1_answer = "\r\nFlash write error, image NOT installed\r\nTQ318-5314A>"; }},
-        {"os_report_without_crc", false, image(700), {kOsFailed}, {"upload", "reset"}, {"Load receive error"},
-         [](auto&, auto& f) { f.upload_report = "\r\nimage damaged"; }},
-        {"os_crc_not_the_images", false, image(700), {kOsFailed}, {"upload", "reset"},
-         {"Load receive error\nCRC16=0000, file CRC16=*"},
-         [](auto&, auto& f) { f.upload_report = "\r\nImage received, 700 bytes, CRC16=0000\r\nTQ318-5314A>"; }},
         // The adapter pulled out mid-repair: said at once, and nothing more is sent.
         {"unplugged_during_the_deletes", true, package(), {kDisconnected, kFwFailed}, {"del"}, {}, {}, 'a',
          [](tq318::Simulator& s) { return s.wait_for_line("del", 30s); }},
-        {"os_unplugged_during_the_upload", false, image(300000), {kDisconnected, kOsFailed}, {"upload"}, {},
-         [](auto& o, auto&) { throughAdapter(o, 16), o.baud = 115200; }, 'a',
-         [](tq318::Simulator& s) { return s.wait_for_line("upload", 30s) && s.wait_for_blocks(20, 30s); }},
     };
     return table;
 }
@@ -366,10 +252,10 @@ private slots:
         std::optional<Unplug> unplug;
         if (r.unplugWhen) unplug.emplace(b.sim, [&b, &r] { return r.unplugWhen(b.sim); });
         QTest::mouseClick(r.firmware ? b.h->ComUpload : b.h->ComUploadOS, Qt::LeftButton);
-        if (unplug) QVERIFY2(unplug->sinceUnplug() < 1000ms, "not ended within a second of the unplug");
+        if (unplug) QVERIFY2(unplug->since() < 1000ms, "not ended within a second of the unplug");
 
-        QVERIFY2(sameTexts(b.h.dialogs->messages, r.messages), joined(b.h.dialogs->messages));
-        QVERIFY2(sameTexts(b.boxes.texts, r.libraryBoxes), joined(b.boxes.texts));
+        QVERIFY2(b.h.dialogs->messages == r.messages, joined(b.h.dialogs->messages));
+        QVERIFY2(b.boxes.texts == r.libraryBoxes, joined(b.boxes.texts));
         QCOMPARE(b.h.dialogs->fileRequests.front().filter,
                  r.firmware ? QStringLiteral("HEX Files (*.hex)|*.hex|EXE Files (*.exe)|*.exe|All| ")
                             : QStringLiteral("IMG Files (*.img)|*.img|All "));
@@ -385,8 +271,6 @@ private slots:
         for (const auto& l : b.lines()) seen += "[" + l + "]";
         QVERIFY2(b.lines() == r.lines, seen.c_str());  // nothing at all when refused
         QVERIFY2(fs::is_empty(b.temp.path()), "a work folder was left behind");
-        QVERIFY(!fs::exists(b.temp.path().parent_path() / "evil") ||
-                read_file(b.temp.path().parent_path() / "evil") != "planted");
         QVERIFY(b.h->Frame_Step1->isEnabled());
         QVERIFY(b.h->Frame1->isHidden());
         QCOMPARE(b.h->cursor().shape(), Qt::ArrowCursor);
@@ -395,61 +279,42 @@ private slots:
             QCOMPARE(b.sim.image_installed(), verified);
             if (verified) QVERIFY(b.sim.uploaded_image() == bytesOf(chosen.stored[0].second));
         } else if (verified) {
-            const auto on = b.sim.files(r.disk);
-            QCOMPARE(on.size(), chosen.stored.size());
-            for (const auto& [name, bytes] : chosen.stored) {
-                QVERIFY2(std::any_of(on.begin(), on.end(), [&](const auto& f) {
-                    return f.name == name && f.data == bytesOf(bytes);
-                }), name.c_str());
-            }
+            QVERIFY(b.stored(r.disk) == chosen.stored);
             QVERIFY(b.sim.files(r.disk == 'a' ? 'b' : 'a').empty());
         }
     }
 
-    // The whole success: every member in list order, the deletes a second
-    // apart with the window served meanwhile, the bar full, what the window
+    // The whole success: every member in list order, the deletes at least a
+    // second apart with the window served meanwhile, the bar full, what the window
     // shows, and the record the wizard's run leaves.
     void firmwareSuccess() {
         Bench b;
         QVERIFY(b.toStep3());
         const Chosen chosen = package()(b.files.path());
         b.h.dialogs->fileAnswers.push_back(chosen.path);
-        QElapsedTimer clock;
         bool deleting = false;
-        qint64 last = -1, longest = 0;
         int ticks = 0;
         QTimer probe;
         probe.setInterval(20);
-        QObject::connect(&probe, &QTimer::timeout, [&] {
-            if (!deleting) return;
-            if (last >= 0) longest = std::max(longest, clock.elapsed() - last);
-            last = clock.elapsed();
-            ++ticks;
-        });
+        QObject::connect(&probe, &QTimer::timeout, [&] { ticks += deleting; });
         QObject::connect(b.h.form.get(), &pelorim::Form1::panelChanged, b.h.form.get(), [&](int panel, const QString& text) {
-            if (panel == 2 && text == QStringLiteral("Firmware authentication verify ok.")) deleting = true, clock.start(), last = 0;
+            if (panel == 2 && text == QStringLiteral("Firmware authentication verify ok.")) deleting = true;
             if (panel == 2 && text == QStringLiteral("start loading firmware...")) deleting = false;
         });
         probe.start();
         QTest::mouseClick(b.h->ComUpload, Qt::LeftButton);
         QCOMPARE(b.h.dialogs->messages, std::vector<QString>{kDone});
-        QVERIFY2(ticks >= 50, qPrintable(QString::number(ticks)));  // four 1 s pauses at 20 ms
-        QVERIFY2(longest <= 200, qPrintable(QString::number(longest)));
+        QVERIFY2(ticks >= 50, qPrintable(QString::number(ticks)));  // served through four 1 s pauses at 20 ms
 
         QCOMPARE(b.h->UploadBar->maximum(), 8);  // four members and the record: 1 to 5 + 3
         QCOMPARE(b.h->UploadBar->value(), 8);
-        const auto stored = b.sim.files('a');
-        QCOMPARE(stored.size(), chosen.stored.size());
-        for (std::size_t i = 0; i < stored.size(); ++i) {
-            QCOMPARE(stored[i].name, chosen.stored[i].first);
-            QVERIFY(stored[i].data == bytesOf(chosen.stored[i].second));
-        }
+        QVERIFY(b.stored('a') == chosen.stored);
         QVERIFY(b.sim.wait_for_line("reset", 2000ms));
         QVERIFY(b.lines() == loads(4));
         const auto timed = b.sim.received_lines_timed();
         for (std::size_t i = 1; i < 4; ++i) {
             const auto gap = timed[i].first - timed[i - 1].first;
-            QVERIFY2(gap >= 950 && gap <= 1300, qPrintable(QString::number(gap)));
+            QVERIFY2(gap >= 950, qPrintable(QString::number(gap)));  // how long: bench/flows
         }
         QCOMPARE(b.h->hexFileName(), QStringLiteral("tq318.hex"));
         QCOMPARE(b.h->exeFileName(), QStringLiteral("tq318.exe"));
@@ -501,7 +366,7 @@ private slots:
         QVERIFY(b.h.load());
         Unplug unplug(b.sim, [&b] { return b.sim.wait_for_slave(true, 10s); });
         QTest::mouseClick(b.h->ComConnect, Qt::LeftButton);
-        QVERIFY(unplug.sinceUnplug() < 1000ms);
+        QVERIFY(unplug.since() < 1000ms);
         QVERIFY(b.h->Frame_Step1->isEnabled());
         QVERIFY(!b.h->Frame_Step3->isEnabled());
         QCOMPARE(b.h.dialogs->messages, std::vector<QString>{"COM 1 " + kDisconnected});

@@ -2,16 +2,12 @@
 
 #include <gtest/gtest.h>
 
-using tq318::repair::splitMemberLines;
 using Lines = std::vector<std::string>;
 
-TEST(MemberList, LinesEndAtCrCrLfLfOrTheEnd) {
-    EXPECT_EQ(splitMemberLines("a\r\nb\rc\nd"), (Lines{"a", "b", "c", "d"}));
-    EXPECT_EQ(splitMemberLines("a\r\n"), (Lines{"a"}));
-    EXPECT_EQ(splitMemberLines(""), Lines{});
-    EXPECT_EQ(splitMemberLines("\r\n\r\n"), (Lines{"", ""}));
-}
-
-TEST(MemberList, NothingIsTrimmedAndCaseIsKept) {
-    EXPECT_EQ(splitMemberLines(" tq318.exe \r\nAUTH.KEY"), (Lines{" tq318.exe ", "AUTH.KEY"}));
+// Lines end at CR, CR LF, LF or the end; nothing is trimmed and case is kept.
+TEST(MemberList, Lines) {
+    const std::pair<const char*, Lines> rows[] = {
+        {"a\r\nb\rc\nd", {"a", "b", "c", "d"}}, {"a\r\n", {"a"}}, {"", {}}, {"\r\n\r\n", {"", ""}},
+        {" tq318.exe \r\nAUTH.KEY", {" tq318.exe ", "AUTH.KEY"}}};
+    for (const auto& [text, lines] : rows) EXPECT_EQ(tq318::repair::splitMemberLines(text), lines) << text;
 }

@@ -1,15 +1,15 @@
-// The exports over a scripted exchange (which commands go out with which
-// time-outs, what lands in the caller's buffers, the error texts). What the
-// reply parsers decide is covered in parse_test.cpp; the exports against the
-// simulated controller are driven through tovctl (tests/tovctl/tovctl_test.cpp).
+// Each export's own contract over a scripted exchange: its codes, what lands
+// in the caller's buffers and no byte past them, its error texts, the
+// arguments it refuses with nothing sent. What the reply parsers decide is
+// covered in parse_test.cpp; the exports against the simulated controller
+// (the commands and their effect) are driven through tovctl
+// (tests/tovctl/tovctl_test.cpp).
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -21,14 +21,11 @@
 
 namespace {
 
-struct Sent { std::string command; std::uint32_t timeout_ms; bool operator==(const Sent&) const = default; };
-void PrintTo(const Sent& s, std::ostream* os) { *os << '"' << s.command << "\"/" << s.timeout_ms; }
-
 // While armed, Exchange_Cmd logs each command and answers the next scripted
 // reply; an empty one (or none left) answers UART_ERR_TIMEOUT.
 bool armed = false;
 std::deque<std::string> answers;
-std::vector<Sent> sent;
+std::vector<std::string> sent;
 std::string end_chars;
 
 void arm(const std::vector<std::string>& a) {
@@ -44,7 +41,7 @@ extern "C" uint16_t Exchange_Cmd(uint8_t port, const char* command, char* reply,
         static const Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "Exchange_Cmd"));
         return real(port, command, reply, capacity, timeout_ms, flag, scratch, end_char);
     }
-    sent.push_back({command, timeout_ms});
+    sent.push_back(command);
     end_chars += end_char;
     const std::string a = answers.empty() ? "" : answers.front();
     if (!answers.empty()) answers.pop_front();
@@ -58,7 +55,6 @@ namespace {
 
 const std::string kPrompt = "\r\nTQ318-5314A>";
 const std::string kErr = "\r\n(null) Error!, Code:";
-const std::vector<Sent> kVer{{"ver", 1500}, {"inp 30a", 1200}};
 
 class Scripted : public ::testing::Test {
 protected:
@@ -71,10 +67,12 @@ protected:
 // 80 bytes of '#' after `initial`: intact(n) is true while nothing from byte n on changed.
 struct Guarded {
     std::array<char, 80> b;
+    std::size_t size = 0;  // the documented size it was handed over as
     explicit Guarded(const std::string& initial = "") {
         b.fill('#');
         std::memcpy(b.data(), initial.c_str(), initial.size() + 1);
     }
+    char* as(std::size_t documented) { return size = documented, b.data(); }
     std::string str() const { return b.data(); }
     bool intact(std::size_t n) const { return std::all_of(b.begin() + n, b.end(), [](char c) { return c == '#'; }); }
 };
@@ -94,55 +92,117 @@ struct DirBuffers {
     }
 };
 
+// The buffers one call writes: three texts, four numbers, the reply.
+struct Out {
+    std::array<Guarded, 3> text;
+    std::array<int32_t, 4> n{-1, -1, -1, -1};
+    std::array<char, 2048> reply{};
+    char* r() { return reply.data(); }
+};
+using Call = std::function<int32_t(Out&)>;
+Call value(uint16_t (*fn)(uint8_t, char*, char*)) {
+    return [fn](Out& o) { return fn(7, o.text[0].as(TOV_VALUE_SIZE), o.r()); };
+}
+Call setCom(int32_t com, int32_t baud, int32_t data, int32_t parity, int32_t stop) {
+    return [=](Out& o) { return TOV_Set_COM(7, com, baud, data, parity, stop, o.r()); };
+}
+const Call getCom = [](Out& o) { return TOV_Get_COM(7, 1, &o.n[0], &o.n[1], &o.n[2], &o.n[3], o.r()); };
+const Call getDiskSize = [](Out& o) { return TOV_Get_DiskSize(7, &o.n[0], &o.n[1], o.r()); };
+Call freeSize(char disk) {
+    return [disk](Out& o) { return TOV_Get_FreeSize(7, disk, o.text[0].as(TOV_FREE_TEXT_SIZE), o.r()); };
+}
+const Call dir = [](Out& o) { return DirBuffers().dir('a', &o.n[0], o.r()); };
+const Call version = [](Out& o) {
+    return TOV_Get_Tovrane_Version(7, o.text[0].as(TOV_MODEL_SIZE), o.text[1].as(TOV_BUILD_DATE_SIZE),
+                                   o.text[2].as(TOV_FLASH_SIZE), &o.n[0], o.r());
+};
+
+struct Row {
+    std::vector<std::string> answers;  // the exchanges' replies in turn; "" times out
+    Call call;
+    int32_t code;
+    std::vector<std::string> texts = {};  // the texts after the call, as many as given
+    std::vector<int32_t> numbers = {};    // the numbers after the call, as many as given (-1: untouched)
+    std::string reply = "";               // the reply's text ("" not checked)
+    std::size_t exchanges = 0;            // how many went out (0 not checked)
+    std::string last = "";                // the last command sent ("" not checked)
+    std::array<std::string, 3> initial = {};
+};
+
 }  // namespace
 
-TEST_F(Scripted, NetworkSettings) {
-    struct Row {  // no command: only the pre-check went out
-        uint16_t (*fn)(uint8_t, char*, char*);
-        std::string value, precheck, answer;
-        std::uint16_t code;
-        std::string value_after, command;
-        std::uint32_t pre_ms, cmd_ms;
-        std::string reply = "";
-    };
+TEST_F(Scripted, CodesBuffersAndErrorTexts) {
     const std::string longest(TOV_VALUE_MAX_IN, '1'), ip = "\r\nIP=1.2.3.4" + kPrompt;
+    const std::string set_to = "\r\nCOM 2 Set to: 9600,8,o,1" + kPrompt;
+    const std::string listing = "\r\nFiles in Disk A:\r\nTotal File number is 0\r\nFree space: 1048576\r\n"
+                                "Files in Disk B:\r\nTotal File number is 0\r\nFree space: 3145728" + kPrompt;
+    const std::string ver = "\r\nTovrane for TQ318-5314A\r\nFLASH MEMORY: 4MB\r\nVer. 1.23 build 003 Dec 06 2026" + kPrompt;
+    const std::string m(TOV_MODEL_SIZE - 1, 'M'), f(TOV_FLASH_SIZE - 1, 'F');
+    const std::string inp = "inp 30a Error!, Code:9, ";
+    const std::array<std::string, 3> version_kept{"", "old", "keep"};
+    EXPECT_LE(("gateway " + longest).size() + 1, 52u);  // the longest accepted text fits the console's 52 bytes
+    // clang-format off
     const std::vector<Row> rows{
-        {TOV_Get_IP, "", kPrompt, ip, 0, "1.2.3.4", "ip", 1000, 1000, ip},
-        {TOV_Get_Mask, "", "", "\r\nMASK=255.0.0.0" + kPrompt, 0, "255.0.0.0", "mask", 1000, 1000},  // silent
-        {TOV_Get_IP, "", "\r\nTQ318-9000X> ", ip, 0, "1.2.3.4", "ip", 1000, 1000},  // prompt not last
-        {TOV_Set_IP, "10.0.0.1", "\r\nTQ318-9000X>", ip, TOV_ERR_MODEL, "10.0.0.1", "", 1000, 0, kErr + "55, "},
-        {TOV_Get_Gateway, "", "kx2k-x>", "Gateway=1.1.1.1" + kPrompt, 0, "1.1.1.1", "gateway", 1000, 1000},
-        {TOV_Get_Gateway, "", "SW-4400>", "Gateway=1.1.1.1" + kPrompt, 0, "1.1.1.1", "gateway", 1000, 1000},
-        {TOV_Get_Gateway, "", "x5312A>", "Gateway=1.1.1.1" + kPrompt, 0, "1.1.1.1", "gateway", 1000, 1000},
-        {TOV_Get_IP, "old", kPrompt, "\r\nip=1.2.3.4" + kPrompt, TOV_ERR_GET_IP, "old", "ip", 1000, 1000, kErr + "57, "},
-        {TOV_Get_IP, "old", kPrompt, ip + " ", TOV_ERR_GET_IP, "old", "ip", 1000, 1000, kErr + "57, "},
-        {TOV_Set_Mask, "10.0.0.9", kPrompt, "", UART_ERR_TIMEOUT, "10.0.0.9", "mask 10.0.0.9", 1000, 1000,
-         "mask 10.0.0.9 Error!, Code:9, "},
-        {TOV_Set_IP, "010.000.000.005", kPrompt, "\r\nIP=10.0.0.5" + kPrompt, 0, "10.0.0.5", "ip 010.000.000.005",
-         1000, 2000},  // set forms take the controller's form
-        {TOV_Set_IP, "300.1.1.1", kPrompt, "\r\nBad" + kPrompt, TOV_ERR_SET_IP, "300.1.1.1", "ip 300.1.1.1", 1000,
-         2000, kErr + "56, "},
-        {TOV_Set_Gateway, "10.0.0.254", kPrompt, "\r\nGateway=10.0.0.254" + kPrompt, 0, "10.0.0.254",
-         "gateway 10.0.0.254", 800, 1000},
-        {TOV_Set_Gateway, longest, kPrompt, ip, TOV_ERR_SET_GATEWAY, longest, "gateway " + longest, 800, 1000,
-         kErr + "60, "},  // the longest accepted text goes out whole, and fits the console's 52 bytes
-        {TOV_Get_IP, "", kPrompt, "\r\nIP=" + std::string(40, '7') + kPrompt, 0, std::string(TOV_VALUE_SIZE - 1, '7'),
-         "ip", 1000, 1000},
+        // The settings: the pre-check's prompt (silence is no refusal; another model's refuses a set), the
+        // value in the controller's form, cut to its buffer, or kept when the reply is not the one wanted.
+        {{kPrompt, ip}, value(TOV_Get_IP), 0, {"1.2.3.4"}, {}, ip, 2, "ip"},
+        {{"", "\r\nMASK=255.0.0.0" + kPrompt}, value(TOV_Get_Mask), 0, {"255.0.0.0"}, {}, "", 2},
+        {{"\r\nTQ318-9000X> ", ip}, value(TOV_Get_IP), 0, {"1.2.3.4"}},  // prompt not last: no model
+        {{"\r\nTQ318-9000X>", ip}, value(TOV_Set_IP), TOV_ERR_MODEL, {"10.0.0.1"}, {}, kErr + "55, ", 1, "", {"10.0.0.1"}},
+        {{"kx2k-x>", "Gateway=1.1.1.1" + kPrompt}, value(TOV_Get_Gateway), 0, {"1.1.1.1"}},
+        {{"SW-4400>", "Gateway=1.1.1.1" + kPrompt}, value(TOV_Get_Gateway), 0, {"1.1.1.1"}},
+        {{"x5312A>", "Gateway=1.1.1.1" + kPrompt}, value(TOV_Get_Gateway), 0, {"1.1.1.1"}},
+        {{kPrompt, "\r\nip=1.2.3.4" + kPrompt}, value(TOV_Get_IP), TOV_ERR_GET_IP, {"old"}, {}, kErr + "57, ", 0, "", {"old"}},
+        {{kPrompt, ip + " "}, value(TOV_Get_IP), TOV_ERR_GET_IP, {"old"}, {}, kErr + "57, ", 0, "", {"old"}},
+        {{kPrompt, ""}, value(TOV_Set_Mask), UART_ERR_TIMEOUT, {"10.0.0.9"}, {}, "mask 10.0.0.9 Error!, Code:9, ", 2, "",
+         {"10.0.0.9"}},
+        {{kPrompt, "\r\nIP=10.0.0.5" + kPrompt}, value(TOV_Set_IP), 0, {"10.0.0.5"}, {}, "", 2, "ip 010.000.000.005",
+         {"010.000.000.005"}},
+        {{kPrompt, "\r\nBad" + kPrompt}, value(TOV_Set_IP), TOV_ERR_SET_IP, {"300.1.1.1"}, {}, kErr + "56, ", 2, "",
+         {"300.1.1.1"}},
+        {{kPrompt, ip}, value(TOV_Set_Gateway), TOV_ERR_SET_GATEWAY, {longest}, {}, kErr + "60, ", 2, "gateway " + longest,
+         {longest}},  // goes out whole
+        {{kPrompt, "\r\nIP=" + std::string(40, '7') + kPrompt}, value(TOV_Get_IP), 0, {std::string(TOV_VALUE_SIZE - 1, '7')}},
+        // The serial ports and the disk sizes: a parity code as its letter, the numbers read or left alone.
+        {{set_to}, setCom(2, 9600, 8, 2, 1), 0, {}, {}, "", 1, "setcom 2 9600 8 o 1"},
+        {{set_to}, setCom(3, 115200, 7, 78, 2), 0, {}, {}, "", 1, "setcom 3 115200 7 N 2"},
+        {{set_to + " "}, setCom(2, 9600, 8, 2, 1), TOV_ERR_SET_COM},
+        {{"\r\nUnknown command" + kPrompt}, setCom(2, 9600, 8, 2, 1), TOV_ERR_SET_COM, {}, {}, kErr + "63, "},
+        {{"\r\nCOM 1 Current set is: 115200,8,0,1" + kPrompt}, getCom, 0, {}, {115200, 8, 0, 1}, "", 1, "setcom 1"},
+        {{"\r\nCOM 1 Current set is: 9600,8" + kPrompt}, getCom, 0, {}, {9600, -1, -1, 8}},
+        {{"\r\nCOM 1 Current set is:115200,8,0,1" + kPrompt}, getCom, TOV_ERR_GET_COM, {}, {-1, -1, -1, -1}, kErr + "64, "},
+        {{"\r\nSizeA=2048 SizeB=2048" + kPrompt}, [](Out& o) { return TOV_Set_DiskSize(7, 2048, 2048, o.r()); }, 0, {}, {},
+         "", 1, "disksize 2048 2048"},
+        {{"\r\nSizeA=512" + kPrompt}, getDiskSize, 0, {}, {512, -1}, "", 1, "disksize"},
+        {{"\r\nSizeB=512" + kPrompt}, getDiskSize, TOV_ERR_DISK_SIZE, {}, {}, kErr + "65, "},
+        // The listing, retried once after a failed exchange; the free space, the reply kept as it came when bad.
+        {{"", listing}, dir, 0, {}, {0}, "", 2},
+        {{"", ""}, dir, UART_ERR_TIMEOUT, {}, {-1}, "dir Error!, Code:9, ", 2},
+        {{listing}, freeSize('B'), 0, {"3145728"}, {}, "", 1, "dir"},
+        {{"\r\nFree space: 1048576"}, freeSize('a'), TOV_ERR_BAD_REPLY, {"old"}, {}, "\r\nFree space: 1048576", 0, "", {"old"}},
+        {{"\r\nTotal" + kPrompt}, freeSize('a'), TOV_ERR_BAD_REPLY, {"old"}, {}, "\r\nTotal" + kPrompt, 0, "", {"old"}},
+        // The version: the probe's flag only from a whole reply; texts cut to their buffers.
+        {{ver, ""}, version, 123003, {"TQ318-5314A", "Dec/06/2026", "4MB"}, {-1}, inp, 2, "inp 30a", version_kept},
+        {{ver, "data=50"}, version, 123003, {"TQ318-5314A", "Dec/06/2026", "4MB"}, {-1}, "", 2, "", version_kept},
+        {{"\r\nTovrane for M2\r\nFLASH MEMORY: 8MB\r\n" + kPrompt}, version, TOV_ERR_BAD_REPLY, {"M2", "old", "8MB"}, {-1},
+         kErr + "46, ", 1, "ver", version_kept},
+        {{"\r\nTovrane for " + m + "MMM\r\nFLASH MEMORY: " + f + "FFF\r\nVer. 1.23 build 003 December 0006 20261234567" +
+          kPrompt, "data=1" + kPrompt}, version, 123003, {m, "Dec/000/2026123", f}, {0}, "", 2, "", version_kept},
     };
-    EXPECT_LE(("gateway " + longest).size() + 1, 52u);
+    // clang-format on
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row& row = rows[i];
         SCOPED_TRACE(i);
-        arm({row.precheck, row.answer});
-        Guarded value(row.value);
-        EXPECT_EQ(row.fn(7, value.b.data(), r()), row.code);
-        EXPECT_EQ(value.str(), row.value_after);
-        EXPECT_TRUE(value.intact(std::max<std::size_t>(TOV_VALUE_SIZE, row.value.size() + 1)));
-        std::vector<Sent> want{{" ", row.pre_ms}};
-        if (!row.command.empty()) want.push_back({row.command, row.cmd_ms});
-        EXPECT_EQ(sent, want);
-        EXPECT_EQ(end_chars, std::string(want.size(), '>'));
-        EXPECT_EQ(row.reply.empty() ? row.reply : text(), row.reply);
+        arm(row.answers);
+        Out o{{Guarded(row.initial[0]), Guarded(row.initial[1]), Guarded(row.initial[2])}};
+        EXPECT_EQ(row.call(o), row.code);
+        for (std::size_t k = 0; k < row.texts.size(); ++k) EXPECT_EQ(o.text[k].str(), row.texts[k]) << k;
+        for (std::size_t k = 0; k < 3; ++k) EXPECT_TRUE(o.text[k].intact(std::max(o.text[k].size, row.initial[k].size() + 1))) << k;
+        for (std::size_t k = 0; k < row.numbers.size(); ++k) EXPECT_EQ(o.n[k], row.numbers[k]) << k;
+        EXPECT_EQ(row.reply.empty() ? row.reply : std::string(o.reply.data()), row.reply);
+        EXPECT_EQ(row.exchanges == 0 ? 0 : sent.size(), row.exchanges);
+        EXPECT_EQ(row.last.empty() ? row.last : sent.empty() ? "(none)" : sent.back(), row.last);
+        EXPECT_EQ(end_chars, std::string(sent.size(), '>'));
     }
 }
 
@@ -183,62 +243,6 @@ TEST_F(Scripted, ArgumentsRefusedWithNothingSent) {
     }
 }
 
-TEST_F(Scripted, ComPortAndDiskSizes) {
-    const std::string set_to = "\r\nCOM 2 Set to: 9600,8,o,1" + kPrompt;
-    arm({set_to, set_to, set_to + " ", "\r\nUnknown command" + kPrompt});
-    EXPECT_EQ(TOV_Set_COM(7, 2, 9600, 8, 2, 1, r()), 0);
-    EXPECT_EQ(TOV_Set_COM(7, 3, 115200, 7, 78, 2, r()), 0);
-    EXPECT_EQ(TOV_Set_COM(7, 2, 9600, 8, 2, 1, r()) + TOV_Set_COM(7, 2, 9600, 8, 2, 1, r()), 2 * TOV_ERR_SET_COM);
-    EXPECT_EQ(text(), kErr + "63, ");
-    EXPECT_EQ(std::vector<Sent>(sent.begin(), sent.begin() + 2),
-              (std::vector<Sent>{{"setcom 2 9600 8 o 1", 1500}, {"setcom 3 115200 7 N 2", 1500}}));
-    const std::pair<std::string, std::array<int32_t, 4>> get_rows[] = {
-        {" 115200,8,0,1", {115200, 8, 0, 1}}, {" 9600,8", {9600, -1, -1, 8}}, {"115200,8,0,1", {-1, -1, -1, -1}}};
-    for (const auto& [word, want] : get_rows) {
-        arm({"\r\nCOM 1 Current set is:" + word + kPrompt});
-        std::array<int32_t, 4> got{-1, -1, -1, -1};
-        EXPECT_EQ(TOV_Get_COM(7, 1, &got[0], &got[1], &got[2], &got[3], r()), word[0] == ' ' ? 0 : TOV_ERR_GET_COM);
-        EXPECT_EQ(got, want) << word;
-        EXPECT_EQ(sent, (std::vector<Sent>{{"setcom 1", 1500}}));
-    }
-    EXPECT_EQ(text(), kErr + "64, ");
-
-    arm({"\r\nSizeA=2048 SizeB=2048" + kPrompt, "\r\nSizeA=512" + kPrompt, "\r\nSizeB=512" + kPrompt});
-    EXPECT_EQ(TOV_Set_DiskSize(7, 2048, 2048, r()), 0);
-    int32_t a = -1, b = -1;
-    EXPECT_EQ(TOV_Get_DiskSize(7, &a, &b, r()), 0);
-    EXPECT_EQ(a, 512);
-    EXPECT_EQ(b, -1);
-    EXPECT_EQ(TOV_Get_DiskSize(7, &a, &b, r()), TOV_ERR_DISK_SIZE);
-    EXPECT_EQ(text(), kErr + "65, ");
-    EXPECT_EQ(sent, (std::vector<Sent>{{"disksize 2048 2048", 1000}, {"disksize", 600}, {"disksize", 600}}));
-}
-
-TEST_F(Scripted, DirAndFreeSizeExchanges) {
-    const std::string listing = "\r\nFiles in Disk A:\r\nTotal File number is 0\r\nFree space: 1048576\r\n"
-                                "Files in Disk B:\r\nTotal File number is 0\r\nFree space: 3145728" + kPrompt;
-    arm({"", listing, "", "", listing, "\r\nFree space: 1048576", "\r\nTotal" + kPrompt});
-    DirBuffers b;
-    int32_t count = -1;
-    EXPECT_EQ(b.dir('a', &count, r()), 0);  // retried once after a failed exchange
-    EXPECT_EQ(count, 0);
-    count = -1;
-    EXPECT_EQ(b.dir('a', &count, r()), UART_ERR_TIMEOUT);
-    EXPECT_EQ(text(), "dir Error!, Code:9, ");
-    EXPECT_EQ(count, -1);
-    char free_b[TOV_FREE_TEXT_SIZE] = "", old[TOV_FREE_TEXT_SIZE] = "old";
-    EXPECT_EQ(TOV_Get_FreeSize(7, 'B', free_b, r()), 0);
-    EXPECT_STREQ(free_b, "3145728");
-    // Without the prompt or the key the reply is kept as it came.
-    EXPECT_EQ(TOV_Get_FreeSize(7, 'a', old, r()), TOV_ERR_BAD_REPLY);
-    EXPECT_EQ(text(), "\r\nFree space: 1048576");
-    EXPECT_EQ(TOV_Get_FreeSize(7, 'a', old, r()), TOV_ERR_BAD_REPLY);
-    EXPECT_EQ(text(), "\r\nTotal" + kPrompt);
-    EXPECT_STREQ(old, "old");
-    EXPECT_EQ(sent, (std::vector<Sent>{{"dir", 1000}, {"dir", 1000}, {"dir", 1000}, {"dir", 1000}, {"dir", 3000},
-                                       {"dir", 3000}, {"dir", 3000}}));
-}
-
 TEST_F(Scripted, DirWritesOnlyTheEntriesItReads) {
     const std::string both = "\r\nFiles in Disk A:\r\nTotal File number is 0\r\nFiles in Disk B:\r\n0) b.bin x y" +
                              std::string(32, ' ') + "zz\r\nTotal File number is 1\r\n" + kPrompt;
@@ -269,35 +273,5 @@ TEST_F(Scripted, DirWritesOnlyTheEntriesItReads) {
         }
         EXPECT_EQ(row.count == 1 ? b.at(3, 0).str() : "", "");
         EXPECT_EQ(row.count == 1 ? b.at(1, 0).str() + " " + b.at(2, 0).str() : "x y", "x y");
-    }
-}
-
-TEST_F(Scripted, VersionAndProbe) {
-    const std::string ver = "\r\nTovrane for TQ318-5314A\r\nFLASH MEMORY: 4MB\r\nVer. 1.23 build 003 Dec 06 2026" + kPrompt;
-    const std::string m(TOV_MODEL_SIZE - 1, 'M'), f(TOV_FLASH_SIZE - 1, 'F');
-    struct Row { std::vector<std::string> answers; int32_t version; std::string model, date, flash; int32_t flag;
-                 std::vector<Sent> sent; std::string reply = ""; };
-    const std::vector<Row> rows{
-        {{ver, ""}, 123003, "TQ318-5314A", "Dec/06/2026", "4MB", 7, kVer, "inp 30a Error!, Code:9, "},
-        {{ver, "data=50"}, 123003, "TQ318-5314A", "Dec/06/2026", "4MB", 7, kVer},  // probe reply without prompt
-        {{"\r\nTovrane for M2\r\nFLASH MEMORY: 8MB\r\n" + kPrompt}, TOV_ERR_BAD_REPLY, "M2", "old", "8MB", 7,
-         {kVer[0]}, kErr + "46, "},
-        {{"\r\nTovrane for " + m + "MMM\r\nFLASH MEMORY: " + f + "FFF\r\nVer. 1.23 build 003 December 0006 20261234567" +
-              kPrompt, "data=1" + kPrompt},
-         123003, m, "Dec/000/2026123", f, 0, kVer},
-    };
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const Row& row = rows[i];
-        SCOPED_TRACE(i);
-        arm(row.answers);
-        Guarded model, date("old"), flash("keep");
-        int32_t flag = 7;
-        EXPECT_EQ(TOV_Get_Tovrane_Version(7, model.b.data(), date.b.data(), flash.b.data(), &flag, r()), row.version);
-        EXPECT_EQ((std::vector<std::string>{model.str(), date.str(), flash.str()}),
-                  (std::vector<std::string>{row.model, row.date, row.flash}));
-        EXPECT_TRUE(model.intact(TOV_MODEL_SIZE) && date.intact(TOV_BUILD_DATE_SIZE) && flash.intact(TOV_FLASH_SIZE));
-        EXPECT_EQ(flag, row.flag);
-        EXPECT_EQ(sent, row.sent);
-        EXPECT_EQ(row.reply.empty() ? row.reply : text(), row.reply);
     }
 }

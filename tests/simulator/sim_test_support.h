@@ -20,7 +20,6 @@ namespace tq318::sim::testing {
 
 inline const std::string kPrompt = "\r\nTQ318-5314A>";
 inline const std::string kAckS(1, static_cast<char>(kAck));
-inline const std::string kNakS(1, static_cast<char>(kNak));
 
 class ConsoleHarness {
  public:
