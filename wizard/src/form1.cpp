@@ -40,8 +40,6 @@ constexpr int kClientWidth = 4620;
 constexpr int kClientHeight = 7035;
 constexpr int kStatusBarHeight = 345;
 
-constexpr uint32_t kBaudRate = 115200;
-
 void defaultTerminate(int exitCode) {
     tq318::repair::removeLiveWorkFolders();
     std::fflush(nullptr);
@@ -52,9 +50,8 @@ void defaultTerminate(int exitCode) {
 
 Form1::Form1(Services services, QWidget* parent)
     : QWidget(parent),
+      WizardCore(services.libraries),
       dialogs_(services.dialogs ? std::move(services.dialogs) : std::make_shared<QtDialogs>()),
-      uart_(std::make_unique<UartLibrary>(services.libraries.uart)),
-      tovrane_(std::make_unique<TovraneLibrary>(services.libraries.tovrane)),
       terminate_(services.terminate ? std::move(services.terminate) : std::function<void(int)>(defaultTerminate)),
       startTimer_(services.startTimer) {
     buildControls();
@@ -236,15 +233,8 @@ void Form1::Form_Load() {
 }
 
 void Form1::init() {
-    hexFileName_ = QStringLiteral("tq318.hex");
-    authKeyFileName_ = QStringLiteral("auth.key");
-    exeFileName_ = QStringLiteral("tq318.exe");
-    fileListName_ = QStringLiteral("file.lst");
-    loginPassword_ = QStringLiteral("quorvelstand83");
+    WizardCore::init();
     blinkColors_ = {QColor(255, 0, 0), palette().color(QPalette::ButtonText)};
-    blinkIndex_ = 0;
-    waitCount_ = 0;
-    waitLimit_ = 60;
     Combo_ComPort->setCurrentIndex(0);
 }
 
@@ -254,45 +244,24 @@ void Form1::centreOnScreen() {
     setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), target->availableGeometry()));
 }
 
-void Form1::Flow_controler(int16_t step) {
-    if (step < 1 || step > 3) return;
-    static constexpr bool kEnabled[3][3] = {{true, false, false}, {false, true, false}, {false, false, true}};
-    const int row = step - 1;
-    stepFrame_ = std::array<QGroupBox*, 3>{Frame_Step1, Frame_Step2, Frame_Step3}[row];
+QWidget* Form1::widget(Control control) const {
+    const std::array<QWidget*, kControls> inControlOrder{Frame_Step1, Label1,      Combo_ComPort, ComConnect,
+                                                          Frame_Step2, Label2[0],   Label2[1],     Frame_Step3,
+                                                          Label2[2],   ComUploadOS, ComUpload,     ComDisconnect};
+    return inControlOrder[static_cast<std::size_t>(control)];
+}
 
-    Frame_Step1->setEnabled(kEnabled[row][0]);
-    ComConnect->setEnabled(kEnabled[row][0]);
-    Combo_ComPort->setEnabled(kEnabled[row][0]);
-    Label1->setEnabled(kEnabled[row][0]);
-    Frame_Step2->setEnabled(kEnabled[row][1]);
-    Label2[0]->setEnabled(kEnabled[row][1]);
-    Label2[1]->setEnabled(kEnabled[row][1]);
-    ComDisconnect->setEnabled(kEnabled[row][1]);
-    Frame_Step3->setEnabled(kEnabled[row][2]);
-    ComUpload->setEnabled(kEnabled[row][2]);
-    ComUploadOS->setEnabled(kEnabled[row][2]);
-    Label2[2]->setEnabled(kEnabled[row][2]);
-    ComDisconnect->setEnabled(kEnabled[row][1] || kEnabled[row][2]);
+void Form1::enableControl(Control control, bool on) { widget(control)->setEnabled(on); }
+
+bool Form1::controlEnabled(Control control) const { return widget(control)->isEnabled(); }
+
+QGroupBox* Form1::stepFrame() const {
+    return step_ == 0 ? nullptr : std::array{Frame_Step1, Frame_Step2, Frame_Step3}[static_cast<std::size_t>(step_ - 1)];
 }
 
 void Form1::Timer1_Timer() {
-    blinkIndex_ = static_cast<int16_t>(blinkIndex_ % 2);
-    setCaptionColor(stepFrame_, blinkColors_[static_cast<std::size_t>(blinkIndex_)]);
-    ++blinkIndex_;
-
-    if (waitCount_ >= waitLimit_) {
-        // Ticks go on while the warning is open (its event loop runs them):
-        // they must not stack a second warning on top of it.
-        if (warningOpen_) return;
-        warningOpen_ = true;
-        MsgBox(QStringLiteral("Warning !!") + QStringLiteral("\r\n") +
-               QStringLiteral("Please restart power of device !!"));
-        warningOpen_ = false;
-        waitCount_ = 1;
-    } else if (waitCount_ > 0) {
-        ++waitCount_;
-        setPanel(2, QStringLiteral("Waiting for power restart ...") + QString::number(waitCount_));
-    }
+    setCaptionColor(stepFrame(), blinkColors_[nextBlink()]);
+    countWait();
 }
 
 void Form1::setCaptionColor(QGroupBox* frame, const QColor& color) {
@@ -355,6 +324,8 @@ void Form1::reportFatal(const char* what) {
 
 void Form1::MsgBox(const QString& text) { dialogs_->message(this, text); }
 
+void Form1::showMessage(const std::string& text) { MsgBox(QString::fromLatin1(text)); }
+
 // ---------------------------------------------------------------- status bar
 
 void Form1::setPanel(int panel, const QString& text) {
@@ -363,76 +334,21 @@ void Form1::setPanel(int panel, const QString& text) {
     emit panelChanged(panel, text);
 }
 
+void Form1::showPanel(int panel, const std::string& text) { setPanel(panel, QString::fromLatin1(text)); }
+
 QString Form1::panelText(int panel) const { return (panel == 1 ? panel1_ : panel2_)->text(); }
 
 QString Form1::portText() const { return Combo_ComPort->currentText(); }
 
 // ---------------------------------------------------------------- serial connection
 
-bool Form1::Connect_Act() {
-    // The selected position is that of the item whose text is shown; text
-    // typed by hand that names no item selects nothing (-1), giving port 0.
-    const int position = Combo_ComPort->findText(Combo_ComPort->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
-    comPortNo_ = static_cast<int16_t>(position + 1);
-    const uint16_t result = uart_->Open_Com(static_cast<uint8_t>(comPortNo_), kBaudRate, 8, 0, 0);
-    if (result != 0) {
-        MsgBox(portText() + QStringLiteral(" Connect Failed !!"));
-        return false;
-    }
-    setPanel(1, portText() + QStringLiteral(" Connected "));
-    return true;
-}
+std::string Form1::shownPort() const { return portText().toLatin1().toStdString(); }
 
-bool Form1::Disconnect_Act() {
-    try {
-        uart_->Close_Com(static_cast<uint8_t>(comPortNo_));
-        ++closeCount_;
-        setPanel(1, portText() + QStringLiteral(" Disonnected!! "));
-        setPanel(2, QString());
-        return true;
-    } catch (const RuntimeError&) {
-        MsgBox(portText() + QStringLiteral(" disconnect error!!"));
-        return false;
-    }
-}
-
-void Form1::ComDisconnect_Click() {
-    if (Disconnect_Act()) Flow_controler(1);
-}
-
-void Form1::onConnectClicked() {
-    // A Connect click handled inside a running detection (after a nested
-    // "Disonnect") would start a second detection on top of the first. It is
-    // run once the first has ended instead.
-    if (detectionDepth_ > 0) {
-        connectRequested_ = true;
-        return;
-    }
-    do {
-        connectRequested_ = false;
-        ComConnect_Click();
-    } while (connectRequested_ && !ended_ && ComConnect->isEnabled());
-}
-
-void Form1::ComConnect_Click() {
-    waitCount_ = 1;
-    struct Disarm {
-        int16_t& count;
-        ~Disarm() { count = 0; }
-    } disarm{waitCount_};
-    if (Connect_Act()) {
-        Flow_controler(2);
-        doRepair();
-    }
+int Form1::shownPortPosition() const {
+    return Combo_ComPort->findText(Combo_ComPort->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
 }
 
 bool Form1::doRepair() {
-    struct Running {
-        int& depth;
-        explicit Running(int& d) : depth(d) { ++depth; }
-        ~Running() { --depth; }
-    } running(detectionDepth_);
-
     // The wait ends when the banner arrives, and also when the port it polls
     // has been closed (a nested "Disonnect") or the program ends: polling a
     // closed port could never find the banner.
@@ -442,7 +358,7 @@ bool Form1::doRepair() {
         bool keepWaiting() override { return !form_.programEnded() && closes_ == atStart_; }
         void detected(std::string_view banner, std::string_view modeCode) override {
             form_.banner_ = std::string(banner);  // bytes, for the repair record
-            form_.modeCode_ = QString::fromLatin1(modeCode.data(), static_cast<qsizetype>(modeCode.size()));
+            form_.modeCode_ = std::string(modeCode);
         }
 
     private:
@@ -450,26 +366,14 @@ bool Form1::doRepair() {
         const uint64_t atStart_;
     } frontEnd(*this, closeCount_);
     BoundConsole console(*uart_, *tovrane_);
-    const auto detection = tq318::repair::detect(
-        tq318::repair::DetectionRequest{static_cast<uint8_t>(comPortNo_), loginPassword_.toLatin1().toStdString(),
-                                        std::nullopt},
-        frontEnd, console);
-    if (detection.disconnected) {
-        // The adapter was pulled out: nothing will come, so stop waiting
-        // (ComConnect_Click disarms the count), say so and go back to step 1.
-        const QString text = QString::fromLatin1(tq318::repair::kAdapterDisconnectedText);
-        if (Disconnect_Act()) Flow_controler(1);
-        setPanel(2, text);
-        MsgBox(portText() + QStringLiteral(" ") + text);
-        return false;
-    }
-    if (!detection.found) return false;
-    Flow_controler(3);
-    return true;
+    return runDetection([&] {
+        return tq318::repair::detect(
+            tq318::repair::DetectionRequest{static_cast<uint8_t>(comPortNo_), loginPassword_, std::nullopt}, frontEnd,
+            console);
+    });
 }
 
-// The repair flows (ComUploadOS_Click, ComUpload_Click, doUploadOS,
-// doUpload) are in repair_flows.cpp.
+// The repair flows (doUploadOS, doUpload) are in repair_flows.cpp.
 
 // ---------------------------------------------------------------- checksum
 
@@ -484,5 +388,7 @@ void Form1::CRC16(std::span<const uint8_t> buffer, int32_t length) {
 // ---------------------------------------------------------------- housekeeping
 
 void Form1::killWinTemp(const QString& name) { pelorim::killWinTemp(name, qEnvironmentVariable("Windir")); }
+
+void Form1::removeFromWindowsFolder(const std::string& name) { killWinTemp(QString::fromLocal8Bit(name)); }
 
 }  // namespace pelorim

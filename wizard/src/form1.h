@@ -19,9 +19,9 @@
 #include <memory>
 #include <span>
 
-#include "binding.h"
 #include "dialogs.h"
 #include "modbus_crc.h"
+#include "wizard_core.h"
 
 class QComboBox;
 class QGroupBox;
@@ -33,7 +33,7 @@ class QTimer;
 
 namespace pelorim {
 
-class Form1 : public QWidget {
+class Form1 : public QWidget, public WizardCore {
     Q_OBJECT
 public:
     struct Services {
@@ -50,26 +50,17 @@ public:
 
     // ---- start-up and shut-down ----
     void Form_Load();
-    void init();
-    void Flow_controler(int16_t step);
+    void init() override;
     void Timer1_Timer();
     void ComExit_Click();
     void Form_Unload();
     void Form_Terminate();
     void centreOnScreen();
 
-    // ---- serial connection and detection ----
-    bool Connect_Act();
-    bool Disconnect_Act();
-    void ComDisconnect_Click();
-    void ComConnect_Click();
-    bool doRepair();
-
-    // ---- repair flows (filled in by the flows' own change) ----
-    void ComUploadOS_Click();
-    void ComUpload_Click();
-    bool doUploadOS();
-    bool doUpload();
+    // ---- detection and the repair flows (repair_flows.cpp) ----
+    bool doRepair() override;
+    bool doUploadOS() override;
+    bool doUpload() override;
 
     // ---- firmware checksum ----
     void CRC16_Init();
@@ -101,27 +92,16 @@ public:
         return false;
     }
     void endProgram(int exitCode);
-    bool programEnded() const { return ended_; }
+    bool programEnded() const override { return ended_; }
 
     // ---- state ----
-    int16_t comPortNo() const { return comPortNo_; }
-    const QString& modeCode() const { return modeCode_; }
-    const std::string& banner() const { return banner_; }  // bytes, as the detection read it
-    int16_t waitCount() const { return waitCount_; }
-    void setWaitCount(int16_t value) { waitCount_ = value; }
-    int16_t waitLimit() const { return waitLimit_; }
-    int16_t blinkIndex() const { return blinkIndex_; }
-    QGroupBox* stepFrame() const { return stepFrame_; }
+    QString modeCode() const { return QString::fromLatin1(modeCode_); }
+    QGroupBox* stepFrame() const;
     QColor captionColor(const QGroupBox* frame) const;
     const std::array<QColor, 2>& blinkColors() const { return blinkColors_; }
-    const QString& loginPassword() const { return loginPassword_; }
-    const QString& hexFileName() const { return hexFileName_; }
-    const QString& exeFileName() const { return exeFileName_; }
-    const QString& authKeyFileName() const { return authKeyFileName_; }
-    const QString& fileListName() const { return fileListName_; }
-    const QString& osImageTitle() const { return osImageTitle_; }
-    // Number of detections on the stack: 1 while one runs, never more.
-    int detectionDepth() const { return detectionDepth_; }
+    QString hexFileName() const { return QString::fromLocal8Bit(hexFileName_); }
+    QString exeFileName() const { return QString::fromLocal8Bit(exeFileName_); }
+    QString osImageTitle() const { return QString::fromLocal8Bit(osImageTitle_); }
     // The text shown in `Combo_ComPort` (the port text of the status texts).
     QString portText() const;
 
@@ -129,8 +109,6 @@ public:
     void setPanel(int panel, const QString& text);
     QString panelText(int panel) const;
 
-    UartLibrary& uart() { return *uart_; }
-    TovraneLibrary& tovrane() { return *tovrane_; }
     Dialogs& dialogs() { return *dialogs_; }
 
     // ---- controls (objectName = member name; Label2 items are "Label2_0".."Label2_2") ----
@@ -158,47 +136,33 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showMessage(const std::string& text) override;
+    void showPanel(int panel, const std::string& text) override;
+    void enableControl(Control control, bool on) override;
+    bool controlEnabled(Control control) const override;
+    std::string shownPort() const override;
+    int shownPortPosition() const override;
+    void removeFromWindowsFolder(const std::string& name) override;
 
 private:
     void buildControls();
     void fitWindowToStatusBar();
     void connectHandlers();
     void setCaptionColor(QGroupBox* frame, const QColor& color);
-    void onConnectClicked();
     void reportFatal(const char* what);
+    QWidget* widget(Control control) const;
 
     std::shared_ptr<Dialogs> dialogs_;
-    std::unique_ptr<UartLibrary> uart_;
-    std::unique_ptr<TovraneLibrary> tovrane_;
     std::function<void(int)> terminate_;
     bool startTimer_;
 
-    // program-wide and module state
-    int16_t comPortNo_ = 0;
-    QString hexFileName_;
-    QString authKeyFileName_;
-    QString exeFileName_;
-    QString fileListName_;
-    QString loginPassword_;
-    QString modeCode_;
-    std::string banner_;  // the banner the detection read, bytes
-    QString osImageTitle_;
     tq318::repair::CrcTables crcTables_{};
     tq318::repair::CrcRegisters crc_{};
     std::array<QColor, 2> blinkColors_{};
-    int16_t blinkIndex_ = 0;
-    QGroupBox* stepFrame_ = nullptr;
-    int16_t waitCount_ = 0;
-    int16_t waitLimit_ = 60;
 
     QLabel* panel1_ = nullptr;
     QLabel* panel2_ = nullptr;
 
-    // Guards that mend the nesting of long operations.
-    bool warningOpen_ = false;      // a "Warning !!" box is open: no second one
-    int detectionDepth_ = 0;        // doRepair runs
-    bool connectRequested_ = false; // a Connect click arrived during detection
-    uint64_t closeCount_ = 0;       // raised by every Disconnect_Act: detection ends when it changes
     bool ended_ = false;            // endProgram ran (only observable when terminate returns, in tests)
 };
 

@@ -28,11 +28,6 @@ const QString kPackageFilter =
 
 std::string toLocal(const QString& text) { return text.toLocal8Bit().toStdString(); }
 
-RunFacts factsOf(const Form1& form) {
-    return RunFacts{static_cast<uint8_t>(form.comPortNo()), form.banner(), form.modeCode().toLatin1().toStdString(),
-                    form.loginPassword().toLatin1().toStdString()};
-}
-
 // Hides the progress frame and restores the pointer when the flow leaves,
 // whichever way it leaves.
 class ProgressDisplay {
@@ -48,21 +43,6 @@ public:
 private:
     Form1& form_;
 };
-
-// A repair disables the buttons that could start another one or disconnect;
-// the step change at its end decides their state again.
-void disableRepairButtons(Form1& form) {
-    form.ComUpload->setEnabled(false);
-    form.ComUploadOS->setEnabled(false);
-    form.ComDisconnect->setEnabled(false);
-}
-
-// The end of both repairs: the failure message when the run failed, then the
-// port is closed; step 1 follows unless closing it failed.
-void endRepair(Form1& form, bool succeeded, const QString& failureText) {
-    if (!succeeded) form.MsgBox(failureText);
-    form.Flow_controler(form.Disconnect_Act() ? 1 : 3);
-}
 
 // The open-file dialog with `filter`, in the folder of the last file chosen
 // in this session, else the user's home (an installed program's own folder
@@ -83,16 +63,14 @@ QString chooseFile(Form1& form, const QString& filter, QString& bareName) {
 
 }  // namespace
 
-void Form1::ComUploadOS_Click() { endRepair(*this, doUploadOS(), QStringLiteral("OS Upgrade Failed!!")); }
-
-void Form1::ComUpload_Click() { endRepair(*this, doUpload(), QStringLiteral("Firmware Upgrade Failed!!")); }
-
 bool Form1::doUploadOS() {
-    disableRepairButtons(*this);
+    disableRepairButtons();
 
-    const QString imagePath = chooseFile(*this, kImageFilter, osImageTitle_);
+    QString title;
+    const QString imagePath = chooseFile(*this, kImageFilter, title);
+    osImageTitle_ = toLocal(title);
 
-    if (imagePath.isEmpty() || osImageTitle_.isEmpty()) {
+    if (imagePath.isEmpty() || title.isEmpty()) {
         MsgBox(QStringLiteral("Can not find OS Image file for repairing!!"));
         return false;
     }
@@ -102,44 +80,26 @@ bool Form1::doUploadOS() {
     }
     WindowFrontEnd frontEnd(*this);
     BoundConsole console(uart(), tovrane());
-    const auto outcome = runOsSession(factsOf(*this), toLocal(imagePath), frontEnd, console);
-    if (outcome.disconnected) MsgBox(QString::fromLatin1(tq318::repair::kAdapterDisconnectedText));
-    // An install that runs but is unproven said so in its own message: no
-    // failure message follows it, and no "Upgrade Successed." came before.
-    return outcome.succeeded() || outcome.result == tq318::repair::Outcome::Result::Unproven;
+    return osEnded(runOsSession(runFacts(), toLocal(imagePath), frontEnd, console));
 }
 
 bool Form1::doUpload() {
     // ---- choice and names ----
-    killWinTemp(hexFileName_);
-    disableRepairButtons(*this);
+    removeFromWindowsFolder(hexFileName_);
+    disableRepairButtons();
 
-    const QString packagePath = chooseFile(*this, kPackageFilter, hexFileName_);
-
-    // A bare name of fewer than four characters has no name left once its
-    // extension is taken off: refused like a cancelled choice.
-    if (packagePath.isEmpty() || hexFileName_.isEmpty() || hexFileName_.size() < 4) {
-        MsgBox(QStringLiteral("Can not find HEX file for repairing!!"));
-        return false;
-    }
-    exeFileName_ = hexFileName_.left(hexFileName_.size() - 3) + QStringLiteral("exe");
+    QString bareName;
+    const QString packagePath = chooseFile(*this, kPackageFilter, bareName);
+    const QString stem = bareName.size() > 3 ? bareName.left(bareName.size() - 3) : QString();
+    if (!takePackageName(!packagePath.isEmpty(), toLocal(bareName), toLocal(stem))) return false;
 
     ProgressDisplay progress(*this);  // frame and pointer restored on every path
-    const PackageNames package{toLocal(shortPathOf(packagePath)), toLocal(hexFileName_), toLocal(fileListName_),
-                               toLocal(authKeyFileName_), toLocal(exeFileName_)};
+    const PackageNames package{toLocal(shortPathOf(packagePath)), hexFileName_, fileListName_, authKeyFileName_,
+                               exeFileName_};
     WindowFrontEnd frontEnd(*this);
     BoundConsole console(uart(), tovrane());
     // The check's stages show while it runs (the window stays live during its sums).
-    const auto outcome = runFirmwareSession(factsOf(*this), package, frontEnd, console);
-    if (outcome.disconnected) MsgBox(QString::fromLatin1(tq318::repair::kAdapterDisconnectedText));
-    if (outcome.result == tq318::repair::Outcome::Result::Abandoned) return false;
-    // The package's name is cleared from the system folder after the work folder went.
-    try {
-        killWinTemp(hexFileName_);
-    } catch (const std::exception&) {
-        // A leftover that cannot be removed does not change the outcome.
-    }
-    return outcome.succeeded();
+    return firmwareEnded(runFirmwareSession(runFacts(), package, frontEnd, console));
 }
 
 }  // namespace pelorim

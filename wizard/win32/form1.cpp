@@ -23,7 +23,6 @@ namespace {
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT kTimer1IntervalMs = 500;
 constexpr UINT kCallMessage = WM_APP + 1;  // lparam: the std::function to run
-constexpr uint32_t kBaudRate = 115200;
 
 constexpr int kClientWidth = 4620;
 constexpr int kClientHeight = 7035;
@@ -87,9 +86,7 @@ std::string windowText(HWND hwnd) {
 }  // namespace
 
 Form1::Form1(HINSTANCE instance)
-    : instance_(instance),
-      uart_(std::make_unique<UartLibrary>(LibraryNames::defaultUart())),
-      tovrane_(std::make_unique<TovraneLibrary>(LibraryNames::defaultTovrane())) {
+    : WizardCore(LibraryNames{}), instance_(instance) {
     workerDone_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     stopEvent_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
@@ -372,55 +369,23 @@ void Form1::Form_Load() {
 }
 
 void Form1::init() {
-    hexFileName_ = "tq318.hex";
-    authKeyFileName_ = "auth.key";
-    exeFileName_ = "tq318.exe";
-    fileListName_ = "file.lst";
-    loginPassword_ = "quorvelstand83";
+    WizardCore::init();
     blinkColors_ = {RGB(255, 0, 0), ::GetSysColor(COLOR_BTNTEXT)};
-    blinkIndex_ = 0;
-    waitCount_ = 0;
-    waitLimit_ = 60;
     ::SendMessageA(Combo_ComPort, CB_SETCURSEL, 0, 0);
 }
 
-void Form1::Flow_controler(int16_t step) {
-    if (step < 1 || step > 3) return;
-    static constexpr bool kEnabled[3][3] = {{true, false, false}, {false, true, false}, {false, false, true}};
-    const int row = step - 1;
-    stepFrame_ = std::array<HWND, 3>{Frame_Step1, Frame_Step2, Frame_Step3}[static_cast<std::size_t>(row)];
-
-    enable(Frame_Step1, kEnabled[row][0]);
-    enable(ComConnect, kEnabled[row][0]);
-    enable(Combo_ComPort, kEnabled[row][0]);
-    enable(Label1, kEnabled[row][0]);
-    enable(Frame_Step2, kEnabled[row][1]);
-    enable(Label2[0], kEnabled[row][1]);
-    enable(Label2[1], kEnabled[row][1]);
-    enable(ComDisconnect, kEnabled[row][1]);
-    enable(Frame_Step3, kEnabled[row][2]);
-    enable(ComUpload, kEnabled[row][2]);
-    enable(ComUploadOS, kEnabled[row][2]);
-    enable(Label2[2], kEnabled[row][2]);
-    enable(ComDisconnect, kEnabled[row][1] || kEnabled[row][2]);
+HWND Form1::window(Control control) const {
+    const std::array<HWND, kControls> inControlOrder{Frame_Step1, Label1,      Combo_ComPort, ComConnect,
+                                                      Frame_Step2, Label2[0],   Label2[1],     Frame_Step3,
+                                                      Label2[2],   ComUploadOS, ComUpload,     ComDisconnect};
+    return inControlOrder[static_cast<std::size_t>(control)];
 }
 
 void Form1::Timer1_Timer() {
-    blinkIndex_ = static_cast<int16_t>(blinkIndex_ % 2);
-    setFrameCaptionColor(stepFrame_, blinkColors_[static_cast<std::size_t>(blinkIndex_)]);
-    ++blinkIndex_;
-
-    if (waitCount_ >= waitLimit_) {
-        // Ticks go on while the warning is open: no second warning on top of it.
-        if (warningOpen_) return;
-        warningOpen_ = true;
-        MsgBox("Warning !!\r\nPlease restart power of device !!");
-        warningOpen_ = false;
-        waitCount_ = 1;
-    } else if (waitCount_ > 0) {
-        ++waitCount_;
-        setPanel(2, "Waiting for power restart ..." + std::to_string(waitCount_));
-    }
+    const std::array<HWND, 3> frames{Frame_Step1, Frame_Step2, Frame_Step3};
+    const std::size_t blink = nextBlink();
+    if (step_ > 0) setFrameCaptionColor(frames[static_cast<std::size_t>(step_ - 1)], blinkColors_[blink]);
+    countWait();
 }
 
 // ---------------------------------------------------------------- shut-down
@@ -505,98 +470,29 @@ void Form1::hideProgress() { ::ShowWindow(Frame1, SW_HIDE); }
 
 // ---------------------------------------------------------------- serial connection
 
-bool Form1::Connect_Act() {
-    // The selected position is that of the item whose text is shown; typed
-    // text that names no item selects nothing (-1), giving port 0.
+// The position of the item whose text is shown; typed text that names no item: -1.
+int Form1::shownPortPosition() const {
     const std::string shown = portText();
-    int position = -1;
     const int count = static_cast<int>(::SendMessageA(Combo_ComPort, CB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count && position < 0; ++i) {
+    for (int i = 0; i < count; ++i) {
         char text[64] = {};
         if (::SendMessageA(Combo_ComPort, CB_GETLBTEXTLEN, i, 0) >= static_cast<LRESULT>(sizeof text)) continue;
         ::SendMessageA(Combo_ComPort, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
-        if (shown == text) position = i;
+        if (shown == text) return i;
     }
-    comPortNo_ = static_cast<int16_t>(position + 1);
-    const uint16_t result = uart_->Open_Com(static_cast<uint8_t>(comPortNo_), kBaudRate, 8, 0, 0);
-    if (result != 0) {
-        MsgBox(shown + " Connect Failed !!");
-        return false;
-    }
-    setPanel(1, shown + " Connected ");
-    return true;
-}
-
-bool Form1::Disconnect_Act() {
-    // A detection still polling the port ends first: the port is never
-    // closed under a call that uses it.
-    stopWorker();
-    try {
-        uart_->Close_Com(static_cast<uint8_t>(comPortNo_));
-        setPanel(1, portText() + " Disonnected!! ");
-        setPanel(2, "");
-        return true;
-    } catch (const RuntimeError&) {
-        MsgBox(portText() + " disconnect error!!");
-        return false;
-    }
-}
-
-void Form1::ComDisconnect_Click() {
-    if (Disconnect_Act()) Flow_controler(1);
-}
-
-void Form1::onConnectClicked() {
-    // A Connect click handled while a detection is still ending (after a
-    // "Disonnect") runs once that detection has returned.
-    if (detectionDepth_ > 0) {
-        connectRequested_ = true;
-        return;
-    }
-    do {
-        connectRequested_ = false;
-        ComConnect_Click();
-    } while (connectRequested_ && !ended_ && ::IsWindowEnabled(ComConnect));
-}
-
-void Form1::ComConnect_Click() {
-    waitCount_ = 1;
-    struct Disarm {
-        int16_t& count;
-        ~Disarm() { count = 0; }
-    } disarm{waitCount_};
-    if (Connect_Act()) {
-        Flow_controler(2);
-        doRepair();
-    }
+    return -1;
 }
 
 bool Form1::doRepair() {
-    struct Running {
-        int& depth;
-        explicit Running(int& d) : depth(d) { ++depth; }
-        ~Running() { --depth; }
-    } running(detectionDepth_);
-
-    tq318::repair::Detection detection;
     WindowFrontEnd frontEnd(*this);
     BoundConsole console(*uart_, *tovrane_);
     const auto port = static_cast<uint8_t>(comPortNo_);
     const std::string password = loginPassword_;
-    runOffWindowThread([&] { detection = detectController(port, password, frontEnd, console); });
-    if (detection.disconnected) {
-        // The adapter was pulled out: nothing will come; back to step 1.
-        const std::string text = tq318::repair::kAdapterDisconnectedText;
-        if (Disconnect_Act()) Flow_controler(1);
-        setPanel(2, text);
-        MsgBox(portText() + " " + text);
-        return false;
-    }
-    if (!detection.found) return false;
-    banner_ = detection.banner;
-    modeCode_ = detection.modeCode;
-    Flow_controler(3);
-    return true;
+    return runDetection([&] {
+        tq318::repair::Detection detection;
+        runOffWindowThread([&] { detection = detectController(port, password, frontEnd, console); });
+        return detection;
+    });
 }
 
 // ---------------------------------------------------------------- housekeeping

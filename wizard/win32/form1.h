@@ -19,16 +19,16 @@
 #include <memory>
 #include <string>
 
-#include "binding.h"
+#include "wizard_core.h"
 
 namespace pelorim {
 
 inline constexpr const char* kProgramTitle = "Pelorim";
 
-class Form1 {
+class Form1 final : public WizardCore {
 public:
     explicit Form1(HINSTANCE instance);
-    ~Form1();
+    ~Form1() override;
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
 
@@ -40,25 +40,16 @@ public:
 
     // ---- start-up and shut-down ----
     void Form_Load();
-    void init();
-    void Flow_controler(int16_t step);
+    void init() override;
     void Timer1_Timer();
     void ComExit_Click();
     void Form_Unload();
     void Form_Terminate();
 
-    // ---- serial connection and detection ----
-    bool Connect_Act();
-    bool Disconnect_Act();
-    void ComDisconnect_Click();
-    void ComConnect_Click();
-    bool doRepair();
-
-    // ---- repair flows (repair_flows.cpp) ----
-    void ComUploadOS_Click();
-    void ComUpload_Click();
-    bool doUploadOS();
-    bool doUpload();
+    // ---- detection and the repair flows (repair_flows.cpp) ----
+    bool doRepair() override;
+    bool doUploadOS() override;
+    bool doUpload() override;
 
     // ---- housekeeping ----
     void killWinTemp(const std::string& name);
@@ -85,7 +76,7 @@ public:
     // From the worker: runs `call` on the window's thread and waits for it.
     void onWindowThread(const std::function<void()>& call);
     // The worker's stop: the program is ending, or the port is being closed.
-    bool programEnded() const { return ended_.load(); }
+    bool programEnded() const override { return ended_.load(); }
     bool stopRequested() const { return stopRequested_.load(); }
     // Waits on the worker's thread: true when a stop came first.
     bool workerWait(DWORD milliseconds) const;
@@ -94,20 +85,6 @@ public:
     void guarded(const std::function<void()>& handler) noexcept;
     [[noreturn]] void endProgram(int exitCode);
 
-    // state
-    int16_t comPortNo_ = 0;
-    std::string hexFileName_;
-    std::string authKeyFileName_;
-    std::string exeFileName_;
-    std::string fileListName_;
-    std::string loginPassword_;
-    std::string modeCode_;
-    std::string banner_;
-    std::string osImageTitle_;
-    int16_t blinkIndex_ = 0;
-    HWND stepFrame_ = nullptr;
-    int16_t waitCount_ = 0;
-    int16_t waitLimit_ = 60;
     std::array<COLORREF, 2> blinkColors_{};
 
     // controls
@@ -119,8 +96,15 @@ public:
     HWND Frame1 = nullptr, UploadBar = nullptr, Label3 = nullptr;
     HWND StatusBar_Main = nullptr;
 
-    UartLibrary& uart() { return *uart_; }
-    TovraneLibrary& tovrane() { return *tovrane_; }
+protected:
+    void showMessage(const std::string& text) override { MsgBox(text); }
+    void showPanel(int panel, const std::string& text) override { setPanel(panel, text); }
+    void enableControl(Control control, bool on) override { enable(window(control), on); }
+    bool controlEnabled(Control control) const override { return ::IsWindowEnabled(window(control)) != FALSE; }
+    std::string shownPort() const override { return portText(); }
+    int shownPortPosition() const override;
+    void removeFromWindowsFolder(const std::string& name) override { killWinTemp(name); }
+    void beforePortCloses() override { stopWorker(); }
 
 private:
     static INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
@@ -128,7 +112,7 @@ private:
     void buildControls();
     void layOut();
     void onCommand(int id, int code);
-    void onConnectClicked();
+    HWND window(Control control) const;
     [[noreturn]] void shutDown();
     void reportFatal(const char* what);
     bool pumpMessages();  // false after WM_QUIT
@@ -142,8 +126,6 @@ private:
     HFONT normalFont_ = nullptr;
     HFONT boldFont_ = nullptr;
     HFONT smallFont_ = nullptr;
-    std::unique_ptr<UartLibrary> uart_;
-    std::unique_ptr<TovraneLibrary> tovrane_;
 
     // worker
     HANDLE workerDone_ = nullptr;   // set when the worker's work has returned
@@ -153,9 +135,6 @@ private:
     std::atomic<bool> stopRequested_{false};
 
     bool busy_ = false;
-    bool warningOpen_ = false;       // a "Warning !!" box is open: no second one
-    bool connectRequested_ = false;  // a Connect click came during a detection
-    int detectionDepth_ = 0;
     std::string lastFolder_;         // of the last file chosen in this run
 };
 

@@ -60,23 +60,6 @@ private:
     Form1& form_;
 };
 
-void disableRepairButtons(Form1& form) {
-    form.enable(form.ComUpload, false);
-    form.enable(form.ComUploadOS, false);
-    form.enable(form.ComDisconnect, false);
-}
-
-// The failure message when the run failed, then the port is closed; step 1
-// follows unless closing it failed.
-void endRepair(Form1& form, bool succeeded, const std::string& failureText) {
-    if (!succeeded) form.MsgBox(failureText);
-    form.Flow_controler(form.Disconnect_Act() ? 1 : 3);
-}
-
-RunFacts factsOf(const Form1& form) {
-    return RunFacts{static_cast<uint8_t>(form.comPortNo_), form.banner_, form.modeCode_, form.loginPassword_};
-}
-
 }  // namespace
 
 // The open-file dialog, in the folder of the last file chosen in this run,
@@ -109,12 +92,8 @@ Form1::Choice Form1::CommonDialog1_ShowOpen(const std::string& filter) {
     return choice;
 }
 
-void Form1::ComUploadOS_Click() { endRepair(*this, doUploadOS(), "OS Upgrade Failed!!"); }
-
-void Form1::ComUpload_Click() { endRepair(*this, doUpload(), "Firmware Upgrade Failed!!"); }
-
 bool Form1::doUploadOS() {
-    disableRepairButtons(*this);
+    disableRepairButtons();
     const Choice choice = CommonDialog1_ShowOpen(kImageFilter);
     osImageTitle_ = choice.title;
     if (choice.path.empty() || choice.title.empty()) {
@@ -127,49 +106,34 @@ bool Form1::doUploadOS() {
     }
     WindowFrontEnd frontEnd(*this);
     BoundConsole console(uart(), tovrane());
-    const RunFacts facts = factsOf(*this);
+    const RunFacts facts = runFacts();
     tq318::repair::Outcome outcome;
     // The library shows the wait pointer for the update; over this window,
     // which goes on handling its messages, the window keeps it.
     setBusy(true);
     runOffWindowThread([&] { outcome = runOsSession(facts, choice.path, frontEnd, console); });
     setBusy(false);
-    if (outcome.disconnected) MsgBox(tq318::repair::kAdapterDisconnectedText);
-    // Installed and running but unproven: its own message said so, no failure follows.
-    return outcome.succeeded() || outcome.result == tq318::repair::Outcome::Result::Unproven;
+    return osEnded(outcome);
 }
 
 bool Form1::doUpload() {
     // ---- choice and names ----
     killWinTemp(hexFileName_);
-    disableRepairButtons(*this);
+    disableRepairButtons();
     const Choice choice = CommonDialog1_ShowOpen(kPackageFilter);
-    hexFileName_ = choice.title;
-    // A bare name of fewer than four characters has no name left once its
-    // extension is taken off: refused like a cancelled choice.
-    if (choice.path.empty() || hexFileName_.empty() || hexFileName_.size() < 4) {
-        MsgBox("Can not find HEX file for repairing!!");
-        return false;
-    }
-    exeFileName_ = hexFileName_.substr(0, hexFileName_.size() - 3) + "exe";
+    const std::string& name = choice.title;
+    const std::string stem = name.size() > 3 ? name.substr(0, name.size() - 3) : std::string();
+    if (!takePackageName(!choice.path.empty(), name, stem)) return false;
 
     ProgressDisplay progress(*this);  // frame and pointer restored on every path
     const PackageNames package{shortPathOf(choice.path), hexFileName_, fileListName_, authKeyFileName_,
                                exeFileName_};
     WindowFrontEnd frontEnd(*this);
     BoundConsole console(uart(), tovrane());
-    const RunFacts facts = factsOf(*this);
+    const RunFacts facts = runFacts();
     tq318::repair::Outcome outcome;
     runOffWindowThread([&] { outcome = runFirmwareSession(facts, package, frontEnd, console); });
-    if (outcome.disconnected) MsgBox(tq318::repair::kAdapterDisconnectedText);
-    if (outcome.result == tq318::repair::Outcome::Result::Abandoned) return false;
-    // The package's name is cleared from the system folder after the work folder went.
-    try {
-        killWinTemp(hexFileName_);
-    } catch (const std::exception&) {
-        // A leftover that cannot be removed does not change the outcome.
-    }
-    return outcome.succeeded();
+    return firmwareEnded(outcome);
 }
 
 }  // namespace pelorim
