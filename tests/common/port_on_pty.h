@@ -23,17 +23,18 @@ protected:
         if (far_end.joinable()) far_end.join();
         Close_Com(kPort);
     }
-    // The far end answers `reply` once `command` has arrived.
+    // The far end answers `reply` once `command` has arrived; `heard` is what it read.
     void answer(std::string command, std::string reply) {
         if (far_end.joinable()) far_end.join();
         far_end = std::thread([this, command, reply] {
-            peer.read_until(command, std::chrono::seconds(2));
+            heard = peer.read_until(command, std::chrono::seconds(2));
             peer.write(reply);
         });
     }
     PtyPeer peer;
     ComMapping mapping{kPort, peer.slave_path()};
     std::thread far_end;
+    std::string heard;
 };
 
 }  // namespace testing_support

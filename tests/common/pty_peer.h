@@ -40,8 +40,7 @@ public:
         }
         return bytes.empty();
     }
-    // Reads until what this call read holds `text`, or `limit` passes, and
-    // returns it; every byte is also kept in received().
+    // Reads until what this call read holds `text`, or `limit` passes, and returns it.
     std::string read_until(std::string_view text, std::chrono::milliseconds limit = std::chrono::seconds(3)) {
         std::string got;
         const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -52,18 +51,12 @@ public:
             if (n == 0 || (n == -1 && errno != EAGAIN)) break;
             if (n > 0) got.append(buf, static_cast<std::size_t>(n));
         }
-        received_ += got;
         return got;
     }
-    const std::string& received() const { return received_; }
-    void clear_received() { received_.clear(); }
 
 protected:
     PtyEnd() = default;
     int fd_ = -1;
-
-private:
-    std::string received_;
 };
 
 // The far end: a new pseudo-terminal whose slave the kit opens.

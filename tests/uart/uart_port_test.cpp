@@ -1,24 +1,81 @@
-// The uart layer over a real pseudo-terminal. How soon its reads return is
-// measured by bench/serial, not checked here.
+// The uart layer over a real pseudo-terminal, and the per-user COM mapping file
+// (UART_COM<N> first, then the file, then /dev/ttyS<N-1>). How soon the reads
+// return is measured by bench/serial, not checked here.
 #include <gtest/gtest.h>
+#include <linux/serial.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "low_latency.h"
 #include "port_on_pty.h"
+#include "ports_file.h"
 #include "temp_dir.h"
+#include "serial_device.h"
 #include "uart.h"
 
 using namespace std::chrono_literals;
 using testing_support::ComMapping;
 using testing_support::PtyPeer;
+using testing_support::TempDir;
+using testing_support::write_file;
 using Port = testing_support::PortOnPty;
 
 namespace {
 
 constexpr uint8_t kPort = Port::kPort;
+
+TEST(PortsFileFormat, TakesOnlyWellFormedAssignments) {
+    const auto m = uart::ports_file::parse(
+        "# adapters on bench 3\r\n"
+        "COM1=/dev/serial/by-id/usb-FTDI_A\r\n"
+        "\n"
+        "COM2=\n"              // no device: not an assignment
+        "COM0=/dev/ttyUSB9\n"  // no such COM number
+        "COM256=/dev/ttyUSB9\n"
+        "COMx=/dev/ttyUSB9\n"
+        "com3=/dev/ttyUSB3\n"  // the key is written as shown
+        "COM4=/dev/ttyUSB4\n"
+        "COM4=/dev/ttyUSB5");  // the later line wins, no final LF needed
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_EQ(m.at(1), "/dev/serial/by-id/usb-FTDI_A");
+    EXPECT_EQ(m.at(4), "/dev/ttyUSB5");
+}
+
+TEST(PortsFileFormat, AssignmentReplacesItsLineAndKeepsTheOthers) {
+    const std::string before = "# mine\nCOM1=/dev/ttyUSB0\nCOM2=/dev/ttyUSB1\nCOM1=/dev/old\n";
+    EXPECT_EQ(uart::ports_file::with_assignment(before, 1, "/dev/ttyACM0"),
+              "# mine\nCOM1=/dev/ttyACM0\nCOM2=/dev/ttyUSB1\n");
+    EXPECT_EQ(uart::ports_file::with_assignment("COM2=/dev/a", 7, "/dev/b"), "COM2=/dev/a\nCOM7=/dev/b\n");
+    EXPECT_EQ(uart::ports_file::with_assignment("", 3, "/dev/c"), "COM3=/dev/c\n");
+}
+
+// Without COM5 in a readable file, /dev/ttyS4; a file over the size limit
+// counts up to it. A file that cannot be read, and the variable that wins over
+// the file, are pinned through tovctl (tests/tovctl/tovctl_test.cpp).
+TEST(MappingFile, CountsUpToItsLimitAndFallsBackToTheFirstSerialPorts) {
+    TempDir config;
+    ::unsetenv("UART_COM5");
+    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    std::filesystem::create_directories(config / "tq318");
+    const std::string limit = "COM5=/dev/within\n" + std::string(uart::ports_file::kMaxBytes - 40, '#') + "\n";
+    const std::pair<std::optional<std::string>, std::string> rows[] = {
+        {std::nullopt, "/dev/ttyS4"},  // no file at all
+        {"\x01\x02garbage COM5 without equals\nCOM4=/dev/ttyUSB4\n", "/dev/ttyS4"},
+        {limit + "COM5=/dev/cut-at-the-limit\n", "/dev/within"},  // the line the limit cuts does not count
+    };
+    for (const auto& [text, device] : rows) {
+        if (text) write_file(config / "tq318" / "ports", *text);
+        char path[256] = {};
+        EXPECT_EQ(Uart_Device_Path(5, path, sizeof path), UART_OK);
+        EXPECT_EQ(std::string(path), device);
+    }
+    ::unsetenv("XDG_CONFIG_HOME");
+}
 
 // What a COM number is mapped to and the line format asked for -> Open_Com's code.
 TEST(UartOpen, RefusesWhatItCannotOpenAsAsked) {
@@ -46,15 +103,6 @@ TEST(UartOpen, RefusesWhatItCannotOpenAsAsked) {
     }
 }
 
-// Another program gets the busy code too: tests/tovctl (a port in use).
-TEST_F(Port, TheDeviceIsBusyUntilItsPortCloses) {
-    EXPECT_EQ(Open_Com(kPort, 115200, 8, 0, 0), UART_ERR_BUSY);
-    ComMapping same_device(15, peer.slave_path());
-    EXPECT_EQ(Open_Com(15, 115200, 8, 0, 0), UART_ERR_BUSY);
-    EXPECT_EQ(Close_Com(kPort), UART_OK);
-    EXPECT_EQ(Open_Com(kPort, 115200, 8, 0, 0), UART_OK);
-}
-
 // Stale bytes on the line and what the far end answers -> the code and the
 // reply, cut to the buffer (terminator included), never past it.
 TEST_F(Port, ExchangeHandsOverTheAnswerToItsCommand) {
@@ -79,9 +127,13 @@ TEST_F(Port, ExchangeHandsOverTheAnswerToItsCommand) {
 
 // Lines end with a carriage return, blocks go out byte for byte; a stop
 // request (as from a signal handler) is spent by the next block alone, a
-// withdrawn one by none; UART_TRACE records both directions.
+// withdrawn one by none; UART_TRACE records both directions. The device is
+// busy until its port closes (for another program: tests/tovctl, a port in use).
 TEST_F(Port, WhatGoesOutAndItsTranscript) {
-    testing_support::TempDir dir;
+    EXPECT_EQ(Open_Com(kPort, 115200, 8, 0, 0), UART_ERR_BUSY);
+    ComMapping same_device(15, peer.slave_path());
+    EXPECT_EQ(Open_Com(15, 115200, 8, 0, 0), UART_ERR_BUSY);
+    TempDir dir;
     ::setenv("UART_TRACE", (dir / "trace").c_str(), 1);  // the transcript starts when a port opens
     ASSERT_EQ(Close_Com(kPort), UART_OK);
     ASSERT_EQ(Open_Com(kPort, 115200, 8, 0, 0), UART_OK);
@@ -169,6 +221,68 @@ TEST_F(Port, ReadsOnALineThatIsGoneOrNotOpenFailCleanly) {
     EXPECT_EQ(Receive_Cmd(77, reply, 1, UART_FLAG_LINE_STATE, nullptr), UART_ERR_NOT_OPEN);
     EXPECT_EQ(Exchange_Cmd(kPort, nullptr, reply, sizeof reply, 10, 0, nullptr, '>'), UART_ERR_BAD_ARGUMENT);
     EXPECT_EQ(Read_Reply(kPort, reply, 1, 10, UART_FLAG_FIRST_BYTES, nullptr), UART_ERR_BAD_ARGUMENT);
+}
+
+using uart::LowLatency;
+using uart::LowLatencyState;
+
+// The low-latency request at open, through a stand-in driver with a flags
+// word that takes the request or refuses it (a pseudo-terminal has no serial
+// flags at all); it records every write.
+class FakeDriver : public uart::SerialFlags {
+public:
+    FakeDriver(bool has, bool refuse, int initial) : has_flags(has), refuses(refuse), flags(initial) {}
+    bool has_flags, refuses;
+    int flags;  // 0x1000: some unrelated flag that must survive
+    std::vector<int> writes;
+
+    bool get(int, int& out) override { return has_flags && (out = flags, true); }
+    bool set(int, int value) override {
+        writes.push_back(value);
+        return !refuses && (flags = value, true);
+    }
+};
+
+// What the driver offers -> the request's state, the flags while open and
+// after the close, and every write the request made.
+TEST(LowLatency, ItIsAskedForOnceAndPutBackOnlyIfTaken) {
+    constexpr int kOn = 0x1000 | ASYNC_LOW_LATENCY;
+    struct Row {
+        const char* name; bool has_flags, refuses; int flags; LowLatencyState state; int open_flags, closed_flags;
+        std::vector<int> writes;
+    } rows[] = {
+        {"takes it", true, false, 0x1000, LowLatencyState::kTaken, kOn, 0x1000, {kOn, 0x1000}},
+        {"refuses it", true, true, 0x1000, LowLatencyState::kRefused, 0x1000, 0x1000, {kOn}},
+        {"already on", true, false, kOn, LowLatencyState::kAlreadyOn, kOn, kOn, {}},
+        {"no flags", false, false, 0x1000, LowLatencyState::kUnsupported, 0x1000, 0x1000, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeDriver driver(row.has_flags, row.refuses, row.flags);
+        {
+            LowLatency request(5, driver);
+            EXPECT_EQ(request.state(), row.state);
+            EXPECT_EQ(driver.flags, row.open_flags);
+        }
+        EXPECT_EQ(driver.flags, row.closed_flags);
+        EXPECT_EQ(driver.writes, row.writes);
+    }
+}
+
+// Through a driver that takes the request or refuses it, the device opens and
+// puts the flags back when it closes.
+TEST(LowLatency, TheDeviceOpensWhateverItsDriverDoes) {
+    PtyPeer peer;
+    for (const bool refuses : {false, true}) {
+        FakeDriver driver(true, refuses, 0x1000);
+        std::uint16_t code = 99;
+        auto device = uart::SerialDevice::open(peer.slave_path(), {}, code, driver);
+        ASSERT_TRUE(device);
+        EXPECT_EQ(code, UART_OK);
+        EXPECT_EQ(device->low_latency(), refuses ? LowLatencyState::kRefused : LowLatencyState::kTaken);
+        device.reset();
+        EXPECT_EQ(driver.flags, 0x1000);
+    }
 }
 
 }  // namespace
