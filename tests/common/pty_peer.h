@@ -11,19 +11,15 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace testing_support {
 
 // One end of the line: bounded writes and reads on a non-blocking descriptor.
 class PtyEnd {
 public:
-    using Clock = std::chrono::steady_clock;
-
     ~PtyEnd() { close(); }
     PtyEnd(const PtyEnd&) = delete;
     PtyEnd& operator=(const PtyEnd&) = delete;
@@ -44,51 +40,23 @@ public:
         }
         return bytes.empty();
     }
-    // Reads until what this call read ends with `text` (or, with `anywhere`,
-    // holds it), or `limit` passes; every byte is also kept in received().
-    std::string read_until(std::string_view text, std::chrono::milliseconds limit = std::chrono::seconds(3),
-                           bool anywhere = false) {
+    // Reads until what this call read holds `text`, or `limit` passes, and returns it.
+    std::string read_until(std::string_view text, std::chrono::milliseconds limit = std::chrono::seconds(3)) {
         std::string got;
-        const auto deadline = Clock::now() + limit;
-        auto done = [&] { return anywhere ? got.find(text) != std::string::npos : got.ends_with(text); };
-        while (!done() && Clock::now() < deadline) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (got.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
             pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 10) <= 0) continue;
             char buf[4096];
-            const ssize_t n = ::read(fd_, buf, sizeof buf);
-            if (n == 0 || (n < 0 && errno != EAGAIN)) break;
-            if (n < 0) continue;
-            if (got.empty()) first_byte_at = Clock::now();
-            last_byte_at = Clock::now();
-            got.append(buf, static_cast<std::size_t>(n));
+            const ssize_t n = ::poll(&p, 1, 10) > 0 ? ::read(fd_, buf, sizeof buf) : -2;
+            if (n == 0 || (n == -1 && errno != EAGAIN)) break;
+            if (n > 0) got.append(buf, static_cast<std::size_t>(n));
         }
-        received_ += got;
         return got;
-    }
-    std::string received() const { return received_; }
-    void clear_received() { received_.clear(); }
-    // Arrival times of the first and the last byte of the last read.
-    Clock::time_point first_byte_at, last_byte_at;
-    // Waits until the line reports a hang-up: POLLHUP, end of file or EIO.
-    bool wait_hang_up(std::chrono::milliseconds limit) {
-        const auto deadline = Clock::now() + limit;
-        while (Clock::now() < deadline) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0) continue;
-            if (p.revents & (POLLHUP | POLLERR)) return true;
-            char buf[256];
-            const ssize_t n = ::read(fd_, buf, sizeof buf);
-            if (n == 0 || (n < 0 && errno == EIO)) return true;
-        }
-        return false;
     }
 
 protected:
     PtyEnd() = default;
     int fd_ = -1;
-
-private:
-    std::string received_;
 };
 
 // The far end: a new pseudo-terminal whose slave the kit opens.
@@ -100,23 +68,19 @@ public:
         slave_path_ = ::ptsname(fd_);
         // Raw on the slave side, so that bytes pass unchanged both ways.
         const int probe = ::open(slave_path_.c_str(), O_RDWR | O_NOCTTY);
-        if (probe >= 0) {
-            termios t{};
-            ::tcgetattr(probe, &t);
-            ::cfmakeraw(&t);
-            ::tcsetattr(probe, TCSANOW, &t);
-            ::close(probe);
-        }
+        make_raw(probe);
+        ::close(probe);
     }
     const std::string& slave_path() const { return slave_path_; }
-    // Reads what the kit sent until `until` appears or the time limit passes;
-    // returns everything received so far.
-    std::string read_until(std::string_view until, std::chrono::milliseconds limit) {
-        PtyEnd::read_until(until, limit, /*anywhere=*/true);
-        return received();
-    }
     // The far end goes away: the kit's side sees a hang-up.
     void close_master() { close(); }
+
+    static void make_raw(int fd) {
+        termios t{};
+        if (fd < 0 || ::tcgetattr(fd, &t) != 0) return;
+        ::cfmakeraw(&t);
+        ::tcsetattr(fd, TCSANOW, &t);
+    }
 
 private:
     std::string slave_path_;
@@ -127,10 +91,7 @@ class SlavePort : public PtyEnd {
 public:
     explicit SlavePort(const std::string& path) {
         fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        termios t{};
-        ::tcgetattr(fd_, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(fd_, TCSANOW, &t);
+        PtyPeer::make_raw(fd_);
     }
 };
 

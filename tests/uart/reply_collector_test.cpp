@@ -2,52 +2,44 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "line_settle.h"
 #include "uart.h"
 
 namespace {
 
-struct Chunk {
-    std::uint64_t at_ms;
-    std::string bytes;
-    std::uint16_t error = 0;
-};
+struct Chunk { std::uint64_t at_ms; std::string bytes; std::uint16_t error = 0; };
 
 // A scripted line: chunks that arrive at given times on a virtual clock.
 class ScriptedSource : public uart::ByteSource {
 public:
     explicit ScriptedSource(const std::vector<Chunk>& chunks) : chunks_(chunks.begin(), chunks.end()) {}
-
     uart::ReadResult read_some(std::span<std::uint8_t> out, int wait_ms) override {
         ++reads;
-        uart::ReadResult r;
-        if (!chunks_.empty() && chunks_.front().at_ms <= now_ + static_cast<std::uint64_t>(wait_ms)) {
-            now_ = std::max(now_, chunks_.front().at_ms);
-            Chunk& c = chunks_.front();
-            if (c.error != 0) {
-                r.error = c.error;
-                return r;
-            }
-            const std::size_t n = std::min(out.size(), c.bytes.size());
-            std::memcpy(out.data(), c.bytes.data(), n);
-            c.bytes.erase(0, n);
-            if (c.bytes.empty()) chunks_.pop_front();
-            r.count = n;
-            return r;
+        if (chunks_.empty() || chunks_.front().at_ms > now_ + static_cast<std::uint64_t>(wait_ms)) {
+            now_ += static_cast<std::uint64_t>(std::max(wait_ms, 1));
+            return {};
         }
-        now_ += static_cast<std::uint64_t>(wait_ms > 0 ? wait_ms : 1);
-        return r;
+        Chunk& c = chunks_.front();
+        now_ = std::max(now_, c.at_ms);
+        if (c.error != 0) return {0, c.error};
+        const std::size_t n = std::min(out.size(), c.bytes.size());
+        std::memcpy(out.data(), c.bytes.data(), n);
+        c.bytes.erase(0, n);
+        if (c.bytes.empty()) chunks_.pop_front();
+        return {n, 0};
     }
     std::uint64_t now_ms() override { return now_; }
-    std::uint64_t now_ = 0;
     int reads = 0;
 
 private:
+    std::uint64_t now_ = 0;
     std::deque<Chunk> chunks_;
 };
 
@@ -59,16 +51,9 @@ std::vector<Chunk> trickle(std::uint64_t from, std::uint64_t to, std::vector<Chu
 // The chunks and the request -> the code, the text (unless null), when the
 // collection ended, how many reads it took, the line's longest gap.
 struct Row {
-    const char* name;
-    std::vector<Chunk> chunks;
-    std::optional<char> end_char;
-    std::uint32_t timeout_ms;
-    std::uint16_t code;
-    const char* text;
-    std::uint64_t done_from, done_to;
-    std::uint32_t quiet_settle_ms = 0, unfinished_settle_ms = 15;
-    std::size_t capacity = 1001;
-    int max_reads = 1000;
+    const char* name; std::vector<Chunk> chunks; std::optional<char> end_char; std::uint32_t timeout_ms;
+    std::uint16_t code; const char* text; std::uint64_t done_from, done_to;
+    std::uint32_t quiet_settle_ms = 0, unfinished_settle_ms = 15; std::size_t capacity = 1001; int max_reads = 1000;
     std::optional<std::uint32_t> gap = {};  // not compared when absent
 };
 
@@ -110,11 +95,9 @@ TEST(ReplyCollector, CollectsAsTheLineDelivers) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        uart::CollectRequest req;
-        req.timeout_ms = row.timeout_ms;
-        req.end_char = row.end_char;
-        req.quiet_settle_ms = row.quiet_settle_ms;
-        req.unfinished_settle_ms = row.unfinished_settle_ms;
+        const uart::CollectRequest req{.timeout_ms = row.timeout_ms, .end_char = row.end_char,
+                                       .quiet_settle_ms = row.quiet_settle_ms,
+                                       .unfinished_settle_ms = row.unfinished_settle_ms};
         ScriptedSource src(row.chunks);
         std::vector<char> buf(row.capacity + 1, 'z');
         const auto r = uart::collect_reply(src, std::span(buf.data(), row.capacity), req);
@@ -126,6 +109,24 @@ TEST(ReplyCollector, CollectsAsTheLineDelivers) {
         EXPECT_LE(src.reads, row.max_reads);
         EXPECT_EQ(r.longest_gap_ms, row.gap.value_or(r.longest_gap_ms));
     }
+}
+
+TEST(LineSettle, GrowsToTheLinesGapWithinBounds) {
+    uart::LineSettle s;
+    const auto base = static_cast<std::uint32_t>(UART_SETTLE_MS);
+    auto after = [&](std::uint32_t gap) { return s.observe_gap(gap), s.settle_ms(); };
+    EXPECT_EQ(s.settle_ms(), base);
+    EXPECT_EQ(after(3), base);  // a direct line's jitter changes nothing
+    EXPECT_GT(after(16), 16u);
+    const std::uint32_t at40 = after(40);
+    EXPECT_GT(at40, 40u);
+    EXPECT_LE(at40, 90u);
+    EXPECT_EQ(after(20), at40);  // a shorter gap later does not shrink it
+    EXPECT_GE(s.unfinished_settle_ms(), at40);
+    EXPECT_EQ(after(5000), at40);  // the controller's own pause teaches nothing
+    EXPECT_LE(after(250), uart::LineSettle::kCeilingMs);
+    s.reset();
+    EXPECT_EQ(s.settle_ms(), base);
 }
 
 }  // namespace

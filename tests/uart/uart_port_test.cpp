@@ -1,61 +1,98 @@
-// The uart layer over a real pseudo-terminal.
+// The uart layer over a real pseudo-terminal, and the per-user COM mapping file
+// (UART_COM<N> first, then the file, then /dev/ttyS<N-1>). How soon the reads
+// return is measured by bench/serial, not checked here.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <linux/serial.h>
 
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <thread>
+#include <vector>
 
-#include "pty_peer.h"
-#include "trace.h"
+#include "low_latency.h"
+#include "port_on_pty.h"
+#include "ports_file.h"
+#include "temp_dir.h"
+#include "serial_device.h"
 #include "uart.h"
 
-using namespace std::chrono;
+using namespace std::chrono_literals;
 using testing_support::ComMapping;
 using testing_support::PtyPeer;
+using testing_support::TempDir;
+using testing_support::write_file;
+using Port = testing_support::PortOnPty;
 
 namespace {
 
-constexpr uint8_t kPort = 9;
+constexpr uint8_t kPort = Port::kPort;
 
-class OpenPort : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_EQ(Open_Com(kPort, 115200, 8, 0, 0), UART_OK); }
-    void TearDown() override { Close_Com(kPort); }
-    PtyPeer peer;
-    ComMapping mapping{kPort, peer.slave_path()};
-};
+TEST(PortsFileFormat, TakesOnlyWellFormedAssignments) {
+    const auto m = uart::ports_file::parse(
+        "# adapters on bench 3\r\n"
+        "COM1=/dev/serial/by-id/usb-FTDI_A\r\n"
+        "\n"
+        "COM2=\n"              // no device: not an assignment
+        "COM0=/dev/ttyUSB9\n"  // no such COM number
+        "COM256=/dev/ttyUSB9\n"
+        "COMx=/dev/ttyUSB9\n"
+        "com3=/dev/ttyUSB3\n"  // the key is written as shown
+        "COM4=/dev/ttyUSB4\n"
+        "COM4=/dev/ttyUSB5");  // the later line wins, no final LF needed
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_EQ(m.at(1), "/dev/serial/by-id/usb-FTDI_A");
+    EXPECT_EQ(m.at(4), "/dev/ttyUSB5");
+}
 
-milliseconds elapsed_since(steady_clock::time_point t) {
-    return duration_cast<milliseconds>(steady_clock::now() - t);
+TEST(PortsFileFormat, AssignmentReplacesItsLineAndKeepsTheOthers) {
+    const std::string before = "# mine\nCOM1=/dev/ttyUSB0\nCOM2=/dev/ttyUSB1\nCOM1=/dev/old\n";
+    EXPECT_EQ(uart::ports_file::with_assignment(before, 1, "/dev/ttyACM0"),
+              "# mine\nCOM1=/dev/ttyACM0\nCOM2=/dev/ttyUSB1\n");
+    EXPECT_EQ(uart::ports_file::with_assignment("COM2=/dev/a", 7, "/dev/b"), "COM2=/dev/a\nCOM7=/dev/b\n");
+    EXPECT_EQ(uart::ports_file::with_assignment("", 3, "/dev/c"), "COM3=/dev/c\n");
+}
+
+// Without COM5 in a readable file, /dev/ttyS4; a file over the size limit
+// counts up to it. A file that cannot be read, and the variable that wins over
+// the file, are pinned through tovctl (tests/tovctl/tovctl_test.cpp).
+TEST(MappingFile, CountsUpToItsLimitAndFallsBackToTheFirstSerialPorts) {
+    TempDir config;
+    ::unsetenv("UART_COM5");
+    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    std::filesystem::create_directories(config / "tq318");
+    const std::string limit = "COM5=/dev/within\n" + std::string(uart::ports_file::kMaxBytes - 40, '#') + "\n";
+    const std::pair<std::optional<std::string>, std::string> rows[] = {
+        {std::nullopt, "/dev/ttyS4"},  // no file at all
+        {"\x01\x02garbage COM5 without equals\nCOM4=/dev/ttyUSB4\n", "/dev/ttyS4"},
+        {limit + "COM5=/dev/cut-at-the-limit\n", "/dev/within"},  // the line the limit cuts does not count
+    };
+    for (const auto& [text, device] : rows) {
+        if (text) write_file(config / "tq318" / "ports", *text);
+        char path[256] = {};
+        EXPECT_EQ(Uart_Device_Path(5, path, sizeof path), UART_OK);
+        EXPECT_EQ(std::string(path), device);
+    }
+    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 // What a COM number is mapped to and the line format asked for -> Open_Com's code.
 TEST(UartOpen, RefusesWhatItCannotOpenAsAsked) {
     PtyPeer peer;
-    struct Row {
-        int port;
-        const char* device;  // nullptr: no UART_COM<N> variable
-        std::uint32_t baud;
-        std::uint8_t data, parity, stop;
-        std::uint16_t code;
+    const char* pty = peer.slave_path().c_str();
+    struct Row {  // device nullptr: no UART_COM<N> variable
+        int port; const char* device; std::uint32_t baud; std::uint8_t data, parity, stop; std::uint16_t code;
     } rows[] = {
         {0, nullptr, 115200, 8, 0, 0, UART_ERR_BAD_PORT},
         {12, "/dev/no-such-serial-device", 115200, 8, 0, 0, UART_ERR_NO_DEVICE},
         {3, "", 115200, 8, 0, 0, UART_ERR_NO_DEVICE},  // set but empty: no fallback to /dev/ttyS2
         {13, "/dev/null", 115200, 8, 0, 0, UART_ERR_CONFIG},  // not a terminal
-        {14, peer.slave_path().c_str(), 123456, 8, 0, 0, UART_ERR_BAD_SETTINGS},
-        {14, peer.slave_path().c_str(), 115200, 9, 0, 0, UART_ERR_BAD_SETTINGS},
-        {14, peer.slave_path().c_str(), 115200, 8, 7, 0, UART_ERR_BAD_SETTINGS},
-        {14, peer.slave_path().c_str(), 115200, 8, 0, 3, UART_ERR_BAD_SETTINGS},
-        {14, peer.slave_path().c_str(), 9600, 7, 2, 2, UART_OK},
+        {14, pty, 123456, 8, 0, 0, UART_ERR_BAD_SETTINGS},
+        {14, pty, 115200, 9, 0, 0, UART_ERR_BAD_SETTINGS},
+        {14, pty, 115200, 8, 7, 0, UART_ERR_BAD_SETTINGS},
+        {14, pty, 115200, 8, 0, 3, UART_ERR_BAD_SETTINGS},
+        {14, pty, 9600, 7, 2, 2, UART_OK},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::to_string(row.port) + " " + (row.device ? row.device : "(unset)"));
@@ -66,163 +103,186 @@ TEST(UartOpen, RefusesWhatItCannotOpenAsAsked) {
     }
 }
 
-TEST_F(OpenPort, SecondOpenOfTheSameDeviceIsBusy) {
+// Stale bytes on the line and what the far end answers -> the code and the
+// reply, cut to the buffer (terminator included), never past it.
+TEST_F(Port, ExchangeHandsOverTheAnswerToItsCommand) {
+    const std::string ip = "\r\nIP=10.0.0.1\r\nTQ318-5314A>";
+    const struct Row { std::string answer; uint16_t code; std::string reply; } rows[] = {
+        {ip, UART_OK, ip},
+        {std::string(3000, 'x') + ">", UART_ERR_TOO_LONG, std::string(1000, 'x')},
+    };
+    for (const Row& row : rows) {
+        peer.write("stale bytes");
+        char buf[2];  // the stale bytes are on the line once one of them arrived
+        ASSERT_EQ(Read_Reply(kPort, buf, sizeof buf, 1000, UART_FLAG_FIRST_BYTES, nullptr), UART_OK);
+        answer("ip\r", row.answer);
+        char reply[1001 + 16];
+        std::memset(reply, 'Q', sizeof reply);
+        EXPECT_EQ(Exchange_Cmd(kPort, "ip", reply, 1001, 1000, 0, nullptr, '>'), row.code);
+        EXPECT_EQ(std::string(reply), row.reply);
+        EXPECT_EQ(std::string(reply + 1001, 16), std::string(16, 'Q'));
+        far_end.join();
+    }
+}
+
+// Lines end with a carriage return, blocks go out byte for byte; a stop
+// request (as from a signal handler) is spent by the next block alone, a
+// withdrawn one by none; UART_TRACE records both directions. The device is
+// busy until its port closes (for another program: tests/tovctl, a port in use).
+TEST_F(Port, WhatGoesOutAndItsTranscript) {
     EXPECT_EQ(Open_Com(kPort, 115200, 8, 0, 0), UART_ERR_BUSY);
     ComMapping same_device(15, peer.slave_path());
     EXPECT_EQ(Open_Com(15, 115200, 8, 0, 0), UART_ERR_BUSY);
-
-    // Another program, even one running as root, gets the busy code too.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) _exit(Open_Com(15, 115200, 8, 0, 0));
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), UART_ERR_BUSY);
-}
-
-TEST_F(OpenPort, ReopenAfterClose) {
-    EXPECT_EQ(Close_Com(kPort), UART_OK);
-    EXPECT_EQ(Open_Com(kPort, 115200, 8, 0, 0), UART_OK);
-}
-
-// A console line ends with a carriage return; a block goes out byte for byte.
-TEST_F(OpenPort, LinesAndBlocksGoOutAsGiven) {
-    EXPECT_EQ(Send_Cmd(kPort, "del", 0), UART_OK);
-    EXPECT_EQ(peer.read_until("\r", 1s), "del\r");
-    peer.clear_received();
+    TempDir dir;
+    ::setenv("UART_TRACE", (dir / "trace").c_str(), 1);  // the transcript starts when a port opens
+    ASSERT_EQ(Close_Com(kPort), UART_OK);
+    ASSERT_EQ(Open_Com(kPort, 115200, 8, 0, 0), UART_OK);
+    ::unsetenv("UART_TRACE");
     std::string block(260, '\0');
     for (int i = 0; i < 260; ++i) block[i] = static_cast<char>(i);
-    EXPECT_EQ(Send_Raw(kPort, block.data(), 260), 260);
-    EXPECT_EQ(peer.read_until(std::string(1, static_cast<char>(259 & 0xFF)), 1s), block);
-}
-
-TEST_F(OpenPort, ExchangeCollectsTheReplyUpToThePrompt) {
-    char reply[1001];
-    peer.write("stale bytes");
-    // The peer answers only after it has seen the command.
-    std::thread device([&] {
-        peer.read_until("ip\r", 2s);
-        peer.write("\r\nIP=10.0.0.1\r\nTQ318-5314A>");
-    });
-    const auto t0 = steady_clock::now();
-    const uint16_t r = Exchange_Cmd(kPort, "ip", reply, sizeof reply, 1000, 0, nullptr, '>');
-    device.join();
-    EXPECT_EQ(r, UART_OK);
-    EXPECT_STREQ(reply, "\r\nIP=10.0.0.1\r\nTQ318-5314A>");
-    EXPECT_LT(elapsed_since(t0), 500ms);
-}
-
-TEST_F(OpenPort, OverlongReplyIsCutNeverOverflowed) {
-    char reply[1001 + 16];
-    std::memset(reply, 'Q', sizeof reply);
-    std::thread device([&] {
-        peer.read_until("dir\r", 2s);
-        peer.write(std::string(3000, 'x') + ">");
-    });
-    EXPECT_EQ(Exchange_Cmd(kPort, "dir", reply, 1001, 1000, 0, nullptr, '>'), UART_ERR_TOO_LONG);
-    device.join();
-    EXPECT_EQ(std::strlen(reply), 1000u);
-    for (int i = 1001; i < 1001 + 16; ++i) EXPECT_EQ(reply[i], 'Q');
-}
-
-TEST_F(OpenPort, RawReadReturnsPromptlyAndHonoursItsMaximum) {
-    uint8_t buf[8] = {};
-    auto t0 = steady_clock::now();
-    for (int i = 0; i < 50; ++i) EXPECT_EQ(Read_Raw(kPort, buf, 1), 0);
-    // 50 empty polls at about 1 ms each: neither a spin nor a long wait.
-    EXPECT_LT(elapsed_since(t0), 400ms);
-
-    peer.write("abcdef");
-    int32_t n = 0;
-    t0 = steady_clock::now();
-    while (n == 0 && elapsed_since(t0) < 1s) n = Read_Raw(kPort, buf, 4);
-    EXPECT_EQ(n, 4);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 4), "abcd");
-}
-
-// A stop request (as from a signal handler) is spent by the next block: it
-// goes nowhere, and the one after it goes out again; console lines are not touched.
-TEST_F(OpenPort, StopRequestRefusesOnlyTheNextBlock) {
+    const std::string last("\x1d\x00\xff", 3);
     EXPECT_EQ(Uart_Stop_Next_Send(1), 0);
-    EXPECT_EQ(Send_Cmd(kPort, "dir", 0), UART_OK);
-    EXPECT_EQ(peer.read_until("dir\r", 1s), "dir\r");
-    peer.clear_received();
+    EXPECT_EQ(Send_Cmd(kPort, "ver", 0), UART_OK);
     EXPECT_EQ(Send_Raw(kPort, "first", 5), 0);
-    EXPECT_EQ(Send_Raw(kPort, "second", 6), 6);
-    EXPECT_EQ(peer.read_until("second", 1s), "second");  // "first" never arrived
-    // Withdrawn before any block took it: the next block goes out.
+    EXPECT_EQ(Send_Raw(kPort, block.data(), 260), 260);
     EXPECT_EQ(Uart_Stop_Next_Send(1), 0);
     EXPECT_EQ(Uart_Stop_Next_Send(0), 1);
-    peer.clear_received();
-    EXPECT_EQ(Send_Raw(kPort, "third", 5), 5);
-    EXPECT_EQ(peer.read_until("third", 1s), "third");
+    EXPECT_EQ(Send_Raw(kPort, last.data(), 3), 3);
+    EXPECT_EQ(peer.read_until(last, 1s), "ver\r" + block + last);
+    peer.write("ok>");
+    char reply[64];
+    EXPECT_EQ(Read_Until(kPort, reply, sizeof reply, 500, 0, nullptr, '>'), UART_OK);
+    EXPECT_EQ(Close_Com(kPort), UART_OK);
+    const std::string text = testing_support::read_file(dir / "trace");
+    for (const char* line : {"-> \"ver\\r\"", "-> [3] 1d 00 ff", "<- \"ok>\""})
+        EXPECT_NE(text.find(line), std::string::npos) << line << " in " << text;
 }
 
-TEST_F(OpenPort, HangUpIsReportedAtOnce) {
+// On a silent line a raw read gives 0 and Receive_Cmd 9 with an empty text; a
+// raw read takes at most its maximum, the UART_FLAG_LINE_STATE probe takes
+// nothing, and Receive_Cmd leaves what arrived at the start, with its length.
+TEST_F(Port, ReadsTakeWhatArrivedAndNoMore) {
+    char text[UART_TEXT_CAPACITY];
+    std::memset(text, ' ', sizeof text);
+    uint8_t buf[8] = {};
+    EXPECT_EQ(Read_Raw(kPort, buf, 1), 0);
+    EXPECT_EQ(Receive_Cmd(kPort, text, 1, 0, nullptr), UART_ERR_TIMEOUT);
+    EXPECT_STREQ(text, "");
+    peer.write("abcdefgh");
+    int32_t n = 0;
+    for (int tries = 0; n == 0 && tries < 2000; ++tries) n = Read_Raw(kPort, buf, 4);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), std::max(n, 0)), "abcd");
+    std::strcpy(text, "kept");
+    EXPECT_EQ(Receive_Cmd(kPort, text, 1, UART_FLAG_LINE_STATE, nullptr), UART_OK);
+    EXPECT_EQ(Read_Reply(kPort, text, sizeof text, 1, UART_FLAG_LINE_STATE, nullptr), UART_OK);
+    EXPECT_STREQ(text, "kept");
+    uint16_t count = 1;
+    EXPECT_EQ(Receive_Cmd(kPort, text, 1, 0, &count), UART_OK);
+    EXPECT_STREQ(text, "efgh");
+    EXPECT_EQ(count, 4);
+}
+
+// Read_Reply's UART_FLAG_FIRST_BYTES: a silent line is waited out in full; once
+// bytes come, at most capacity-1 of them, and the rest stays on the line.
+TEST_F(Port, FirstBytesWaitsForTheFirstByteAndKeepsWhatDoesNotFit) {
+    char reply[5];
+    uint16_t count = 99;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(Read_Reply(kPort, reply, sizeof reply, 300, UART_FLAG_FIRST_BYTES, &count), UART_ERR_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 290ms);
+    EXPECT_EQ(std::string(reply) + std::to_string(count), "0");
+    const std::string sent("\x06" "abc\0de", 7);
+    peer.write(sent);
+    std::string got;
+    for (int i = 0; i < 7 && got.size() < 7; ++i) {
+        ASSERT_EQ(Read_Reply(kPort, reply, sizeof reply, 1000, UART_FLAG_FIRST_BYTES, &count), UART_OK);
+        ASSERT_LE(count, 4);
+        EXPECT_EQ(reply[count], '\0');
+        got.append(reply, count);
+    }
+    EXPECT_EQ(got, sent);
+}
+
+// A hung-up line, a port that is not open, a call without its arguments.
+TEST_F(Port, ReadsOnALineThatIsGoneOrNotOpenFailCleanly) {
     peer.close_master();
+    char reply[UART_TEXT_CAPACITY];
     uint8_t byte;
-    const auto t0 = steady_clock::now();
     EXPECT_EQ(Read_Raw(kPort, &byte, 1), -UART_ERR_HANGUP);
-    char reply[1001];
     EXPECT_EQ(Read_Until(kPort, reply, sizeof reply, 3000, 0, nullptr, '>'), UART_ERR_HANGUP);
     EXPECT_EQ(Receive_Cmd(kPort, reply, 1, 0, nullptr), UART_ERR_HANGUP);
-    EXPECT_LT(elapsed_since(t0), 200ms);
-}
-
-TEST_F(OpenPort, ReceiveCmdLeavesTheArrivedTextAtTheStart) {
-    char buffer[UART_TEXT_CAPACITY];
-    std::memset(buffer, ' ', sizeof buffer);
-    EXPECT_EQ(Receive_Cmd(kPort, buffer, 1, 0, nullptr), UART_ERR_TIMEOUT);
-    EXPECT_STREQ(buffer, "");
-    peer.write("password:");
-    uint16_t scratch = 1;
-    const auto t0 = steady_clock::now();
-    uint16_t r = UART_ERR_TIMEOUT;
-    while (r == UART_ERR_TIMEOUT && elapsed_since(t0) < 1s) r = Receive_Cmd(kPort, buffer, 1, 0, &scratch);
-    EXPECT_EQ(r, UART_OK);
-    EXPECT_STREQ(buffer, "password:");
-    EXPECT_EQ(scratch, 9);
-}
-
-TEST_F(OpenPort, CallsOnAPortThatIsNotOpenFailCleanly) {
-    char reply[1001];
-    uint8_t byte;
+    EXPECT_EQ(Read_Reply(kPort, reply, sizeof reply, 5000, UART_FLAG_FIRST_BYTES, nullptr), UART_ERR_HANGUP);
+    EXPECT_EQ(Receive_Cmd(kPort, reply, 1, UART_FLAG_LINE_STATE, nullptr), UART_ERR_HANGUP);
+    EXPECT_EQ(Read_Reply(kPort, reply, sizeof reply, 1, UART_FLAG_LINE_STATE, nullptr), UART_ERR_HANGUP);
     EXPECT_EQ(Send_Cmd(77, "x", 0), UART_ERR_NOT_OPEN);
     EXPECT_EQ(Exchange_Cmd(77, "x", reply, sizeof reply, 10, 0, nullptr, '>'), UART_ERR_NOT_OPEN);
     EXPECT_EQ(Read_Raw(77, &byte, 1), -UART_ERR_NOT_OPEN);
     EXPECT_EQ(Send_Raw(77, "x", 1), 0);
-    EXPECT_EQ(Exchange_Cmd(kPort, nullptr, reply, sizeof reply, 10, 0, nullptr, '>'),
-              UART_ERR_BAD_ARGUMENT);
+    EXPECT_EQ(Receive_Cmd(77, reply, 1, UART_FLAG_LINE_STATE, nullptr), UART_ERR_NOT_OPEN);
+    EXPECT_EQ(Exchange_Cmd(kPort, nullptr, reply, sizeof reply, 10, 0, nullptr, '>'), UART_ERR_BAD_ARGUMENT);
+    EXPECT_EQ(Read_Reply(kPort, reply, 1, 10, UART_FLAG_FIRST_BYTES, nullptr), UART_ERR_BAD_ARGUMENT);
 }
 
-TEST(UartTrace, TranscriptRecordsBothDirections) {
-    char name[] = "/tmp/uart-trace-XXXXXX";
-    const int fd = ::mkstemp(name);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    ::setenv("UART_TRACE", name, 1);
-    {
-        PtyPeer peer;
-        ComMapping mapping(16, peer.slave_path());
-        ASSERT_EQ(Open_Com(16, 115200, 8, 0, 0), UART_OK);
-        Send_Cmd(16, "ver", 0);
-        const uint8_t block[3] = {0x1d, 0x00, 0xff};
-        Send_Raw(16, block, 3);
-        peer.read_until(std::string("\xff", 1), 1s);
-        peer.write("ok>");
-        char reply[64];
-        Read_Until(16, reply, sizeof reply, 500, 0, nullptr, '>');
-        Close_Com(16);
+using uart::LowLatency;
+using uart::LowLatencyState;
+
+// The low-latency request at open, through a stand-in driver with a flags
+// word that takes the request or refuses it (a pseudo-terminal has no serial
+// flags at all); it records every write.
+class FakeDriver : public uart::SerialFlags {
+public:
+    FakeDriver(bool has, bool refuse, int initial) : has_flags(has), refuses(refuse), flags(initial) {}
+    bool has_flags, refuses;
+    int flags;  // 0x1000: some unrelated flag that must survive
+    std::vector<int> writes;
+
+    bool get(int, int& out) override { return has_flags && (out = flags, true); }
+    bool set(int, int value) override {
+        writes.push_back(value);
+        return !refuses && (flags = value, true);
     }
-    ::unsetenv("UART_TRACE");
-    std::ifstream in(name);
-    std::stringstream text;
-    text << in.rdbuf();
-    ::unlink(name);
-    EXPECT_NE(text.str().find("-> \"ver\\r\""), std::string::npos) << text.str();
-    EXPECT_NE(text.str().find("-> [3] 1d 00 ff"), std::string::npos) << text.str();
-    EXPECT_NE(text.str().find("<- \"ok>\""), std::string::npos) << text.str();
+};
+
+// What the driver offers -> the request's state, the flags while open and
+// after the close, and every write the request made.
+TEST(LowLatency, ItIsAskedForOnceAndPutBackOnlyIfTaken) {
+    constexpr int kOn = 0x1000 | ASYNC_LOW_LATENCY;
+    struct Row {
+        const char* name; bool has_flags, refuses; int flags; LowLatencyState state; int open_flags, closed_flags;
+        std::vector<int> writes;
+    } rows[] = {
+        {"takes it", true, false, 0x1000, LowLatencyState::kTaken, kOn, 0x1000, {kOn, 0x1000}},
+        {"refuses it", true, true, 0x1000, LowLatencyState::kRefused, 0x1000, 0x1000, {kOn}},
+        {"already on", true, false, kOn, LowLatencyState::kAlreadyOn, kOn, kOn, {}},
+        {"no flags", false, false, 0x1000, LowLatencyState::kUnsupported, 0x1000, 0x1000, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeDriver driver(row.has_flags, row.refuses, row.flags);
+        {
+            LowLatency request(5, driver);
+            EXPECT_EQ(request.state(), row.state);
+            EXPECT_EQ(driver.flags, row.open_flags);
+        }
+        EXPECT_EQ(driver.flags, row.closed_flags);
+        EXPECT_EQ(driver.writes, row.writes);
+    }
+}
+
+// Through a driver that takes the request or refuses it, the device opens and
+// puts the flags back when it closes.
+TEST(LowLatency, TheDeviceOpensWhateverItsDriverDoes) {
+    PtyPeer peer;
+    for (const bool refuses : {false, true}) {
+        FakeDriver driver(true, refuses, 0x1000);
+        std::uint16_t code = 99;
+        auto device = uart::SerialDevice::open(peer.slave_path(), {}, code, driver);
+        ASSERT_TRUE(device);
+        EXPECT_EQ(code, UART_OK);
+        EXPECT_EQ(device->low_latency(), refuses ? LowLatencyState::kRefused : LowLatencyState::kTaken);
+        device.reset();
+        EXPECT_EQ(driver.flags, 0x1000);
+    }
 }
 
 }  // namespace
