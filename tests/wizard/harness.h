@@ -19,7 +19,7 @@ class ScriptedDialogs final : public pelorim::Dialogs {
 public:
     std::vector<QString> messages;
     std::function<void(const QString&)> whileOpen;  // runs before message() returns
-    std::deque<QString> fileAnswers;                // empty answer = cancel
+    std::deque<QString> fileAnswers;                // none left = cancel
     std::vector<pelorim::OpenFileRequest> fileRequests;
 
     void message(QWidget*, const QString& text) override {
@@ -29,9 +29,8 @@ public:
     QString openFile(QWidget*, const pelorim::OpenFileRequest& request) override {
         fileRequests.push_back(request);
         if (fileAnswers.empty()) return {};
-        QString answer = fileAnswers.front();
-        fileAnswers.pop_front();
-        return answer;
+        const QString answer = fileAnswers.front();
+        return fileAnswers.pop_front(), answer;
     }
 };
 
@@ -41,14 +40,9 @@ struct Harness {
     std::vector<QString> panel2History;
     std::unique_ptr<pelorim::Form1> form;
 
-    explicit Harness(std::string uartLibrary = "libfake_uart.so", bool timer = false) {
-        pelorim::Form1::Services services;
-        services.dialogs = dialogs;
-        services.libraries.uart = std::move(uartLibrary);
-        services.libraries.tovrane = "libtovrane.so";
-        services.terminate = [this](int code) { exits.push_back(code); };
-        services.startTimer = timer;
-        form = std::make_unique<pelorim::Form1>(std::move(services));
+    explicit Harness(std::string uartLibrary = "libfake_uart.so", bool timer = false)
+        : form(std::make_unique<pelorim::Form1>(pelorim::Form1::Services{
+              dialogs, {std::move(uartLibrary), "libtovrane.so"}, [this](int code) { exits.push_back(code); }, timer})) {
         QObject::connect(form.get(), &pelorim::Form1::panelChanged, [this](int panel, const QString& text) {
             if (panel == 2) panel2History.push_back(text);
         });
