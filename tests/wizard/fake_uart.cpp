@@ -1,6 +1,5 @@
-// A stand-in for libuart.so that records every call as "name(a,b,...)". Built
-// twice: libfake_uart.so with the four functions the wizard binds, and
-// libfake_uart_noreceive.so without Receive_Cmd (a library lacking a function).
+// A stand-in for libuart.so with the four functions the wizard binds; it
+// records every call as "name(a,b,...)".
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -31,12 +30,9 @@ EXPORT uint16_t Open_Com(uint8_t port, uint32_t baud, uint8_t data_bits, uint8_t
 }
 EXPORT uint16_t Close_Com(uint8_t port) { return record("Close_Com(", n(port)); }
 EXPORT uint16_t Send_Cmd(uint8_t port, const char* line, int16_t flag) { return record("Send_Cmd(", n(port), line, n(flag)); }
-#ifndef FAKE_UART_WITHOUT_RECEIVE
 EXPORT uint16_t Receive_Cmd(uint8_t port, char* buffer, uint16_t timeout_ms, int16_t flag, uint16_t* scratch) {
     record("Receive_Cmd(", n(port), n(timeout_ms), n(flag), scratch != nullptr ? n(*scratch) : "null");
     const std::string next = received.empty() ? "" : received.front();
     if (!received.empty()) received.pop_front();
-    std::memcpy(buffer, next.c_str(), next.size() + 1);
-    return next.empty() ? 9 : 0;
+    return std::memcpy(buffer, next.c_str(), next.size() + 1), next.empty() ? 9 : 0;
 }
-#endif
