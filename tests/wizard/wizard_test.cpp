@@ -1,8 +1,8 @@
 // The window over the recording fake serial library (the controls each step
 // enables, connect, detection and the ends of a connection, clicks during
-// detection, Timer1's reminder, a library lacking a function, texts that must
-// fit their controls), then the checksum, the authentication record and the
-// path and file helpers.
+// detection, Timer1's blink and reminder, texts that must fit their
+// controls), then the checksum, a short authentication record, and the path
+// and file-filter helpers.
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
