@@ -17,13 +17,12 @@ inline void check(bool ok, const char* what, int line, const std::string& detail
     std::fflush(stdout);
 }
 
+template <typename A, typename B>
+void check_eq(const A& a, const B& b, const char* what, int line) {
+    check(a == b, what, line, std::to_string(a) + " vs " + std::to_string(b));
+}
+
 }  // namespace wincheck
 
 #define CHECK(cond) ::wincheck::check((cond), #cond, __LINE__)
-#define CHECK_EQ(a, b)                                                                             \
-    do {                                                                                           \
-        const auto check_a_ = (a);                                                                 \
-        const auto check_b_ = (b);                                                                 \
-        ::wincheck::check(check_a_ == check_b_, #a " == " #b, __LINE__,                            \
-                          std::to_string(check_a_) + " vs " + std::to_string(check_b_));           \
-    } while (false)
+#define CHECK_EQ(a, b) ::wincheck::check_eq((a), (b), #a " == " #b, __LINE__)

@@ -1,21 +1,11 @@
 #!/usr/bin/env bash
-# The zip of a Windows set (win64 or win32) as cpack makes it: exactly the kit's files under one top
-# folder; the DLLs in it stripped, tovrane.dll exporting exactly its 21 names at
-# their ordinals and importing uart.dll's five operations by ordinal only,
-# uart.dll exporting those five at their ordinals and the rest by name, neither
-# needing a runtime DLL of the compiler; tovctl.exe, tq318-make-package.exe and
-# Pelorim.exe there exactly when this build has them (the win64 set); Pelorim.exe
-# binds the two DLLs at run time, so it imports neither.
+# The zip of a Windows set as cpack makes it (what is checked is told in CMakeLists.txt).
 # usage: package_zip.sh CPACK WIN_BUILD OBJDUMP VERSION HAS_TOVCTL(0|1) HAS_PELORIM(0|1) [SET(win64|win32)]
 set -euo pipefail
 cpack=$1 build=$2 objdump=$3 version=$4 has_tovctl=$5 has_pelorim=${6:-0} set_name=${7:-win64}
 fail=0
 expect() { # label actual expected
-  if [[ "$2" != "$3" ]]; then
-    echo "FAIL: $1"; echo "--- expected"; echo "$3"; echo "--- in the zip"; echo "$2"; fail=1
-  else
-    echo "ok: $1"
-  fi
+  [[ $2 == "$3" ]] && echo "ok: $1" || { printf 'FAIL: %s\n--- expected\n%s\n--- in the zip\n%s\n' "$1" "$3" "$2"; fail=1; }
 }
 zip="$build/packages/tq318-kit-$version-$set_name.zip"
 rm -f "$zip"
@@ -23,17 +13,8 @@ rm -f "$zip"
 [[ -f "$zip" ]] || { echo "FAIL: no $zip"; cat "$build/cpack-zip.log"; exit 1; }
 
 top="tq318-kit-$version-$set_name"
-expected="$top/README-windows.txt
-$top/bin/tovrane.dll
-$top/bin/uart.dll
-$top/include/tovrane.h
-$top/include/uart.h
-$top/lib/tovrane.def
-$top/lib/tovrane.lib
-$top/lib/uart.def
-$top/lib/uart.lib
-$top/samples/os.img
-$top/samples/tq318.hex"
+expected=$(printf "$top/%s\n" README-windows.txt bin/tovrane.dll bin/uart.dll include/tovrane.h include/uart.h \
+  lib/tovrane.def lib/tovrane.lib lib/uart.def lib/uart.lib samples/os.img samples/tq318.hex)
 if [[ $has_tovctl == 1 ]]; then expected+=$'\n'"$top/bin/tovctl.exe"$'\n'"$top/bin/tq318-make-package.exe"; fi
 if [[ $has_pelorim == 1 ]]; then expected+=$'\n'"$top/bin/Pelorim.exe"; fi
 expect "the zip's files" "$(unzip -Z1 "$zip" | grep -v '/$' | LC_ALL=C sort)" "$(LC_ALL=C sort <<< "$expected")"
@@ -51,27 +32,10 @@ exports() {
 }
 ordinals() { "$objdump" -p "$1" | sed -n 's/.*+base\[ *\([0-9]*\)\].*/\1/p' | sort -n | tr '\n' ' '; }
 bin="$out/$top/bin"
-tovrane_expected="1 TOV_Get_Dll_Version
-17 TOV_Load_File
-18 TOV_Update_Tovrane
-20 TOV_Del_All_Files
-21 TOV_Get_Tovrane_Version
-22 TOV_Dir_Tovrane
-23 TOV_Get_FreeSize
-24 TOV_Set_IP
-25 TOV_Get_IP
-26 TOV_Set_Mask
-27 TOV_Get_Mask
-28 TOV_Set_Gateway
-29 TOV_Get_Gateway
-30 TOV_Set_COM
-31 TOV_Get_COM
-35 TOV_Set_DiskSize
-36 TOV_Get_DiskSize
-50 TOV_IsGetErrorString
-51 TOV_GetPrompt
-60 MakeCRC16Table
-61 GetCRC16"
+tovrane_expected=$(xargs -n2 <<< "1 TOV_Get_Dll_Version 17 TOV_Load_File 18 TOV_Update_Tovrane 20 TOV_Del_All_Files
+  21 TOV_Get_Tovrane_Version 22 TOV_Dir_Tovrane 23 TOV_Get_FreeSize 24 TOV_Set_IP 25 TOV_Get_IP 26 TOV_Set_Mask
+  27 TOV_Get_Mask 28 TOV_Set_Gateway 29 TOV_Get_Gateway 30 TOV_Set_COM 31 TOV_Get_COM 35 TOV_Set_DiskSize
+  36 TOV_Get_DiskSize 50 TOV_IsGetErrorString 51 TOV_GetPrompt 60 MakeCRC16Table 61 GetCRC16")
 expect "tovrane.dll names at their ordinals" "$(exports "$bin/tovrane.dll")" "$tovrane_expected"
 expect "tovrane.dll has no other ordinal" "$(ordinals "$bin/tovrane.dll")" "$(cut -d' ' -f1 <<< "$tovrane_expected" | tr '\n' ' ')"
 expect "uart.dll's five at their ordinals" \
@@ -89,38 +53,20 @@ expect "tovrane.dll imports from uart.dll by ordinal only" "$(while read -r e; d
   [[ $e =~ ^(8000|800000000000)[0-9a-f]{4}$ ]] && echo $((16#${e: -4})) || echo "by name: $e"; done <<< "$imports" |
   sort -n | tr '\n' ' ')" "9 10 30 32 33 "
 for dll in tovrane.dll uart.dll; do
-  if "$objdump" -h "$bin/$dll" | grep -q '\.debug_'; then
-    echo "FAIL: $dll in the zip still has debug sections"; fail=1
-  fi
-  deps=$("$objdump" -p "$bin/$dll" | awk '/DLL Name:/ { print tolower($3) }' | tr '\n' ' ')
-  [[ $deps != *libstdc++* && $deps != *libgcc* && $deps != *libwinpthread* ]] ||
-    { echo "FAIL: $dll needs a runtime DLL: $deps"; fail=1; }
+  expect "$dll has no debug sections" "$("$objdump" -h "$bin/$dll" | grep -c '\.debug_' || true)" 0
+  expect "$dll needs no runtime DLL of the compiler" \
+    "$("$objdump" -p "$bin/$dll" | grep -iE 'DLL Name: *(libstdc|libgcc|libwinpthread)' || true)" ""
 done
 for h in tovrane.h uart.h; do
   cmp -s "$out/$top/include/$h" "$(dirname "$0")/../../library/$([[ $h == uart.h ]] && echo uart/)include/$h" ||
     { echo "FAIL: $h in the zip differs from the source"; fail=1; }
 done
-grep -q 'Load Process' "$out/$top/README-windows.txt" || { echo "FAIL: README-windows.txt"; fail=1; }
 if [[ $has_pelorim == 1 ]]; then
-  imports=$("$objdump" -p "$out/$top/bin/Pelorim.exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort)
-  if grep -qxE 'uart\.dll|tovrane\.dll' <<< "$imports"; then
-    echo "FAIL: Pelorim.exe imports the kit's DLLs:"; echo "$imports"; fail=1
-  else
-    echo "ok: Pelorim.exe imports only system DLLs ($(tr '\n' ' ' <<< "$imports"))"
-  fi
-  grep -q 'Pelorim.exe' "$out/$top/README-windows.txt" || { echo "FAIL: README-windows.txt says nothing of Pelorim.exe"; fail=1; }
+  expect "Pelorim.exe binds the kit's DLLs at run time (imports neither)" \
+    "$("$objdump" -p "$out/$top/bin/Pelorim.exe" | grep -iE 'DLL Name: *(uart|tovrane)\.dll$' || true)" ""
 fi
-# The first command a technician runs opens the README.
-head -8 "$out/$top/README-windows.txt" | grep -q '^    tovctl.exe ports' ||
-  { echo "FAIL: README-windows.txt does not open with the first command"; fail=1; }
 # Every .def file uart.h names is in the zip.
 for def in $(grep -o '[a-z_]*\.def' "$out/$top/include/uart.h" | sort -u); do
   [[ -f $out/$top/lib/$def ]] || { echo "FAIL: uart.h names $def, which the zip lacks"; fail=1; }
-done
-# The sample package holds its member list, program and record.
-listing=$(gcab -l "$out/$top/samples/tq318.hex")
-for member in file.lst tq318.exe auth.key; do
-  grep -q "^$member " <<< "$listing" ||
-    { echo "FAIL: samples/tq318.hex holds no $member"; fail=1; }
 done
 exit $fail

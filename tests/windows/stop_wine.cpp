@@ -2,7 +2,7 @@
 // text, then sends Ctrl-C (to the console) or Ctrl-Break (to the program's
 // own process group) and waits (bounded) for the program to end. Prints "exit N"; exit 0 when the
 // program ended, 77 (with the reason) when the event did not reach it.
-// usage: stop_wine.exe c|break WATCHED_FILE TEXT OUT_FILE ERR_FILE [NAME=VALUE...] -- PROGRAM ARGS...
+// usage: stop_wine.exe c|break WATCHED_FILE TEXT OUT_FILE ERR_FILE TEMP_FOLDER -- PROGRAM ARGS...
 #include <windows.h>
 
 #include <chrono>
@@ -17,21 +17,9 @@ constexpr auto kWatchLimit = std::chrono::seconds(60);
 constexpr DWORD kEndLimitMs = 60000;
 constexpr int kSkipped = 77;
 
+// Our arguments hold no quotes and end in no backslash: quoting a blank is enough.
 std::string quoted(const std::string& arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
-    std::string out = "\"";
-    std::size_t backslashes = 0;
-    for (const char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, '\\');
-    return out + "\"";
+    return arg.find_first_of(" \t") == std::string::npos ? arg : '"' + arg + '"';
 }
 
 bool file_holds(const char* file, const std::string& text) {
@@ -49,20 +37,14 @@ HANDLE inheritable_file(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 8) {
-        std::fprintf(stderr, "usage: stop_wine.exe c|break WATCHED_FILE TEXT OUT ERR [NAME=VALUE...] -- PROGRAM ARGS\n");
+    if (argc < 9 || std::string(argv[7]) != "--") {
+        std::fprintf(stderr, "usage: stop_wine.exe c|break WATCHED_FILE TEXT OUT ERR TEMP -- PROGRAM ARGS\n");
         return 2;
     }
     const std::string which = argv[1];
     const DWORD event = which == "c" ? CTRL_C_EVENT : CTRL_BREAK_EVENT;
-    int at = 6;
-    for (; at < argc && std::string(argv[at]) != "--"; ++at) {
-        const std::string assignment = argv[at];
-        const auto eq = assignment.find('=');
-        if (eq != std::string::npos)
-            ::SetEnvironmentVariableA(assignment.substr(0, eq).c_str(), assignment.substr(eq + 1).c_str());
-    }
-    if (++at >= argc) return 2;
+    ::SetEnvironmentVariableA("TEMP", argv[6]);
+    const int at = 8;
     // The event goes to the processes of a console: started without one (no
     // terminal behind Wine), this program makes one for the child to share.
     if (::GetConsoleWindow() == nullptr) {

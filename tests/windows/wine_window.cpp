@@ -2,7 +2,7 @@
 // control of a window is on the screen and whether it is enabled, the text
 // of a message box titled "Pelorim" with its buttons, and the text of a
 // status bar panel. Each command waits (bounded) for what it asks for.
-//   wine_window.exe control TITLE ID [enabled|visible|hidden] MS
+//   wine_window.exe control TITLE ID [enabled|visible] MS
 //       waits until the control (its window found by its exact title) is in
 //       the state asked for; prints "X Y W H" (screen pixels, its centre
 //       and size). Exit 1 when it did not happen within MS.
@@ -11,8 +11,6 @@
 //       (line ends as \r and \n) and one "ID X Y" line per button.
 //   wine_window.exe panel TITLE ID N
 //       prints the text of panel N (0-based) of the status bar ID.
-//   wine_window.exe rect TITLE
-//       prints the client area "X Y W H" of the window in screen pixels.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -23,39 +21,27 @@
 
 namespace {
 
-HWND findWindow(const char* title) { return ::FindWindowA(nullptr, title); }
-
 std::string escaped(const char* text) {
     std::string out;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (*p == '\r') out += "\\r";
-        else if (*p == '\n') out += "\\n";
-        else out += *p;
-    }
+    for (const char* p = text; *p != '\0'; ++p) out += *p == '\r' ? "\\r" : *p == '\n' ? "\\n" : std::string(1, *p);
     return out;
 }
 
 bool inState(HWND control, const std::string& state) {
-    if (state == "enabled") return ::IsWindowEnabled(control) && ::IsWindowVisible(control);
-    if (state == "visible") return ::IsWindowVisible(control) != FALSE;
-    if (state == "hidden") return !::IsWindowVisible(control);
-    return true;
+    return ::IsWindowVisible(control) && (state == "visible" || ::IsWindowEnabled(control));
 }
 
 template <typename Probe>
 bool waitFor(DWORD limitMs, Probe probe) {
-    const ULONGLONG end = ::GetTickCount64() + limitMs;
-    for (;;) {
-        if (probe()) return true;
+    for (const ULONGLONG end = ::GetTickCount64() + limitMs; !probe(); ::Sleep(50))
         if (::GetTickCount64() >= end) return false;
-        ::Sleep(50);
-    }
+    return true;
 }
 
 int control(const char* title, int id, const std::string& state, DWORD limitMs) {
     HWND found = nullptr;
     const bool ok = waitFor(limitMs, [&] {
-        HWND window = findWindow(title);
+        HWND window = ::FindWindowA(nullptr, title);
         if (window == nullptr) return false;
         // The control may sit inside a frame: search the whole tree.
         found = nullptr;
@@ -101,7 +87,7 @@ int message(DWORD limitMs) {
 
 // The panel's text is read into memory of the window's own process.
 int panel(const char* title, int id, int part) {
-    HWND window = findWindow(title);
+    HWND window = ::FindWindowA(nullptr, title);
     HWND bar = window != nullptr ? ::GetDlgItem(window, id) : nullptr;
     if (bar == nullptr) return 1;
     DWORD pid = 0;
@@ -123,17 +109,6 @@ int panel(const char* title, int id, int part) {
     return 0;
 }
 
-int rect(const char* title) {
-    HWND window = findWindow(title);
-    if (window == nullptr) return 1;
-    RECT r;
-    ::GetClientRect(window, &r);
-    POINT origin{0, 0};
-    ::ClientToScreen(window, &origin);
-    std::printf("%ld %ld %ld %ld\n", origin.x, origin.y, r.right, r.bottom);
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -141,7 +116,6 @@ int main(int argc, char** argv) {
     if (command == "control" && argc == 6) return control(argv[2], std::atoi(argv[3]), argv[4], std::strtoul(argv[5], nullptr, 10));
     if (command == "message" && argc == 3) return message(std::strtoul(argv[2], nullptr, 10));
     if (command == "panel" && argc == 5) return panel(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
-    if (command == "rect" && argc == 3) return rect(argv[2]);
     std::fprintf(stderr, "usage: see wine_window.cpp\n");
     return 2;
 }
