@@ -243,9 +243,12 @@ private slots:
 
     // A record shorter than 50 bytes fails both checks, even with the bytes of a genuine one.
     void shortRecordFails() {
-        const std::vector<uint8_t> record(repair::kAuthRecordSize, 0xAB);  // genuine for the sums 0xAB, 0xAB
-        const repair::CrcRegisters sum{0xAB, 0xAB};
+        std::vector<uint8_t> record(repair::kAuthRecordSize, 0xAB);  // genuine for the registers 0x12, 0x34 ...
+        record[repair::kRecordCrcLowOffset] = record[repair::kProgramCrcLowOffset] = 0x12;
+        record[repair::kRecordCrcHighOffset] = record[repair::kProgramCrcHighOffset] = 0x34;
+        const repair::CrcRegisters sum{0x12, 0x34}, swapped{0x34, 0x12};  // ... and not for them swapped
         QVERIFY(repair::recordChecksumMatches(record, sum) && repair::programChecksumMatches(record, sum));
+        QVERIFY(!repair::recordChecksumMatches(record, swapped) && !repair::programChecksumMatches(record, swapped));
         for (std::size_t size : {0u, 21u, 49u})
             QVERIFY(!repair::recordChecksumMatches(std::span(record).first(size), sum) &&
                     !repair::programChecksumMatches(std::span(record).first(size), sum));
