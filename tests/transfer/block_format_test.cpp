@@ -44,17 +44,15 @@ TEST(FinalWait, SizedByTheBlockCount) {
     EXPECT_EQ(data_block_count(0xFFFFFFFFu), 16777216u);  // no 32-bit overflow
 }
 
-TEST(AnswerTracker, AnAnswerBreaksARunOfTimeouts) {
+TEST(AnswerTracker, AnAnswerBreaksARunOfTimeoutsAndOthersFailAtOnce) {
     AnswerTracker t;
     for (int i = 0; i < 4; ++i) t.on_timeout();
     EXPECT_EQ(t.on_byte(kNak), AnswerTracker::Verdict::kResend);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(t.on_timeout(), AnswerTracker::Verdict::kResend);
     EXPECT_EQ(t.on_timeout(), AnswerTracker::Verdict::kFailed);
     EXPECT_EQ(t.code(), TOV_ERR_SILENT);
-}
-
-// (Three NAKs give 40 end-to-end, through the update.)
-TEST(AnswerTracker, AnotherByteOrALostLineEndsTheBlock) {
+    // Another byte, or a line that is gone, ends the block at once. (Three
+    // NAKs give 40 end-to-end, through the update.)
     AnswerTracker other, gone;
     EXPECT_EQ(other.on_byte('X'), AnswerTracker::Verdict::kFailed);
     EXPECT_EQ(other.code(), TOV_ERR_BAD_ANSWER);

@@ -88,9 +88,6 @@ protected:
         testing_support::write_file(dir_ / name, {reinterpret_cast<const char*>(content.data()), content.size()});
         return (dir_ / name).string();
     }
-    std::uint16_t load(const std::string& path, char disk = 'a', std::int32_t mode = 0, const char* target = nullptr) {
-        return TOV_Load_File(kPort, path.c_str(), disk, target, mode, reply_);
-    }
     std::optional<Bytes> stored(char disk, const std::string& name) const {
         for (const auto& f : sim_.files(disk)) if (f.name == name) return f.data;
         return std::nullopt;
@@ -146,7 +143,7 @@ TEST_P(Sends, ByteIdenticalOrFailed) {
     const auto content = pattern(d.size, static_cast<std::uint32_t>(d.size));
     const std::string path = d.missing ? (dir_ / "f.bin").string() : make_file("f.bin", content);
     const fs::path cwd = fs::current_path();
-    const std::uint16_t r = d.update ? TOV_Update_Tovrane(kPort, path.c_str(), reply_) : load(path, d.disk, d.mode);
+    const std::uint16_t r = d.update ? TOV_Update_Tovrane(kPort, path.c_str(), reply_) : TOV_Load_File(kPort, path.c_str(), d.disk, nullptr, d.mode, reply_);
     EXPECT_EQ(r, d.code) << reply_;
     const auto blocks = static_cast<std::uint32_t>((d.size + 255) / 256);
     if (r == 0) {
@@ -221,7 +218,7 @@ TEST_F(SimTransfer, BlocksOnTheWire) {
     const timespec times[2] = {{std::mktime(&local), 0}, {std::mktime(&local), 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 
-    ASSERT_EQ(load(path, 'a', 0, "C:\\Work\\ABCDEFGHIJKLMNO"), 0) << reply_;
+    ASSERT_EQ(TOV_Load_File(kPort, path.c_str(), 'a', "C:\\Work\\ABCDEFGHIJKLMNO", 0, reply_), 0) << reply_;
     const auto blocks = sim_.received_blocks();
     ASSERT_EQ(blocks.size(), 3u);
     const Bytes& h = blocks[0];
@@ -252,7 +249,8 @@ TEST_F(SimTransfer, FilesThatCannotBeSent) {
     sim_.clear_received_lines();
     for (const fs::path& p : {fifo, folder, sparse}) {
         for (const bool update : {false, true}) {
-            EXPECT_EQ(update ? TOV_Update_Tovrane(kPort, p.c_str(), reply_) : load(p), TOV_ERR_FILE_UNREADABLE) << p;
+            EXPECT_EQ(update ? TOV_Update_Tovrane(kPort, p.c_str(), reply_) : TOV_Load_File(kPort, p.c_str(), 'a', nullptr, 0, reply_),
+                      TOV_ERR_FILE_UNREADABLE) << p;
             EXPECT_STREQ(reply_, "\r\n(null) Error!, Code:48, ");
         }
     }
