@@ -1,12 +1,15 @@
 // The transfer's rules apart from any I/O: the controller's file name, dates
-// out of the MS-DOS range, the final wait and runs of time-outs. The bytes on
-// the wire are checked end-to-end in transfer_sim_test.cpp.
+// out of the MS-DOS range, the final wait, the answers to a block and the CRC
+// an upload's report gives. The bytes on the wire, and each failure's path to
+// the caller, are checked end-to-end in transfer_sim_test.cpp.
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <optional>
 #include <vector>
 
 #include "block.h"
+#include "reply_parse.h"
 #include "tovrane.h"
 
 namespace {
@@ -41,13 +44,28 @@ TEST(FinalWait, SizedByTheBlockCount) {
     EXPECT_EQ(data_block_count(0xFFFFFFFFu), 16777216u);  // no 32-bit overflow
 }
 
-TEST(AnswerTracker, AnAnswerBreaksARunOfTimeouts) {
+TEST(AnswerTracker, AnAnswerBreaksARunOfTimeoutsAndOthersFailAtOnce) {
     AnswerTracker t;
     for (int i = 0; i < 4; ++i) t.on_timeout();
     EXPECT_EQ(t.on_byte(kNak), AnswerTracker::Verdict::kResend);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(t.on_timeout(), AnswerTracker::Verdict::kResend);
     EXPECT_EQ(t.on_timeout(), AnswerTracker::Verdict::kFailed);
     EXPECT_EQ(t.code(), TOV_ERR_SILENT);
+    // Another byte, or a line that is gone, ends the block at once. (Three
+    // NAKs give 40 end-to-end, through the update.)
+    AnswerTracker other, gone;
+    EXPECT_EQ(other.on_byte('X'), AnswerTracker::Verdict::kFailed);
+    EXPECT_EQ(other.code(), TOV_ERR_BAD_ANSWER);
+    EXPECT_EQ(gone.on_read_failure(), AnswerTracker::Verdict::kFailed);
+    EXPECT_EQ(gone.code(), TOV_ERR_TRANSFER_LINE);
+}
+
+// Exactly four hexadecimal digits, in either case, or no value at all.
+TEST(ReportedCrc, ExactlyFourHexDigits) {
+    const std::pair<const char*, std::optional<std::uint16_t>> cases[] = {
+        {"\r\nImage received, 600 bytes, CRC16=1a2B\r\n>", 0x1A2B}, {"CRC16=1A2B0\r\n>", std::nullopt},
+        {"CRC16=1A2\r\n>", std::nullopt}, {"CRC16=\r\n>", std::nullopt}, {"CRC=1A2B\r\n>", std::nullopt}};
+    for (const auto& [report, crc] : cases) EXPECT_EQ(parse::reported_crc16(report), crc) << report;
 }
 
 }  // namespace

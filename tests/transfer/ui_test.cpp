@@ -1,11 +1,13 @@
-// The built-in UIs: which one is chosen, the Qt window's owner and lifetime,
-// and the console's answer without a terminal.
+// The built-in UIs: the Qt window's owner, counters and lifetime, and the
+// console's answer without a terminal. (That a Qt program gets the Qt UI
+// shows in the wizard's flows, whose message boxes come from the library.)
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 
 #include "ui/qt_ui.h"
 #include "ui/ui.h"
@@ -21,12 +23,12 @@ QDialog* find_load_process() {
     return nullptr;
 }
 
-TEST(QtUi, ChosenWhenTheProgramHasAQApplication) {
-    set_active_ui(nullptr);
-    EXPECT_EQ(&active_ui(), &qt_ui());
+std::string shown(QDialog* d) {  // "block/total status"
+    auto text = [&](const char* name) { return d->findChild<QLabel*>(name)->text().toStdString(); };
+    return text(qt_names::kBlockCounter) + "/" + text(qt_names::kTotalCounter) + " " + text(qt_names::kStatusLine);
 }
 
-TEST(QtUi, WindowBelongsToTheActiveWindowAndClosesWithTheTransfer) {
+TEST(QtUi, WindowBelongsToTheActiveWindowCountsAndClosesWithTheTransfer) {
     for (const bool owned : {true, false}) {
         QWidget owner;
         if (owned) owner.show();
@@ -37,6 +39,10 @@ TEST(QtUi, WindowBelongsToTheActiveWindowAndClosesWithTheTransfer) {
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->parentWidget(), owned ? &owner : nullptr);
         EXPECT_FALSE(dialog->isModal());
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(shown(dialog), "255/255 x");
+        window->block_acknowledged(2, 3);
+        EXPECT_EQ(shown(dialog), "2/3 x");
         window.reset();
         EXPECT_EQ(find_load_process(), nullptr);
     }
