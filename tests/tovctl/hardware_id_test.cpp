@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "hardware_id.h"
 
@@ -39,10 +40,7 @@ TEST(HardwareId, Forms) {
     };
     for (const Case& c : cases) {
         const auto got = tovctl::parse_hardware_id(c.id);
-        EXPECT_EQ(got.vid, c.vid) << c.id;
-        EXPECT_EQ(got.pid, c.pid) << c.id;
-        EXPECT_EQ(got.serial, c.serial) << c.id;
-        EXPECT_EQ(got.ftdi, c.ftdi) << c.id;
+        EXPECT_EQ(std::tie(got.vid, got.pid, got.serial, got.ftdi), std::tie(c.vid, c.pid, c.serial, c.ftdi)) << c.id;
     }
 }
 

@@ -22,7 +22,7 @@ using testing_support::write_file;
 using tovctl_test::run;
 
 const std::string kRecordHead = R"({"started":"2026-12-07T12:00:00.000Z","ended":"2026-12-07T12:01:00.000Z",)"
-                                R"("frontEnd":"tovctl","kind":"firmware","port":3,"members":[],"outcome":"failed",)";
+                                R"("frontEnd":"tovctl","kind":"firmware","port":3,"members":[],)";
 
 class HostileFiles : public ::testing::Test {
 protected:
@@ -56,18 +56,16 @@ TEST_F(HostileFiles, HistoryShowsOnlyWhatARepairCouldHaveWritten) {
         {R"("path":"/bench/ok.hex","outcome":"verified by the vendor")", "(unknown outcome)", "by the vendor"},
         {R"("path":"/bench/ok.hex","outcome":"failed","device":"/dev/ttyUSB7")", "COM3 /dev/ttyUSB7", "COM3  "},
     };
-    const std::string head = R"({"started":"2026-12-07T12:00:00.000Z","ended":"2026-12-07T12:01:00.000Z",)"
-                             R"("frontEnd":"tovctl","kind":"firmware","port":3,"members":[],)";
     for (const Case& c : cases) {
         fs::remove_all(records());
-        write_file(records() / "20261207T120000.000Z-1-0.json", head + c.fields + "}");
+        write_file(records() / "20261207T120000.000Z-1-0.json", kRecordHead + c.fields + "}");
         const auto r = run(TOVCTL_PATH, {"history"}, {state_env()});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find(c.shown), std::string::npos) << c.fields << ": " << r.out;
         EXPECT_EQ(r.out.find(c.hidden), std::string::npos) << c.fields << ": " << r.out;
     }
     // The JSON form keeps control bytes escaped too.
-    write_file(records() / "20261207T120000.000Z-1-0.json", kRecordHead + R"("path":"/bench/\u001b]0;owned\u0007evil.hex"})");
+    write_file(records() / "20261207T120000.000Z-1-0.json", kRecordHead + R"("outcome":"failed","path":"/bench/\u001b]0;owned\u0007evil.hex"})");
     const auto r = run(TOVCTL_PATH, {"--json", "history"}, {state_env()});
     EXPECT_NE(r.out.find("\\u001b]0;owned\\u0007evil.hex"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
