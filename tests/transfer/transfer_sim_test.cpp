@@ -173,6 +173,7 @@ TEST_P(Sends, ByteIdenticalOrFailed) {
     EXPECT_EQ(tovrane::exchange(kPort, "ver", reply_, 1500, '>'), 0) << reply_;
 }
 const std::string kDone = "\r\nInstalling image ... done.\r\nTovrane image NOT installed\r\nTQ318-5314A>";
+const std::string kNoImage = "\r\nNo image in memory, upload first!!\r\nTQ318-5314A>";  // 50 characters
 const std::string k100 = "\r\n(null) Error!, Code:100, ", kNoFile = "File no found!!";
 const Lines kTwoLoads = {"load", "load"}, kDeleted = {"load", "del", "Y", "load"};
 INSTANTIATE_TEST_SUITE_P(
@@ -205,6 +206,9 @@ INSTANTIATE_TEST_SUITE_P(
              .update = true, .reply = k100},
         Send{.name = "update_done_not_installed", .faults = {.bios1_answer = kDone}, .code = TOV_ERR_NOT_INSTALLED,
              .typed = {"upload", "bios1"}, .update = true, .reply = "\r\n(null) Error!, Code:39, \r\n" + kDone, .shown = {kDone}},
+        Send{.name = "update_no_image", .faults = {.bios1_answer = kNoImage}, .code = TOV_ERR_NOT_INSTALLED,
+             .typed = {"upload", "bios1"}, .update = true, .reply = "\r\n(null) Error!, Code:39, \r\n" + kNoImage,
+             .shown = {"Please Upload first!"}},
         Send{.name = "missing", .code = kFailed, .windows = 0, .shown = {kNoFile}, .missing = true},
         Send{.name = "update_missing", .code = TOV_ERR_NO_FILE, .typed = {"upload"}, .windows = 0, .update = true,
              .reply = k100, .shown = {kNoFile}, .missing = true}),
