@@ -150,6 +150,7 @@ TEST(Replies, Codes) {
     const Check no_space = [](const std::string& r) { return int(p::reports_no_space(r)); };
     const Check report_ok = [](const std::string& r) { return int(p::upload_report_ok(r)); };
     const Check no_image = [](const std::string& r) { return int(p::is_no_image_answer(r)); };
+    const Check fails = [](const std::string& r) { return int(p::says_failure(r)); };
     const std::string only_a = "\r\nFiles in Disk A:\r\nTotal File number is 0\r\nFree space: 5" + kPrompt;
     const std::string listing = "\r\nFiles in Disk A:\r\nFree space: 7" + kPrompt, fifty = std::string(49, ' ') + ">";
     const std::tuple<const Check&, std::string, int> rows[] = {
@@ -164,6 +165,10 @@ TEST(Replies, Codes) {
         {no_space, "\r\nNOT enough space on disk A (need 5, free 1)" + kPrompt, 1},
         {no_space, "\r\nnot enough space" + kPrompt, 0}, {report_ok, "\r\nImage received, 10 bytes, CRC16=1A2B", 1},
         {report_ok, "\r\nwhatever" + kPrompt, 1}, {report_ok, "\r\nwhatever", 0}, {no_image, fifty, 1},
-        {no_image, " " + fifty, 0}, {no_image, std::string(49, ' ') + ".", 0}};
+        {no_image, " " + fifty, 0}, {no_image, std::string(49, ' ') + ".", 0},
+        // An install answer fails on any of these words, in any case; a controller's own words for success pass.
+        {fails, "Flash ERROR", 1}, {fails, "install Failed", 1}, {fails, "Image NOT installed", 1}, {fails, "Rejected", 1},
+        {fails, "invalid image", 1}, {fails, "ABORTED", 1}, {fails, "Please Upload first!", 1},
+        {fails, "\r\nInstalled.\r\n>", 0}, {fails, "Flash written, image installed" + kPrompt, 0}};
     for (const auto& [check, reply, want] : rows) EXPECT_EQ(check(reply), want) << reply;
 }
