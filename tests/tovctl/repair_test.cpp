@@ -78,6 +78,7 @@ const RepairRun kRuns[] = {
     // Refused before the device was touched: exit 4 (3 for a port), not one console line.
     {"not_a_cabinet", {"repair-firmware", "{T}/junk.hex", "--disk", "a"}, 4, {"!!\n  not a cabinet archive"}, Lines{},
      "failed"},
+    {"missing", {"repair-firmware", "{T}/missing.hex", "--disk", "a"}, 4, {"!!\n  not found"}, Lines{}, "failed"},
     {"os_empty", {"repair-os", "{T}/empty.img"}, 4, {"!!\n  the image is empty (0 bytes)"}, Lines{}, "failed"},
     {"port_not_opened", {"repair-firmware", "{P}", "--disk", "a"}, 3, {"cannot open /dev/null: not a serial device"},
      Lines{}, "failed", {}, {}, {}, 0, false, "/dev/null"},
@@ -94,6 +95,7 @@ const RepairRun kRuns[] = {
     {"password_prompt_without_wait", {"--json", "repair-firmware", "{P}", "--disk", "b"}, 1,
      {"\"failure\":\"the controller asks for its password: power it on with --wait\""}, std::nullopt, "failed",
      [](auto& o) { o.password = "quorvelstand83", o.boot_on_start = true; }},
+    {"silent_console", {"repair-os", "{P}"}, 1, {"the console is silent"}, Lines{""}, "failed", {}, [](auto& f) { f.silent = true; }},
     {"blank_after_the_prompt", {"repair-os", "{P}"}, 1,
      {"answered \"TQ318-5314A> \" instead of its prompt (blanks follow the prompt character '>')"}, Lines{""}, "failed",
      {}, [](auto& f) { f.text_after_prompt = " "; }},
