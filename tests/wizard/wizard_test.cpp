@@ -254,6 +254,34 @@ private slots:
                     !repair::programChecksumMatches(std::span(record).first(size), sum));
     }
 
+    // The package's name is deleted only from the Windows folder, only as a bare name,
+    // read-only or not; without a Windows folder nothing is touched, not here, not "/".
+    void killWinTemp() {
+        QTemporaryDir dir;
+        const auto make = [&](const char* name) {
+            QFile f(dir.filePath(name));
+            return f.open(QIODevice::WriteOnly) && f.setPermissions(QFile::ReadOwner);
+        };
+        QVERIFY(make("tq318.hex") && make("tq318.exe") && QDir().mkdir(dir.filePath("folder.hex")));
+        const QString target = dir.filePath("tq318.hex"), other = dir.filePath("tq318.exe"), before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        for (const char* windir : {static_cast<const char*>(nullptr), "", "/", "//"}) {
+            if (windir != nullptr) qputenv("Windir", windir); else qunsetenv("Windir");
+            Harness().form->killWinTemp("tq318.hex");
+            QVERIFY2(QFile::exists(target), windir);
+        }
+        QDir::setCurrent(before);
+        qputenv("Windir", dir.path().toLocal8Bit());
+        Harness h;
+        h->killWinTemp("folder.hex");
+        h->killWinTemp("tq318.hex");
+        qunsetenv("Windir");
+        QVERIFY(QFileInfo(dir.filePath("folder.hex")).isDir() && !QFile::exists(target) && QFile::exists(other));
+        pelorim::killWinTemp("../tq318.exe", dir.filePath("folder.hex"));
+        QVERIFY(QFile::exists(other));
+        QVERIFY_THROWS_EXCEPTION(pelorim::FileError, pelorim::killWinTemp("status", "/proc/self"));  // cannot be deleted
+    }
+
     // A path with blanks and quotes around it and one trailing "/" or "\\" names a file
     // that opens; a folder does not, and a FIFO opens without blocking.
     void pathsAndFilters() {
