@@ -20,6 +20,7 @@
 
 #include "exchange.h"
 #include "pty_peer.h"
+#include "sections.h"
 #include "tovrane.h"
 #include "tq318/simulator.h"
 #include "transfer.h"
@@ -123,13 +124,7 @@ void failures(const fs::path& dir) {
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // Sections to run: wakeups, failures (both when none is named).
-    auto wanted = [&](const char* name) {
-        if (argc < 2) return true;
-        for (int i = 1; i < argc; ++i) {
-            if (std::strcmp(argv[i], name) == 0) return true;
-        }
-        return false;
-    };
+    const auto wanted = [&](const char* name) { return section_wanted(argc, argv, name); };
     char templ[] = "/tmp/line_wait_bench_XXXXXX";
     const fs::path dir(::mkdtemp(templ));
     if (wanted("wakeups")) line_waits();

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "exchange.h"
+#include "sections.h"
 #include "tovrane.h"
 #include "tq318/simulator.h"
 #include "transfer.h"
@@ -225,13 +226,7 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--rss-child") == 0) return rss_child(argv[2]);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // Sections to run: paced, unpaced, lrzsz, rss (all when none is named).
-    auto wanted = [&](const char* name) {
-        if (argc < 2) return true;
-        for (int i = 1; i < argc; ++i) {
-            if (std::strcmp(argv[i], name) == 0) return true;
-        }
-        return false;
-    };
+    const auto wanted = [&](const char* name) { return section_wanted(argc, argv, name); };
     char templ[] = "/tmp/transfer_bench_XXXXXX";
     const fs::path dir(::mkdtemp(templ));
     if (wanted("paced")) paced(dir);
